@@ -1,0 +1,14 @@
+# Cross-compiles for 32-bit Windows with Debian's MinGW-w64 (posix thread model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(KX_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${KX_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KX_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${KX_TRIPLE}-windres)
+set(CMAKE_ASM_COMPILER ${KX_TRIPLE}-gcc-posix)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${KX_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
