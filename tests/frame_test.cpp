@@ -1,0 +1,92 @@
+// The library frame: IsWin95 as each Windows version, and with every answer
+// that GetVersionExA can give.
+#include "harness/harness.h"
+#include "harness/ledger.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(IsWin95, AnswersPerWindowsVersion)
+{
+    static const struct {
+        const char *version;
+        DWORD expected;
+    } rows[] = {
+        {"win95", 1}, {"win98", 0}, {"winme", 0}, {"nt40", 0}, {"winxp", 0}, {"win10", 0},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(row.expected, kx::run_as_version("kxask.exe", row.version, "IsWin95")) << row.version;
+}
+
+// What the patched GetVersionExA reports, and what it saw.
+struct FakeVersion {
+    BOOL result;
+    DWORD platform, major, minor;
+};
+FakeVersion g_fake;
+DWORD g_size_seen;
+int g_calls;
+
+BOOL WINAPI fake_GetVersionExA(LPOSVERSIONINFOA info)
+{
+    ++g_calls;
+    g_size_seen = info->dwOSVersionInfoSize;
+    if (g_fake.result) {
+        info->dwPlatformId = g_fake.platform;
+        info->dwMajorVersion = g_fake.major;
+        info->dwMinorVersion = g_fake.minor;
+    }
+    return g_fake.result;
+}
+
+TEST(IsWin95, AnswersFromPlatformAndMinorVersionOnly)
+{
+    static const struct {
+        FakeVersion fake;
+        int32_t expected;
+    } rows[] = {
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 0}, 1},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 9}, 1},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 10}, 0},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 90}, 0},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 7, 3}, 1},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 0xffffffff}, 0},
+        {{TRUE, VER_PLATFORM_WIN32_NT, 4, 0}, 0},
+        {{TRUE, VER_PLATFORM_WIN32s, 3, 1}, 0},
+        {{FALSE, VER_PLATFORM_WIN32_WINDOWS, 4, 0}, 0},
+    };
+    kx::Dll dll;
+    kx::ImportPatch patch(dll.module(), "KERNEL32.dll", "GetVersionExA", (const void *)fake_GetVersionExA);
+    ASSERT_TRUE(patch.applied());
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        g_fake = rows[i].fake;
+        g_size_seen = 0xdeadbeef;
+        g_calls = 0;
+        EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsWin95")) << "row " << i;
+        EXPECT_EQ(148u, g_size_seen) << "row " << i;
+        EXPECT_EQ(1, g_calls) << "row " << i;
+    }
+}
+
+TEST(IsWin95, FailingGetVersionExAThroughTheLedger)
+{
+    kx::Dll dll;
+    kx::Ledger ledger;
+    kx::ResourceHooks hooks(dll.module(), ledger);
+    ledger.fail("GetVersionExA");
+    EXPECT_EQ(0, kx::call_export(dll, "IsWin95"));
+    EXPECT_EQ(1, ledger.count("GetVersionExA"));
+    EXPECT_EQ("", ledger.problems());
+}
+
+TEST(Entry, LoadsAndUnloadsRepeatedlyInOneProcess)
+{
+    for (int i = 0; i < 50; ++i) {
+        HMODULE dll = LoadLibraryA("KXVozaDa.dll");
+        ASSERT_NE(nullptr, dll) << "round " << i;
+        EXPECT_TRUE(FreeLibrary(dll)) << "round " << i;
+    }
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+#include "harness/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+extern "C" int32_t kx_call_stdcall(const void *fn, const uint32_t *args, int count, int32_t *delta);
+
+namespace kx {
+
+Dll::Dll() : module_(LoadLibraryA("KXVozaDa.dll"))
+{
+    if (!module_)
+        ADD_FAILURE() << "LoadLibraryA(\"KXVozaDa.dll\") failed, error " << GetLastError();
+}
+
+Dll::~Dll()
+{
+    if (module_)
+        FreeLibrary(module_);
+}
+
+FARPROC Dll::proc(const char *name) const
+{
+    return module_ ? GetProcAddress(module_, name) : nullptr;
+}
+
+int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint32_t> args)
+{
+    FARPROC fn = dll.proc(name);
+    if (!fn) {
+        ADD_FAILURE() << name << " is not exported";
+        return (int32_t)0xdeadbeef;
+    }
+    std::vector<uint32_t> list(args);
+    int32_t delta = 0x7eadbeef;
+    int32_t result = kx_call_stdcall((const void *)fn, list.data(), (int)list.size(), &delta);
+    EXPECT_EQ(0, delta) << name << " left the stack unbalanced by " << delta << " bytes";
+    return result;
+}
+
+std::string bin_dir()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+DWORD run_as_version(const char *program, const char *version, const char *args)
+{
+    std::string app_key = std::string("Software\\Wine\\AppDefaults\\") + program;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, app_key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return 0xdeadbeef;
+    RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version, (DWORD)strlen(version) + 1);
+    RegCloseKey(key);
+
+    std::string command = "\"" + bin_dir() + program + "\" " + args;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    DWORD code = 0xdeadbeef;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, app_key.c_str());
+    return code;
+}
+
+static void remove_tree(const std::string &dir)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = dir + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_tree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+TempCwd::TempCwd()
+{
+    static unsigned serial;
+    char temp[MAX_PATH], current[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    GetCurrentDirectoryA(sizeof(current), current);
+    previous_ = current;
+    for (;;) {
+        path_ = std::string(temp) + "kxtest-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(++serial);
+        if (CreateDirectoryA(path_.c_str(), nullptr))
+            break;
+    }
+    SetCurrentDirectoryA(path_.c_str());
+}
+
+TempCwd::~TempCwd()
+{
+    SetCurrentDirectoryA(previous_.c_str());
+    remove_tree(path_);
+}
+
+void TempCwd::write(const char *name, const std::string &bytes) const
+{
+    HANDLE file = CreateFileA((path_ + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    EXPECT_EQ(bytes.size(), written) << name;
+}
+
+bool TempCwd::exists(const char *name) const
+{
+    return GetFileAttributesA((path_ + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace kx

@@ -1,0 +1,66 @@
+// Loading and calling the real KXVozaDa.dll the way an installer does.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+namespace kx {
+
+// KXVozaDa.dll loaded by name with LoadLibraryA and freed on scope exit.
+class Dll {
+public:
+    Dll();
+    ~Dll();
+    Dll(const Dll &) = delete;
+    Dll &operator=(const Dll &) = delete;
+
+    HMODULE module() const { return module_; }
+    FARPROC proc(const char *name) const;
+
+private:
+    HMODULE module_;
+};
+
+// A 32-bit argument for call_export.
+inline uint32_t arg(const void *p) { return (uint32_t)(uintptr_t)p; }
+inline uint32_t arg(int32_t v) { return (uint32_t)v; }
+
+// Calls the export `name` as stdcall with the given 32-bit arguments and
+// returns its result. Adds a test failure when the export is missing or
+// when the stack pointer differs after the call (a wrong calling
+// convention or argument count).
+int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint32_t> args = {});
+
+// The folder of the running test program, which also holds the DLL and the
+// helper programs; with a trailing backslash.
+std::string bin_dir();
+
+// Runs bin/<program> with the command-line tail `args` as the Windows
+// version `version` (win95, win98, winme, winxp, win10), which Wine takes
+// from HKCU\Software\Wine\AppDefaults\<program>\Version, and returns its
+// exit code; 0xdeadbeef when it could not be started or did not end in
+// 60 seconds.
+DWORD run_as_version(const char *program, const char *version, const char *args);
+
+// A fresh empty folder made current for the lifetime of the object; the
+// previous current folder comes back and the folder is removed afterwards.
+class TempCwd {
+public:
+    TempCwd();
+    ~TempCwd();
+    TempCwd(const TempCwd &) = delete;
+    TempCwd &operator=(const TempCwd &) = delete;
+
+    const std::string &path() const { return path_; }
+    // Writes `bytes` to the file `name` inside the folder.
+    void write(const char *name, const std::string &bytes) const;
+    bool exists(const char *name) const;
+
+private:
+    std::string path_, previous_;
+};
+
+} // namespace kx

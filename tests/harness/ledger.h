@@ -1,0 +1,60 @@
+// A record of what KXVozaDa.dll acquires and releases through its imports,
+// and a way to make any one of those calls fail.
+#pragma once
+
+#include "harness/import_patch.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kx {
+
+class Ledger {
+public:
+    // Makes call number `occurrence` (from 0) of `function` fail the way
+    // that function reports failure, without calling the real one.
+    void fail(const char *function, int occurrence = 0);
+
+    // Every hooked call in order, by function name.
+    const std::vector<std::string> &calls() const { return calls_; }
+    int count(const char *function) const;
+    // Acquisitions and releases in order: "+key 0x...", "-key 0x...".
+    const std::vector<std::string> &events() const { return events_; }
+    // Empty when everything acquired was released exactly once, in the
+    // reverse order of acquisition; otherwise one line per fault.
+    std::string problems() const;
+
+    // For hooks: records the call and tells whether it must fail.
+    bool enter(const char *function);
+    void acquire(const char *kind, const void *handle);
+    void release(const char *kind, const void *handle);
+
+private:
+    struct Held {
+        std::string kind;
+        const void *handle;
+    };
+    std::vector<Held> held_;
+    std::vector<std::string> calls_, events_, faults_;
+    std::map<std::string, int> seen_;
+    std::map<std::string, int> failing_;
+};
+
+// Hooks every function through which the DLL acquires or releases a key,
+// handle, module, stream or heap block, and the calls whose failure a test
+// may want, recording into `ledger` for the lifetime of the object. One at
+// a time per process.
+class ResourceHooks {
+public:
+    ResourceHooks(HMODULE dll, Ledger &ledger);
+    ~ResourceHooks();
+    ResourceHooks(const ResourceHooks &) = delete;
+    ResourceHooks &operator=(const ResourceHooks &) = delete;
+
+private:
+    std::vector<std::unique_ptr<ImportPatch>> patches_;
+};
+
+} // namespace kx
