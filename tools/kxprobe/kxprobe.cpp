@@ -1,0 +1,120 @@
+// kxprobe: asks KXVozaDa.dll every question it can answer on this machine,
+// the way an installer does, and prints each answer with its meaning.
+//
+// With --profile it first replays a machine profile into the registry, so
+// that a customer's machine can be asked again under Wine.
+#include "profile.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kUsage[] =
+    "usage: kxprobe [--profile FILE] [--help]\n"
+    "\n"
+    "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
+    "prints one line per question: the export, its argument if any, the answer\n"
+    "and what it means.\n"
+    "\n"
+    "  --profile FILE  first load a REGEDIT4 machine profile into the registry:\n"
+    "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
+    "                  Manager\\Enum are cleared and the profile's keys written.\n"
+    "                  Only under Wine; refused on a real Windows machine.\n"
+    "  --help          this text\n";
+
+struct Options {
+    const char *profile = nullptr;
+};
+
+enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
+
+using Ask0 = int(WINAPI *)(void);
+
+struct Question {
+    const char *name;
+    const char *(*meaning)(int answer);
+};
+
+const char *win95_meaning(int answer)
+{
+    return answer ? "Windows 95" : "not Windows 95";
+}
+
+const Question kQuestions[] = {
+    {"IsWin95", win95_meaning},
+};
+
+// Wine's ntdll exports wine_get_version; no Windows release does.
+bool running_under_wine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+bool parse(int argc, char **argv, Options &options)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--profile") && i + 1 < argc)
+            options.profile = argv[++i];
+        else
+            return false;
+    }
+    return true;
+}
+
+int load_profile(const char *path)
+{
+    if (!running_under_wine()) {
+        fprintf(stderr, "kxprobe: --profile rewrites the hardware tree; refused outside Wine\n");
+        return kUsageError;
+    }
+    std::string error;
+    if (!kxprofile::load_file(path, error)) {
+        fprintf(stderr, "kxprobe: %s: %s\n", path, error.c_str());
+        return kUsageError;
+    }
+    return kOk;
+}
+
+void ask_all(HMODULE dll)
+{
+    for (const Question &q : kQuestions) {
+        auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
+        if (!ask)
+            continue;
+        int answer = ask();
+        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (argc == 2 && !strcmp(argv[1], "--help")) {
+        fputs(kUsage, stdout);
+        return kOk;
+    }
+    if (!parse(argc, argv, options)) {
+        fputs(kUsage, stderr);
+        return kUsageError;
+    }
+    if (options.profile) {
+        int status = load_profile(options.profile);
+        if (status != kOk)
+            return status;
+    }
+    HMODULE dll = LoadLibraryA("KXVozaDa.dll");
+    if (!dll) {
+        fprintf(stderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\n", GetLastError());
+        return kNoDll;
+    }
+    ask_all(dll);
+    FreeLibrary(dll);
+    return kOk;
+}
