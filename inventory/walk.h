@@ -1,0 +1,59 @@
+// The device inventory walk: of the devices of one class that Windows has
+// enumerated on one bus, which one is live now, and what is its
+// description. Shared by the PCI, audio, graphics and DVD drive questions.
+#pragma once
+
+#include <windows.h>
+
+enum {
+    kMaxCandidates = 20,   // candidates past the 20th are ignored
+    kTextSize = 1024,      // candidate keys, descriptions, description buffers
+    kRegistryTextSize = 2048 // registry names and values as read
+};
+
+struct Candidate {
+    char key[kTextSize];         // key prefix + device key name, e.g. "PCI\VEN_..."
+    char description[kTextSize]; // DeviceDesc of its first instance of the class
+};
+
+struct CandidateTable {
+    Candidate slot[kMaxCandidates];
+    int count;
+};
+
+// What the live-device match traces for each accepted candidate.
+enum class MatchTrace { nothing, hardware_key, caller_text };
+
+// Says whether a candidate whose key begins the live node's hardware key
+// counts; it may change the candidate's description and its own context.
+typedef bool (*AcceptTest)(Candidate &candidate, void *context);
+
+struct WalkParams {
+    const char *bus_key;     // below HKEY_LOCAL_MACHINE: "Enum\PCI", "Enum\SCSI"
+    const char *class_name;  // upper case: "MEDIA", "DISPLAY", "CDROM"
+    const char *key_prefix;  // "PCI\", "SCSI\"
+    HWND trace;              // trace sink, or null for none
+    bool trace_candidates;   // trace each stored description, then its device key name
+    MatchTrace match_trace;
+    const char *caller_text; // traced per accepted match with MatchTrace::caller_text
+    AcceptTest accept;       // null: every key match counts
+    void *accept_context;
+};
+
+enum class WalkOutcome { completed, live_table_unavailable };
+
+struct WalkResult {
+    WalkOutcome outcome;
+    CandidateTable candidates;
+    int matched;                                // index of the accepted candidate, or -1
+    char live_hardware_key[kRegistryTextSize]; // HardWareKey of the matching live node
+};
+
+// Runs both phases: the inventory of the bus key, then the scan of
+// HKEY_DYN_DATA\Config Manager\Enum. Every key it opens is closed before
+// it returns.
+void walk_devices(const WalkParams &params, WalkResult &result);
+
+// Appends one line to the trace window's text, lines separated by a single
+// line feed; does nothing without a window.
+void trace_line(HWND sink, const char *text);
