@@ -44,7 +44,21 @@ const char *win95_meaning(int answer)
     return answer ? "Windows 95" : "not Windows 95";
 }
 
+const char *motion_comp_meaning(int answer)
+{
+    return answer ? "the display driver makes MC12 motion-compensation overlays"
+                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
+}
+
+const char *interleaved_bob_meaning(int answer)
+{
+    return answer ? "the display hardware bob-deinterlaces interleaved video"
+                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
+}
+
 const Question kQuestions[] = {
+    {"IsATIMotionComp", motion_comp_meaning},
+    {"IsInterleavedBob", interleaved_bob_meaning},
     {"IsWin95", win95_meaning},
 };
 
