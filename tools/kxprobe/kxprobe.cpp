@@ -88,7 +88,7 @@ int load_profile(const char *path)
     }
     std::string error;
     if (!kxprofile::load_file(path, error)) {
-        fprintf(stderr, "kxprobe: %s: %s\n", path, error.c_str());
+        fprintf(stderr, "kxprobe: %s\n", error.c_str());
         return kUsageError;
     }
     return kOk;
