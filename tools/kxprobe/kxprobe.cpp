@@ -2,8 +2,12 @@
 // the way an installer does, and prints each answer with its meaning.
 //
 // With --profile it first replays a machine profile into the registry, so
-// that a customer's machine can be asked again under Wine.
+// that a customer's machine can be asked again under Wine. With --trace it
+// runs the device questions' own routines, built from the DLL's sources,
+// with a trace window, and prints under each answer what they traced.
 #include "profile.h"
+
+#include "inventory/pci_query.h"
 
 #include <windows.h>
 
@@ -15,7 +19,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--file PATH [--signature HEX]] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--trace] [--file PATH [--signature HEX]] [--help]\n"
     "\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
     "prints one line per question: the export, its argument if any, the answer\n"
@@ -25,12 +29,15 @@ const char kUsage[] =
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
     "                  Manager\\Enum are cleared and the profile's keys written.\n"
     "                  Only under Wine; refused on a real Windows machine.\n"
+    "  --trace         answer the device questions with their own routines and\n"
+    "                  print, indented under each answer, the lines they traced\n"
     "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
     "  --signature HEX ... and whether it begins with these bytes (4D5A = \"MZ\")\n"
     "  --help          this text\n";
 
 struct Options {
     const char *profile = nullptr;
+    bool trace = false;
     const char *file = nullptr;
     std::string signature;
     bool has_signature = false;
@@ -39,6 +46,7 @@ struct Options {
 enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
 
 using Ask0 = int(WINAPI *)(void);
+using Ask1 = int(WINAPI *)(int);
 using AskFile = int(WINAPI *)(const char *path, const void *signature, int length);
 
 struct Question {
@@ -57,10 +65,66 @@ const char *system_id_meaning(int answer)
     return answer == 70 ? "Gateway" : answer ? "system identifier" : "system not recognised";
 }
 
+const char *motion_comp_meaning(int answer)
+{
+    return answer ? "the display driver makes MC12 motion-compensation overlays"
+                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
+}
+
+const char *interleaved_bob_meaning(int answer)
+{
+    return answer ? "the display hardware bob-deinterlaces interleaved video"
+                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
+}
+
 const Question kQuestions[] = {
     {"GetSystemID", system_id_meaning, true},
+    {"IsATIMotionComp", motion_comp_meaning},
+    {"IsInterleavedBob", interleaved_bob_meaning},
     {"IsWin95", win95_meaning},
 };
+
+const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
+
+// Prints the lines traced to `window` since the last call, indented, and
+// empties the window for the next question.
+void print_trace(HWND window)
+{
+    if (!window)
+        return;
+    static char text[8192];
+    text[0] = 0;
+    if (GetWindowTextA(window, text, sizeof(text)) > 0) {
+        for (char *line = text;; ++line) {
+            char *feed = strchr(line, '\n');
+            if (feed)
+                *feed = 0;
+            printf("    %s\n", line);
+            if (!feed)
+                break;
+            line = feed;
+        }
+    }
+    SetWindowTextA(window, "");
+}
+
+// GetPCIInfo for each selector that names a field; with a trace window,
+// the query routine itself answers.
+void ask_pci_info(HMODULE dll, HWND trace)
+{
+    auto ask = reinterpret_cast<Ask1>(GetProcAddress(dll, "GetPCIInfo"));
+    if (!ask)
+        return;
+    for (int selector = 0; selector < 3; ++selector) {
+        int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
+        if (answer < 0)
+            printf("GetPCIInfo(%d) = %d: no live PCI display adapter\n", selector, answer);
+        else
+            printf("GetPCIInfo(%d) = %d (%04X): %s of the live display adapter\n", selector, answer, answer,
+                   kPciFields[selector]);
+        print_trace(trace);
+    }
+}
 
 // Wine's ntdll exports wine_get_version; no Windows release does.
 bool running_under_wine()
@@ -86,6 +150,8 @@ bool parse(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--profile") && i + 1 < argc)
             options.profile = argv[++i];
+        else if (!strcmp(argv[i], "--trace"))
+            options.trace = true;
         else if (!strcmp(argv[i], "--file") && i + 1 < argc)
             options.file = argv[++i];
         else if (!strcmp(argv[i], "--signature") && i + 1 < argc && parse_hex(argv[i + 1], options.signature))
@@ -104,13 +170,13 @@ int load_profile(const char *path)
     }
     std::string error;
     if (!kxprofile::load_file(path, error)) {
-        fprintf(stderr, "kxprobe: %s: %s\n", path, error.c_str());
+        fprintf(stderr, "kxprobe: %s\n", error.c_str());
         return kUsageError;
     }
     return kOk;
 }
 
-void ask_all(HMODULE dll)
+void ask_all(HMODULE dll, HWND trace)
 {
     for (const Question &q : kQuestions) {
         auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
@@ -124,6 +190,7 @@ void ask_all(HMODULE dll)
             printf(" (took %lu ms)", took);
         printf("\n");
     }
+    ask_pci_info(dll, trace);
 }
 
 void ask_file(HMODULE dll, const Options &options)
@@ -167,7 +234,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\n", GetLastError());
         return kNoDll;
     }
-    ask_all(dll);
+    // A message-only window: it is never shown, its text is the trace.
+    HWND trace = options.trace ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)
+                               : nullptr;
+    ask_all(dll, trace);
+    if (trace)
+        DestroyWindow(trace);
     if (options.file)
         ask_file(dll, options);
     FreeLibrary(dll);
