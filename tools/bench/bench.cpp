@@ -441,6 +441,25 @@ const Row kRows[] = {
      Measure::timed, Goal::ratio, 1.2, [](Bench &b) { return prepare_live(b, "GetPCIInfo", kPciBus, kDisplayDevice); },
      [](Bench &b) { return ((Ask1)b.ask)(0); }, 0xFFF0,
      [](Bench &) { return walk_floor(kPciBus, "DISPLAY", nullptr); }},
+    {"GetAudioCardID()", "Class of every PCI instance, DeviceDesc of the MEDIA one, HardWareKey of every live node, then AudCards.def line by line", Measure::timed,
+     Goal::ratio, 1.2, [](Bench &b) { return prepare_card(b, "GetAudioCardID", kAudioDevice); },
+     [](Bench &b) { return ((Ask0)b.ask)(); }, kAudioCard,
+     [](Bench &) { return walk_floor(kPciBus, "MEDIA", "AudCards.def"); }},
+    {"GetGraphicsCardID()", "as for GetPCIInfo, then VidCards.def line by line", Measure::timed, Goal::ratio, 1.2,
+     [](Bench &b) { return prepare_card(b, "GetGraphicsCardID", kDisplayDevice); },
+     [](Bench &b) { return ((Ask0)b.ask)(); }, kGraphicsCard,
+     [](Bench &) { return walk_floor(kPciBus, "DISPLAY", "VidCards.def"); }},
+    {"IsDVDDrivePresent(\"bench dvd\")", "as for GetPCIInfo, over Enum\\SCSI for the CDROM device", Measure::timed,
+     Goal::ratio, 1.2, [](Bench &b) { return prepare_live(b, "IsDVDDrivePresent", kScsiBus, kDvdDevice); },
+     [](Bench &b) {
+         char asked[sizeof(kDvdAsked)];
+         memcpy(asked, kDvdAsked, sizeof(asked)); // the export upper-cases it in place
+         return ((AskText)b.ask)(asked);
+     },
+     1, [](Bench &) { return walk_floor(kScsiBus, "CDROM", nullptr); }},
+    {"IsBroadLogicPresent()", "Mfg of every PCI instance", Measure::timed, Goal::ratio, 1.2,
+     [](Bench &b) { return use_export(b, "IsBroadLogicPresent") && prepare_machine(b, "ROOT\\*PNP0C02\\0000"); },
+     [](Bench &b) { return ((Ask0)b.ask)(); }, 1, [](Bench &) { return broadlogic_floor(); }},
     {"GetSystemID, helper exits at once", "start Kxdodaze.exe hidden, wait for its exit code", Measure::timed,
      Goal::added_ms, 20, prepare_helper, [](Bench &b) { return ((Ask0)b.ask)(); }, 12,
      [](Bench &) { return (int)(run_to_exit("Kxdodaze.exe", nullptr) == 12); }},
