@@ -2,9 +2,9 @@
 // the identifiers of AudCards.def and VidCards.def.
 #pragma once
 
-#include <windows.h>
+#include "inventory/walk.h"
 
-// Both take an optional output buffer of 1024 bytes, which receives the
+// Both take an optional output buffer of kTextSize bytes, which receives the
 // live device's description once its card file has been read, and an
 // optional trace window.
 

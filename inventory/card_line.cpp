@@ -7,6 +7,11 @@ const char *card_file_name(CardFile file)
     return file == CardFile::audio ? "AudCards.def" : "VidCards.def";
 }
 
+int card_no_match(CardFile file)
+{
+    return file == CardFile::audio ? 0 : -1;
+}
+
 // Identifier characters are not validated: a non-digit adds its own
 // character code minus that of "0" to the sum.
 static int digit(char c)

@@ -24,6 +24,10 @@ struct CardLine {
 // The file's bare name, looked for in the current directory.
 const char *card_file_name(CardFile file);
 
+// The lookup's answer when no line matches: 0 for AudCards.def, -1 for
+// VidCards.def.
+int card_no_match(CardFile file);
+
 // For a line that counts, removes its last character in place (the line
 // feed, or the last real character of a last line that has none) and reads
 // its identifier and key text into `card`. A line that does not count is

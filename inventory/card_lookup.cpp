@@ -9,7 +9,7 @@ bool look_up_card(CardFile file, const char *description, HWND trace, int &resul
     CardLine card;
 
     fold_case(search_text, description, sizeof(search_text));
-    result = file == CardFile::audio ? 0 : -1;
+    result = card_no_match(file);
     // Text mode: CR LF reads as LF, a lone CR stays, Ctrl-Z ends the data.
     FILE *stream = fopen(card_file_name(file), "rt");
     if (!stream)

@@ -279,4 +279,160 @@ TEST(CardId, OutputBufferAndTraceLines)
     }
 }
 
+// Runs kxprobe with the command-line tail `args` in the folder `dir` and
+// returns its exit code, with what it printed in `output`.
+DWORD run_kxprobe(const std::string &args, std::string &output, const char *dir = nullptr)
+{
+    char out_path[MAX_PATH];
+    GetTempFileNameA(kx::bin_dir().c_str(), "kxp", 0, out_path);
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE out = CreateFileA(out_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = out;
+    PROCESS_INFORMATION process = {};
+    std::string command = "\"" + kx::bin_dir() + "kxprobe.exe\" " + args;
+    DWORD code = 0xdeadbeef;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, dir, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    output.clear();
+    HANDLE in = CreateFileA(out_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    char buffer[4096];
+    DWORD read;
+    while (ReadFile(in, buffer, sizeof(buffer), &read, nullptr) && read)
+        output.append(buffer, read);
+    CloseHandle(in);
+    return code;
+}
+
+const char kCleanAudio[] = "; audio cards\r\n5 WAVE DEVICE\r\n3 WAVE DEVICE PCI\n\x1a";
+const char kCleanVideo[] = "0.12.34.GRAPHICS ONE\n0.00.07.Graphics Two\n";
+
+// Each trap gets its warning, on its line, and the exit status says so.
+TEST(CheckDefs, WarnsOfEveryTrap)
+{
+    const struct {
+        const char *what;
+        std::string audio, video;
+        std::vector<std::string> printed; // each somewhere in the output
+        DWORD status;
+    } rows[] = {
+        {"clean files", kCleanAudio, kCleanVideo,
+         {"line 1: ignored: \"; audio cards\\n\"", "line 2: card 5, key text \"WAVE DEVICE\"",
+          "line 3: card 3, key text \"WAVE DEVICE PCI\"", "line 2: card 7, key text \"GRAPHICS TWO\"", "\n0 warnings"},
+         0},
+        {"last line without line feed", "3 WAVE DEVICE", kCleanVideo,
+         {"line 1: card 3, key text \"WAVE DEVIC\"",
+          "line 1: warning: the last line has no line feed, so it loses its last real character \"E\"",
+          "\n1 warning\r"},
+         1},
+        {"line longer than 1023", "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n", kCleanVideo,
+         {"line 1: warning: longer than 1023 characters", "line 1 piece 2: card 7, key text \"WAVE DEVICE\"",
+          "line 1 piece 2: warning: this piece of a long line counts as a card line of its own", "\n2 warnings"},
+         1},
+        {"too short", "3 WAVE\n", kCleanVideo,
+         {"line 1: warning: looks like a card line but is ignored: a card line has at least 9 characters"}, 1},
+        {"indented", " 3 WAVE DEVICE\n", kCleanVideo,
+         {"line 1: warning: looks like a card line but is ignored: a card line begins in the first column"}, 1},
+        {"video line not beginning with 0", kCleanAudio, "0.12.34.GRAPHICS ONE\n1.00.07.GRAPHICS TWO\n",
+         {"line 2: warning: looks like a card line but is ignored: a VidCards.def card line begins with 0"}, 1},
+        {"non-digit identifier", kCleanAudio, "0.1x.34.NAME\n",
+         {"line 1: warning: identifier characters are not all digits; they are summed unchecked to 8234"}, 1},
+        {"data after Ctrl-Z", "3 WAVE DEVICE\n\x1a\n5 WAVE DEVICE\n", kCleanVideo,
+         {"line 1: card 3", "warning: the Ctrl-Z at byte 14 ends the data; what follows it is never read",
+          "\n1 warning\r"},
+         1},
+        {"overridden by a shorter later key", "3 WAVE DEVICE PCI\n5 Wave Device\n", kCleanVideo,
+         {"line 1: warning: never decides: the key text of line 2, \"WAVE DEVICE\", begins its own"}, 1},
+        {"overridden by an empty key", kCleanAudio, "0.12.34.GRAPHICS ONE\n0.00.01.\n",
+         {"line 1: warning: never decides: the key text of line 2, \"\", begins its own"}, 1},
+        {"lone CR kept in the key", "3 WAVE DEVICE\r\r\n", kCleanVideo,
+         {"line 1: card 3, key text \"WAVE DEVICE\\r\"", "0 warnings"}, 0},
+    };
+    kx::TempCwd cwd;
+    for (const auto &row : rows) {
+        cwd.write("AudCards.def", row.audio);
+        cwd.write("VidCards.def", row.video);
+        std::string output;
+        EXPECT_EQ(row.status, run_kxprobe("--check-defs " + cwd.path(), output)) << row.what << "\n" << output;
+        for (const std::string &text : row.printed)
+            EXPECT_NE(std::string::npos, output.find(text)) << row.what << ": no " << text << "\n" << output;
+    }
+}
+
+TEST(CheckDefs, MissingFileAndCurrentFolder)
+{
+    kx::TempCwd cwd;
+    cwd.write("VidCards.def", kCleanVideo);
+    std::string output;
+    EXPECT_EQ(1u, run_kxprobe("--check-defs", output, cwd.path().c_str())) << output;
+    EXPECT_NE(std::string::npos,
+              output.find("AudCards.def:\r\n  warning: does not open; GetAudioCardID answers -1 for a live device"))
+        << output;
+    EXPECT_NE(std::string::npos, output.find("VidCards.def:\r\n  line 1: card 1234")) << output;
+}
+
+// --explain and the DLL read the same files to the same answer.
+TEST(CheckDefs, ExplainAgreesWithTheDll)
+{
+    const struct {
+        const char *what, *description;
+        std::string audio, video;
+        std::vector<std::string> printed;
+    } rows[] = {
+        {"several matches", "Wave Device PCI", "3 WAVE DEVICE\n5 wave device\n7 WAVE DEVICE PCI 128\n", kCleanVideo,
+         {"search text \"WAVE DEVICE PCI\"", "line 1 matches: card 3", "line 2 matches: card 5",
+          "GetAudioCardID = 5", "GetGraphicsCardID = -1"}},
+        {"last line loses a character", "Wave Devicz", "4 WAVE DEVICE", "0.00.09.WAVE DEVICE",
+         {"line 1 matches: card 4, key text \"WAVE DEVIC\"", "GetGraphicsCardID = 9"}},
+        {"piece of a long line", "Wave Device", "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n",
+         "0.12.34.\r\n0.1x.34.WAVE\r\n", {"line 1 piece 2 matches: card 7", "GetGraphicsCardID = 8234"}},
+        {"Ctrl-Z", "Graphics One", "3 GRAPHICS ONE\n\x1a\n5 GRAPHICS ONE\n", "\x1a\n0.12.34.GRAPHICS ONE\n",
+         {"GetAudioCardID = 3", "GetGraphicsCardID = -1"}},
+        {"missing file", "Graphics One", "", "", {"does not open: GetAudioCardID = -1"}},
+    };
+    kx::TempCwd cwd;
+    kx::Dll dll;
+    for (const auto &row : rows) {
+        load(machine(row.description, row.description));
+        DeleteFileA("AudCards.def");
+        DeleteFileA("VidCards.def");
+        if (!row.audio.empty())
+            cwd.write("AudCards.def", row.audio);
+        if (!row.video.empty())
+            cwd.write("VidCards.def", row.video);
+        std::string output;
+        EXPECT_EQ(0u, run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output))
+            << row.what;
+        for (const std::string &text : row.printed)
+            EXPECT_NE(std::string::npos, output.find(text)) << row.what << ": no " << text << "\n" << output;
+        for (const Question *question : {&kAudio, &kVideo}) {
+            const std::string answer = std::string(question->export_name) + " = " +
+                                       std::to_string(kx::call_export(dll, question->export_name)) + "\r\n";
+            EXPECT_NE(std::string::npos, output.find(answer)) << row.what << ": no " << answer << "\n" << output;
+        }
+    }
+}
+
+// The sample files give the sample machine's live cards real identifiers,
+// which kxprobe shows with the live description and the deciding line.
+TEST(CheckDefs, SampleMachine)
+{
+    const std::string samples = std::string("Z:") + KX_SOURCE_DIR + "/samples";
+    std::string output;
+    EXPECT_EQ(0u, run_kxprobe("--check-defs", output, samples.c_str())) << output;
+    EXPECT_EQ(0u, run_kxprobe("--profile machines/win98-pc.reg", output, samples.c_str())) << output;
+    for (const char *text :
+         {"GetAudioCardID = 1: ", "    live device \"Generic PCI Wave Audio\"; AudCards.def line 4: \"1 Generic PCI Wave Audio\"",
+          "GetGraphicsCardID = 1002: ",
+          "    live device \"Generic Graphics Accelerator 3D AGP\"; VidCards.def line 6: \"0.10.02.Generic Graphics Accelerator 3D\""})
+        EXPECT_NE(std::string::npos, output.find(text)) << "no " << text << "\n" << output;
+}
+
 } // namespace
