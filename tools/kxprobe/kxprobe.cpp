@@ -99,9 +99,23 @@ void graphics_card_detail()
     card_detail(CardFile::video, identify_graphics_card);
 }
 
+const char *motion_comp_meaning(int answer)
+{
+    return answer ? "the display driver makes MC12 motion-compensation overlays"
+                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
+}
+
+const char *interleaved_bob_meaning(int answer)
+{
+    return answer ? "the display hardware bob-deinterlaces interleaved video"
+                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
+}
+
 const Question kQuestions[] = {
     {"GetAudioCardID", audio_card_meaning, audio_card_detail},
     {"GetGraphicsCardID", graphics_card_meaning, graphics_card_detail},
+    {"IsATIMotionComp", motion_comp_meaning},
+    {"IsInterleavedBob", interleaved_bob_meaning},
     {"IsWin95", win95_meaning},
 };
 
@@ -112,18 +126,25 @@ bool running_under_wine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
+// The folder that may follow argv[i]; the current one when none does.
+const char *optional_dir(int argc, char **argv, int &i)
+{
+    if (i + 1 < argc && strncmp(argv[i + 1], "--", 2))
+        return argv[++i];
+    return ".";
+}
+
 bool parse(int argc, char **argv, Options &options)
 {
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--profile") && i + 1 < argc)
             options.profile = argv[++i];
         else if (!strcmp(argv[i], "--check-defs") && !options.defs_dir)
-            options.defs_dir = i + 1 < argc ? argv[++i] : ".";
+            options.defs_dir = optional_dir(argc, argv, i);
         else if (!strcmp(argv[i], "--explain") && i + 1 < argc && !options.defs_dir) {
             options.explain = argv[++i];
-            options.defs_dir = i + 1 < argc ? argv[++i] : ".";
-        }
-        else
+            options.defs_dir = optional_dir(argc, argv, i);
+        } else
             return false;
     }
     return true;
@@ -137,7 +158,7 @@ int load_profile(const char *path)
     }
     std::string error;
     if (!kxprofile::load_file(path, error)) {
-        fprintf(stderr, "kxprobe: %s: %s\n", path, error.c_str());
+        fprintf(stderr, "kxprobe: %s\n", error.c_str());
         return kUsageError;
     }
     return kOk;
