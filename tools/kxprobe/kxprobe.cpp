@@ -2,10 +2,14 @@
 // the way an installer does, and prints each answer with its meaning.
 //
 // With --profile it first replays a machine profile into the registry, so
-// that a customer's machine can be asked again under Wine.
+// that a customer's machine can be asked again under Wine. With --trace it
+// runs the device questions' own routines, built from the DLL's sources,
+// with a trace window, and prints under each answer what they traced.
 #include "card_defs.h"
-#include "inventory/card_id.h"
 #include "profile.h"
+
+#include "inventory/card_id.h"
+#include "inventory/pci_query.h"
 
 #include <windows.h>
 
@@ -16,7 +20,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--trace] [--help]\n"
     "       kxprobe --check-defs [DIR]\n"
     "       kxprobe --explain DESCRIPTION [DIR]\n"
     "\n"
@@ -28,6 +32,8 @@ const char kUsage[] =
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
     "                  Manager\\Enum are cleared and the profile's keys written.\n"
     "                  Only under Wine; refused on a real Windows machine.\n"
+    "  --trace         answer the device questions with their own routines and\n"
+    "                  print, indented under each answer, the lines they traced\n"
     "  --check-defs [DIR]\n"
     "                  reads AudCards.def and VidCards.def in DIR (the current\n"
     "                  folder by default) as the DLL does and prints each line:\n"
@@ -40,6 +46,7 @@ const char kUsage[] =
 
 struct Options {
     const char *profile = nullptr;
+    bool trace = false;
     const char *defs_dir = nullptr; // --check-defs or --explain
     const char *explain = nullptr;
 };
@@ -47,17 +54,35 @@ struct Options {
 enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
 
 using Ask0 = int(WINAPI *)(void);
+using Ask1 = int(WINAPI *)(int);
 
 struct Question {
     const char *name;
     const char *(*meaning)(int answer);
-    void (*detail)(); // prints more lines under the answer
 };
 
 const char *win95_meaning(int answer)
 {
     return answer ? "Windows 95" : "not Windows 95";
 }
+
+const char *motion_comp_meaning(int answer)
+{
+    return answer ? "the display driver makes MC12 motion-compensation overlays"
+                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
+}
+
+const char *interleaved_bob_meaning(int answer)
+{
+    return answer ? "the display hardware bob-deinterlaces interleaved video"
+                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
+}
+
+const Question kQuestions[] = {
+    {"IsATIMotionComp", motion_comp_meaning},
+    {"IsInterleavedBob", interleaved_bob_meaning},
+    {"IsWin95", win95_meaning},
+};
 
 const char *audio_card_meaning(int answer)
 {
@@ -78,46 +103,80 @@ const char *graphics_card_meaning(int answer)
     }
 }
 
-// The live device's description, from the routine behind the export, and
-// the line of its card file that decided.
-void card_detail(CardFile file, int (*identify)(char *, HWND))
-{
-    char description[kTextSize] = "";
-    identify(description, nullptr);
-    if (*description)
-        printf("    live device \"%s\"; %s %s\n", description, card_file_name(file),
-               carddefs::deciding_line(file, description).c_str());
-}
-
-void audio_card_detail()
-{
-    card_detail(CardFile::audio, identify_audio_card);
-}
-
-void graphics_card_detail()
-{
-    card_detail(CardFile::video, identify_graphics_card);
-}
-
-const char *motion_comp_meaning(int answer)
-{
-    return answer ? "the display driver makes MC12 motion-compensation overlays"
-                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
-}
-
-const char *interleaved_bob_meaning(int answer)
-{
-    return answer ? "the display hardware bob-deinterlaces interleaved video"
-                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
-}
-
-const Question kQuestions[] = {
-    {"GetAudioCardID", audio_card_meaning, audio_card_detail},
-    {"GetGraphicsCardID", graphics_card_meaning, graphics_card_detail},
-    {"IsATIMotionComp", motion_comp_meaning},
-    {"IsInterleavedBob", interleaved_bob_meaning},
-    {"IsWin95", win95_meaning},
+struct CardQuestion {
+    const char *name;
+    const char *(*meaning)(int answer);
+    int (*identify)(char *description, HWND trace); // the routine behind the export
+    CardFile file;
 };
+
+const CardQuestion kCardQuestions[] = {
+    {"GetAudioCardID", audio_card_meaning, identify_audio_card, CardFile::audio},
+    {"GetGraphicsCardID", graphics_card_meaning, identify_graphics_card, CardFile::video},
+};
+
+const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
+
+// Prints the lines traced to `window` since the last call, indented, and
+// empties the window for the next question.
+void print_trace(HWND window)
+{
+    if (!window)
+        return;
+    static char text[8192];
+    text[0] = 0;
+    if (GetWindowTextA(window, text, sizeof(text)) > 0) {
+        for (char *line = text;; ++line) {
+            char *feed = strchr(line, '\n');
+            if (feed)
+                *feed = 0;
+            printf("    %s\n", line);
+            if (!feed)
+                break;
+            line = feed;
+        }
+    }
+    SetWindowTextA(window, "");
+}
+
+// The card questions, each with the live device's description and the line
+// of its card file that decided; with a trace window the routine itself
+// answers.
+void ask_cards(HMODULE dll, HWND trace)
+{
+    for (const CardQuestion &q : kCardQuestions) {
+        auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
+        if (!ask)
+            continue;
+        char description[kTextSize] = "";
+        int answer = trace ? q.identify(description, trace) : ask();
+        if (!trace)
+            q.identify(description, nullptr);
+        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+        if (*description)
+            printf("    live device \"%s\"; %s %s\n", description, card_file_name(q.file),
+                   carddefs::deciding_line(q.file, description).c_str());
+        print_trace(trace);
+    }
+}
+
+// GetPCIInfo for each selector that names a field; with a trace window,
+// the query routine itself answers.
+void ask_pci_info(HMODULE dll, HWND trace)
+{
+    auto ask = reinterpret_cast<Ask1>(GetProcAddress(dll, "GetPCIInfo"));
+    if (!ask)
+        return;
+    for (int selector = 0; selector < 3; ++selector) {
+        int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
+        if (answer < 0)
+            printf("GetPCIInfo(%d) = %d: no live PCI display adapter\n", selector, answer);
+        else
+            printf("GetPCIInfo(%d) = %d (%04X): %s of the live display adapter\n", selector, answer, answer,
+                   kPciFields[selector]);
+        print_trace(trace);
+    }
+}
 
 // Wine's ntdll exports wine_get_version; no Windows release does.
 bool running_under_wine()
@@ -139,12 +198,15 @@ bool parse(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--profile") && i + 1 < argc)
             options.profile = argv[++i];
+        else if (!strcmp(argv[i], "--trace"))
+            options.trace = true;
         else if (!strcmp(argv[i], "--check-defs") && !options.defs_dir)
             options.defs_dir = optional_dir(argc, argv, i);
         else if (!strcmp(argv[i], "--explain") && i + 1 < argc && !options.defs_dir) {
             options.explain = argv[++i];
             options.defs_dir = optional_dir(argc, argv, i);
-        } else
+        }
+        else
             return false;
     }
     return true;
@@ -164,17 +226,17 @@ int load_profile(const char *path)
     return kOk;
 }
 
-void ask_all(HMODULE dll)
+void ask_all(HMODULE dll, HWND trace)
 {
+    ask_cards(dll, trace);
     for (const Question &q : kQuestions) {
         auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
         if (!ask)
             continue;
         int answer = ask();
         printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
-        if (q.detail)
-            q.detail();
     }
+    ask_pci_info(dll, trace);
 }
 
 } // namespace
@@ -206,7 +268,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\n", GetLastError());
         return kNoDll;
     }
-    ask_all(dll);
+    // A message-only window: it is never shown, its text is the trace.
+    HWND trace = options.trace ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)
+                               : nullptr;
+    ask_all(dll, trace);
+    if (trace)
+        DestroyWindow(trace);
     FreeLibrary(dll);
     return kOk;
 }
