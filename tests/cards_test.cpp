@@ -133,6 +133,16 @@ TEST(CardLookup, TextMode)
 const char kAudioFile[] = "3 WAVE DEVICE\n5 WAVE DEVICE\n";
 const char kVideoFile[] = "0.12.34.GRAPHICS ONE\n";
 
+void put_card_files(const kx::TempCwd &cwd, bool present)
+{
+    DeleteFileA("AudCards.def");
+    DeleteFileA("VidCards.def");
+    if (present) {
+        cwd.write("AudCards.def", kAudioFile);
+        cwd.write("VidCards.def", kVideoFile);
+    }
+}
+
 // Every answer of both questions, the files opened only after a live
 // device was found, and every key and stream released once, in order.
 TEST(CardId, AnswersAndReleases)
@@ -164,13 +174,7 @@ TEST(CardId, AnswersAndReleases)
     kx::Dll dll;
     for (const auto &row : rows) {
         load(row.profile);
-        if (row.files) {
-            cwd.write("AudCards.def", kAudioFile);
-            cwd.write("VidCards.def", kVideoFile);
-        } else {
-            DeleteFileA("AudCards.def");
-            DeleteFileA("VidCards.def");
-        }
+        put_card_files(cwd, row.files);
         for (const Question *question : {&kAudio, &kVideo}) {
             const std::string tag = std::string(row.what) + ", " + question->export_name;
             kx::Ledger ledger;
@@ -186,26 +190,6 @@ TEST(CardId, AnswersAndReleases)
         }
     }
 }
-
-// A message-only window whose text collects the routines' trace lines.
-class TraceWindow {
-public:
-    TraceWindow() : hwnd_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr))
-    {
-        EXPECT_NE(nullptr, hwnd_);
-    }
-    ~TraceWindow() { DestroyWindow(hwnd_); }
-    HWND hwnd() const { return hwnd_; }
-    std::string text() const
-    {
-        std::string text(9000, '\0');
-        text.resize(GetWindowTextA(hwnd_, &text[0], (int)text.size()));
-        return text;
-    }
-
-private:
-    HWND hwnd_;
-};
 
 std::string lines(std::initializer_list<std::string> list)
 {
@@ -258,17 +242,11 @@ TEST(CardId, OutputBufferAndTraceLines)
     kx::TempCwd cwd;
     for (const auto &row : rows) {
         load(row.profile);
-        if (row.files) {
-            cwd.write("AudCards.def", kAudioFile);
-            cwd.write("VidCards.def", kVideoFile);
-        } else {
-            DeleteFileA("AudCards.def");
-            DeleteFileA("VidCards.def");
-        }
-        TraceWindow window;
+        put_card_files(cwd, row.files);
+        kx::TraceWindow window;
         char output[1025];
         memset(output, 0xbd, sizeof(output));
-        EXPECT_EQ(row.expected, row.routine(row.output ? output : nullptr, row.trace ? window.hwnd() : nullptr))
+        EXPECT_EQ(row.expected, row.routine(row.output ? output : nullptr, row.trace ? window.handle : nullptr))
             << row.what;
         if (row.stored.empty())
             EXPECT_EQ(std::string(sizeof(output), '\xbd'), std::string(output, sizeof(output))) << row.what;
