@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-namespace {
-
 struct CardQuestion {
     const char *class_name;
     bool trace_candidates;
@@ -13,19 +11,19 @@ struct CardQuestion {
     int no_live_table, no_device, no_file;
 };
 
-const CardQuestion kAudioCard = {"MEDIA", false, CardFile::audio, -2, 0, -1};
-const CardQuestion kGraphicsCard = {"DISPLAY", true, CardFile::video, -1, -1, -2};
+static const CardQuestion kAudioCard = {"MEDIA", false, CardFile::audio, -2, 0, -1};
+static const CardQuestion kGraphicsCard = {"DISPLAY", true, CardFile::video, -1, -1, -2};
 
-const char kBanner[] = "************************************* ";
+static const char kBanner[] = "************************************* ";
 
-void trace_closing_lines(HWND trace, const char *description)
+static void trace_closing_lines(HWND trace, const char *description)
 {
     static const char *const kLines[] = {" ", kBanner, nullptr, kBanner, " "};
     for (const char *line : kLines)
         trace_line(trace, line ? line : description);
 }
 
-int identify_card(const CardQuestion &question, char *output, HWND trace)
+static int identify_card(const CardQuestion &question, char *output, HWND trace)
 {
     const WalkParams params = {"Enum\\PCI", question.class_name, "PCI\\", trace, question.trace_candidates,
                                MatchTrace::hardware_key, nullptr, nullptr, nullptr};
@@ -48,8 +46,6 @@ int identify_card(const CardQuestion &question, char *output, HWND trace)
     }
     return result;
 }
-
-} // namespace
 
 int identify_audio_card(char *description, HWND trace)
 {
