@@ -19,13 +19,40 @@ static int digit(char c)
     return (unsigned char)c - '0';
 }
 
-static bool is_card_line(CardFile file, const char *line)
+static char fold(char c)
 {
-    if (strlen(line) < kCardLineMinLength)
-        return false;
+    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+}
+
+static const char *key_text(CardFile file, const char *line)
+{
+    return line + (file == CardFile::audio ? 2 : 8);
+}
+
+bool is_card_line(CardFile file, const char *line)
+{
+    for (int i = 0; i < kCardLineMinLength; ++i)
+        if (!line[i])
+            return false;
     if (file == CardFile::video)
         return line[0] == '0';
     return line[0] >= '0' && line[0] <= '9';
+}
+
+int card_identifier(CardFile file, const char *line)
+{
+    if (file == CardFile::audio)
+        return digit(line[0]);
+    return 1000 * digit(line[2]) + 100 * digit(line[3]) + 10 * digit(line[5]) + digit(line[6]);
+}
+
+bool card_line_matches(CardFile file, const char *line, const char *search_text)
+{
+    const char *key = key_text(file, line);
+    for (size_t i = 0; key[i + 1]; ++i)
+        if (fold(key[i]) != search_text[i])
+            return false;
+    return true;
 }
 
 bool read_card_line(CardFile file, char *line, CardLine &card)
@@ -33,15 +60,8 @@ bool read_card_line(CardFile file, char *line, CardLine &card)
     if (!is_card_line(file, line))
         return false;
     line[strlen(line) - 1] = '\0';
-    const char *key;
-    if (file == CardFile::audio) {
-        card.identifier = digit(line[0]);
-        key = line + 2;
-    } else {
-        card.identifier = 1000 * digit(line[2]) + 100 * digit(line[3]) + 10 * digit(line[5]) + digit(line[6]);
-        key = line + 8;
-    }
-    fold_case(card.key, key, sizeof(card.key));
+    card.identifier = card_identifier(file, line);
+    fold_case(card.key, key_text(file, line), sizeof(card.key));
     return true;
 }
 
@@ -49,7 +69,7 @@ void fold_case(char *to, const char *text, size_t size)
 {
     size_t i = 0;
     for (; i + 1 < size && text[i]; ++i)
-        to[i] = text[i] >= 'a' && text[i] <= 'z' ? text[i] - 'a' + 'A' : text[i];
+        to[i] = fold(text[i]);
     to[i] = '\0';
 }
 

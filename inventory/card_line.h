@@ -28,6 +28,19 @@ const char *card_file_name(CardFile file);
 // VidCards.def.
 int card_no_match(CardFile file);
 
+// Whether a line counts: at least kCardLineMinLength characters as read,
+// and the first character the file asks for.
+bool is_card_line(CardFile file, const char *line);
+
+// The identifier of a line that counts.
+int card_identifier(CardFile file, const char *line);
+
+// Whether the key text of a line that counts, read as it came, without its
+// last character and folded, begins the folded search text. The line is
+// neither changed nor measured: the compare ends at the first character that
+// differs, so a line costs little more than reading it.
+bool card_line_matches(CardFile file, const char *line, const char *search_text);
+
 // For a line that counts, removes its last character in place (the line
 // feed, or the last real character of a last line that has none) and reads
 // its identifier and key text into `card`. A line that does not count is

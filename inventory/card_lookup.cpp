@@ -2,11 +2,11 @@
 #include "inventory/walk.h"
 
 #include <cstdio>
+#include <cstring>
 
 bool look_up_card(CardFile file, const char *description, HWND trace, int &result)
 {
     char search_text[kCardLineSize], line[kCardLineSize];
-    CardLine card;
 
     fold_case(search_text, description, sizeof(search_text));
     result = card_no_match(file);
@@ -17,12 +17,14 @@ bool look_up_card(CardFile file, const char *description, HWND trace, int &resul
     if (file == CardFile::video)
         trace_line(trace, "  ");
     while (fgets(line, sizeof(line), stream)) {
-        if (!read_card_line(file, line, card))
+        if (!is_card_line(file, line))
             continue;
-        if (file == CardFile::audio)
+        if (card_line_matches(file, line, search_text))
+            result = card_identifier(file, line);
+        if (file == CardFile::audio && trace) {
+            line[strlen(line) - 1] = '\0';
             trace_line(trace, line);
-        if (card_key_matches(card.key, search_text))
-            result = card.identifier;
+        }
     }
     fclose(stream);
     return true;

@@ -110,6 +110,8 @@ TEST(CardLookup, QualifyingLinesAndMatching)
         {"audio: line of 1024 loses a real character", kAudio, w1020 + "Q", "2 " + w1020 + "W\n", 2},
         {"audio: piece past 1023 counts alone", kAudio, "Wave Device",
          "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n", 7},
+        {"audio: a NUL byte ends the line as read", kAudio, "Wave Devicz", std::string("4 WAVE DEVICE\0X\n", 16), 4},
+        {"audio: NUL before the 9th character", kAudio, "Wave", std::string("4 WAVE\0DEVICE\n", 14), 0},
     });
 }
 
