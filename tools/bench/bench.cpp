@@ -11,6 +11,8 @@
 // node last: a question reads the whole tree before it finds its answer.
 #include "profile.h"
 
+#include "inventory/card_lookup.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -22,7 +24,7 @@
 
 namespace {
 
-enum { kDeviceKeys = 2000, kInstances = 2, kLiveNodes = 2000, kRegistryText = 2048 };
+enum { kDeviceKeys = 2000, kInstances = 2, kLiveNodes = 2000, kCardFileLines = 100000, kRegistryText = 2048 };
 
 const char kPciBus[] = "Enum\\PCI";
 const char kScsiBus[] = "Enum\\SCSI";
@@ -210,6 +212,31 @@ bool write_card_files(Bench &bench)
     return false;
 }
 
+// Card files of 100,000 lines, the device asked about named every 10,000.
+bool write_long_card_files(Bench &bench)
+{
+    std::string audio, video;
+    char line[128];
+    for (int i = 0; i < kCardFileLines; ++i) {
+        if (i % 10000 == 9999) {
+            snprintf(line, sizeof(line), "%d %s\n", kAudioCard, "BENCH AUDIO");
+            audio += line;
+            snprintf(line, sizeof(line), "0.%02d.%02d.%s\n", kGraphicsCard / 100, kGraphicsCard % 100,
+                     "BENCH GRAPHICS");
+            video += line;
+            continue;
+        }
+        snprintf(line, sizeof(line), "%d Sound Maker Model %05d PCI\n", i % 10, i);
+        audio += line;
+        snprintf(line, sizeof(line), "0.%02d.%02d.VIDEO MAKER MODEL %05d\n", i / 100 % 100, i % 100, i);
+        video += line;
+    }
+    if (write_file("AudCards.def", audio) && write_file("VidCards.def", video))
+        return true;
+    bench.skip = "cannot write the card files";
+    return false;
+}
+
 // ---- floors: the reads that a question cannot avoid ----
 
 bool enum_key(HKEY key, DWORD index, char *name)
@@ -224,15 +251,18 @@ bool read_value(HKEY key, const char *name, char *value)
     return RegQueryValueExA(key, name, nullptr, nullptr, (BYTE *)value, &size) == ERROR_SUCCESS;
 }
 
-void read_lines(const char *file)
+// Says how many lines it read.
+int read_lines(const char *file)
 {
     char line[1024];
     FILE *stream = fopen(file, "rt");
     if (!stream)
-        return;
+        return 0;
+    int lines = 0;
     while (fgets(line, sizeof(line), stream))
-        ;
+        ++lines;
     fclose(stream);
+    return lines;
 }
 
 // Calls visit(instance key, device key name) for every instance key of
@@ -282,9 +312,7 @@ int walk_floor(const char *bus, const char *class_name, const char *file)
         RegCloseKey(node);
     }
     RegCloseKey(table);
-    if (found && file)
-        read_lines(file);
-    return found;
+    return found && (!file || read_lines(file));
 }
 
 int broadlogic_floor()
@@ -326,25 +354,18 @@ int load_and_free(const char *name)
     return 1;
 }
 
-// Wine keeps a system library loaded once anything has loaded it, so the
-// first load of a library, the one that brings its imports along, happens
-// once per process: it is timed by this program started again with
-// --load-once, which answers in microseconds through its exit code. With
-// `window` that process first loads USER32, as every program with a window
-// has, so that only what such a program lacks comes with the library.
-int load_once(const char *name, bool window)
-{
-    if (window)
-        LoadLibraryA("USER32.dll");
-    double start = now_ms();
-    return load_and_free(name) ? (int)((now_ms() - start) * 1000) : -1;
-}
-
+// The first load of a library in a process, timed by kxloadonce.exe.
 int first_load_us(const char *name, bool window)
 {
-    std::string program = program_folder() + "kxbench.exe";
-    std::string command = "kxbench --load-once " + std::string(name) + (window ? " window" : "");
+    std::string program = program_folder() + "kxloadonce.exe";
+    std::string command = "kxloadonce " + std::string(name) + (window ? " window" : "");
     return run_to_exit(program.c_str(), &command[0]);
+}
+
+int look_up(CardFile file, const char *description)
+{
+    int result;
+    return look_up_card(file, description, nullptr, result) ? result : -3;
 }
 
 int file_size(const std::string &path)
@@ -441,8 +462,8 @@ const Row kRows[] = {
      Measure::timed, Goal::ratio, 1.2, [](Bench &b) { return prepare_live(b, "GetPCIInfo", kPciBus, kDisplayDevice); },
      [](Bench &b) { return ((Ask1)b.ask)(0); }, 0xFFF0,
      [](Bench &) { return walk_floor(kPciBus, "DISPLAY", nullptr); }},
-    {"GetAudioCardID()", "Class of every PCI instance, DeviceDesc of the MEDIA one, HardWareKey of every live node, then AudCards.def line by line", Measure::timed,
-     Goal::ratio, 1.2, [](Bench &b) { return prepare_card(b, "GetAudioCardID", kAudioDevice); },
+    {"GetAudioCardID()", "as for GetPCIInfo, for the MEDIA device, then AudCards.def line by line",
+     Measure::timed, Goal::ratio, 1.2, [](Bench &b) { return prepare_card(b, "GetAudioCardID", kAudioDevice); },
      [](Bench &b) { return ((Ask0)b.ask)(); }, kAudioCard,
      [](Bench &) { return walk_floor(kPciBus, "MEDIA", "AudCards.def"); }},
     {"GetGraphicsCardID()", "as for GetPCIInfo, then VidCards.def line by line", Measure::timed, Goal::ratio, 1.2,
@@ -460,6 +481,14 @@ const Row kRows[] = {
     {"IsBroadLogicPresent()", "Mfg of every PCI instance", Measure::timed, Goal::ratio, 1.2,
      [](Bench &b) { return use_export(b, "IsBroadLogicPresent") && prepare_machine(b, "ROOT\\*PNP0C02\\0000"); },
      [](Bench &b) { return ((Ask0)b.ask)(); }, 1, [](Bench &) { return broadlogic_floor(); }},
+    {"card lookup, AudCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio,
+     1.3, [](Bench &b) { return enter(b, "long") && write_long_card_files(b); },
+     [](Bench &) { return look_up(CardFile::audio, kAudioDesc); }, kAudioCard,
+     [](Bench &) { return read_lines("AudCards.def"); }},
+    {"card lookup, VidCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio,
+     1.3, [](Bench &b) { return enter(b, "long") && write_long_card_files(b); },
+     [](Bench &) { return look_up(CardFile::video, kDisplayDesc); },
+     kGraphicsCard, [](Bench &) { return read_lines("VidCards.def"); }},
     {"GetSystemID, helper exits at once", "start Kxdodaze.exe hidden, wait for its exit code", Measure::timed,
      Goal::added_ms, 20, prepare_helper, [](Bench &b) { return ((Ask0)b.ask)(); }, 12,
      [](Bench &) { return (int)(run_to_exit("Kxdodaze.exe", nullptr) == 12); }},
@@ -564,8 +593,8 @@ void print_row(int number, const Row &row, const Outcome &o)
 void remove_scratch(const std::string &temp)
 {
     static const char *const files[] = {"helper\\Kxdodaze.exe", "cards\\AudCards.def", "cards\\VidCards.def",
-                                        "big\\AudCards.def"};
-    static const char *const folders[] = {"helper", "cards", "big", "empty", ""};
+                                        "long\\AudCards.def", "long\\VidCards.def"};
+    static const char *const folders[] = {"helper", "cards", "long", "empty", ""};
     for (const char *file : files)
         DeleteFileA((temp + file).c_str());
     for (const char *folder : folders)
@@ -611,8 +640,6 @@ int run_rows(int runs)
 
 int main(int argc, char **argv)
 {
-    if (argc >= 3 && !strcmp(argv[1], "--load-once"))
-        return load_once(argv[2], argc > 3);
     if (argc == 1)
         return run_rows(11);
     if (argc == 3 && !strcmp(argv[1], "--runs") && atoi(argv[2]) > 0)
