@@ -14,7 +14,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--dvd TEXT] [--help]\n"
     "\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
     "prints one line per question: the export, its argument if any, the answer\n"
@@ -24,10 +24,14 @@ const char kUsage[] =
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
     "                  Manager\\Enum are cleared and the profile's keys written.\n"
     "                  Only under Wine; refused on a real Windows machine.\n"
+    "  --dvd TEXT      the drive description that IsDVDDrivePresent looks for\n"
+    "                  (default \"Generic DVD-ROM DX-5\", the sample machine's\n"
+    "                  drive); the text is printed again as the DLL left it\n"
     "  --help          this text\n";
 
 struct Options {
     const char *profile = nullptr;
+    const char *dvd_text = "Generic DVD-ROM DX-5";
 };
 
 enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
@@ -44,9 +48,29 @@ const char *win95_meaning(int answer)
     return answer ? "Windows 95" : "not Windows 95";
 }
 
+const char *broadlogic_meaning(int answer)
+{
+    return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
+}
+
 const Question kQuestions[] = {
+    {"IsBroadLogicPresent", broadlogic_meaning},
     {"IsWin95", win95_meaning},
 };
+
+// The DLL upper-cases the text in place once it has compared it with a live
+// drive, so it gets a copy.
+void ask_dvd_drive(HMODULE dll, const char *text)
+{
+    auto ask = reinterpret_cast<int(WINAPI *)(char *)>(GetProcAddress(dll, "IsDVDDrivePresent"));
+    if (!ask)
+        return;
+    std::string buffer = text;
+    int answer = ask(&buffer[0]);
+    printf("IsDVDDrivePresent(\"%s\") = %d: %s live CD-ROM drive's description begins with it;"
+           " the text now reads \"%s\"\n",
+           text, answer, answer ? "a" : "no", buffer.c_str());
+}
 
 // Wine's ntdll exports wine_get_version; no Windows release does.
 bool running_under_wine()
@@ -60,6 +84,8 @@ bool parse(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--profile") && i + 1 < argc)
             options.profile = argv[++i];
+        else if (!strcmp(argv[i], "--dvd") && i + 1 < argc)
+            options.dvd_text = argv[++i];
         else
             return false;
     }
@@ -115,6 +141,7 @@ int main(int argc, char **argv)
         return kNoDll;
     }
     ask_all(dll);
+    ask_dvd_drive(dll, options.dvd_text);
     FreeLibrary(dll);
     return kOk;
 }
