@@ -48,13 +48,27 @@ const char *win95_meaning(int answer)
     return answer ? "Windows 95" : "not Windows 95";
 }
 
+const char *motion_comp_meaning(int answer)
+{
+    return answer ? "the display driver makes MC12 motion-compensation overlays"
+                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
+}
+
+const char *interleaved_bob_meaning(int answer)
+{
+    return answer ? "the display hardware bob-deinterlaces interleaved video"
+                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
+}
+
 const char *broadlogic_meaning(int answer)
 {
     return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
 }
 
 const Question kQuestions[] = {
+    {"IsATIMotionComp", motion_comp_meaning},
     {"IsBroadLogicPresent", broadlogic_meaning},
+    {"IsInterleavedBob", interleaved_bob_meaning},
     {"IsWin95", win95_meaning},
 };
 
