@@ -1,9 +1,15 @@
-// The device questions: thin shells around the detection routines, which
-// the installer calls without a trace window.
+// The device questions: each export runs its detection routine with no
+// trace window and no description buffer and returns its answer.
 #include "inventory/broadlogic.h"
 #include "inventory/dvd_drive.h"
+#include "inventory/pci_query.h"
 
 #include <windows.h>
+
+extern "C" int WINAPI GetPCIInfo(int selector)
+{
+    return query_pci_identifier(selector, 0, nullptr);
+}
 
 extern "C" int WINAPI IsBroadLogicPresent(void)
 {

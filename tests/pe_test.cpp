@@ -85,8 +85,13 @@ TEST(Image, LoadsOnWindows95)
     EXPECT_LE(image.size(), 16384u);
 }
 
+// The loader matches module names in any letter case.
+struct IgnoreCase {
+    bool operator()(const std::string &a, const std::string &b) const { return lstrcmpiA(a.c_str(), b.c_str()) < 0; }
+};
+
 // Functions that every 32-bit Windows from 95 on exports by these names.
-const std::map<std::string, std::set<std::string>> kAllowedImports = {
+const std::map<std::string, std::set<std::string>, IgnoreCase> kAllowedImports = {
     {"KERNEL32.dll",
      {"GetVersionExA", "GetProcessHeap", "HeapAlloc", "HeapFree", "CreateFileA", "ReadFile", "CloseHandle",
       "DeleteFileA", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "WinExec", "Sleep",
@@ -95,7 +100,7 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
     {"ADVAPI32.dll", {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegCloseKey"}},
     {"CRTDLL.dll",
      {"fopen", "fgets", "fclose", "toupper", "strncmp", "strncpy", "strstr", "_strupr", "strlen", "strcmp",
-      "strcpy", "strcat", "memset", "memcpy", "memmove", "memcmp", "malloc", "free"}},
+      "strcpy", "strcat", "strchr", "memset", "memcpy", "memmove", "memcmp", "malloc", "free"}},
 };
 
 TEST(Image, ImportsOnlyWhatWindows95Has)

@@ -2,11 +2,17 @@
 // the way an installer does, and prints each answer with its meaning.
 //
 // With --profile it first replays a machine profile into the registry, so
-// that a customer's machine can be asked again under Wine.
+// that a customer's machine can be asked again under Wine. With --trace it
+// runs the device questions' own routines, built from the DLL's sources,
+// with a trace window, and prints under each answer what they traced.
 #include "profile.h"
+
+#include "inventory/dvd_drive.h"
+#include "inventory/pci_query.h"
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,7 +20,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--dvd TEXT] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--trace] [--dvd TEXT] [--file PATH [--signature HEX]] [--help]\n"
     "\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
     "prints one line per question: the export, its argument if any, the answer\n"
@@ -24,28 +30,44 @@ const char kUsage[] =
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
     "                  Manager\\Enum are cleared and the profile's keys written.\n"
     "                  Only under Wine; refused on a real Windows machine.\n"
+    "  --trace         answer the device questions with their own routines and\n"
+    "                  print, indented under each answer, the lines they traced\n"
     "  --dvd TEXT      the drive description that IsDVDDrivePresent looks for\n"
     "                  (default \"Generic DVD-ROM DX-5\", the sample machine's\n"
     "                  drive); the text is printed again as the DLL left it\n"
+    "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
+    "  --signature HEX ... and whether it begins with these bytes (4D5A = \"MZ\")\n"
     "  --help          this text\n";
 
 struct Options {
     const char *profile = nullptr;
+    bool trace = false;
     const char *dvd_text = "Generic DVD-ROM DX-5";
+    const char *file = nullptr;
+    std::string signature;
+    bool has_signature = false;
 };
 
 enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
 
 using Ask0 = int(WINAPI *)(void);
+using Ask1 = int(WINAPI *)(int);
+using AskFile = int(WINAPI *)(const char *path, const void *signature, int length);
 
 struct Question {
     const char *name;
     const char *(*meaning)(int answer);
+    bool timed; // the answer may take seconds: print how long it took
 };
 
 const char *win95_meaning(int answer)
 {
     return answer ? "Windows 95" : "not Windows 95";
+}
+
+const char *system_id_meaning(int answer)
+{
+    return answer == 70 ? "Gateway" : answer ? "system identifier" : "system not recognised";
 }
 
 const char *motion_comp_meaning(int answer)
@@ -66,24 +88,68 @@ const char *broadlogic_meaning(int answer)
 }
 
 const Question kQuestions[] = {
+    {"GetSystemID", system_id_meaning, true},
     {"IsATIMotionComp", motion_comp_meaning},
     {"IsBroadLogicPresent", broadlogic_meaning},
     {"IsInterleavedBob", interleaved_bob_meaning},
     {"IsWin95", win95_meaning},
 };
 
+const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
+
+// Prints the lines traced to `window` since the last call, indented, and
+// empties the window for the next question.
+void print_trace(HWND window)
+{
+    if (!window)
+        return;
+    static char text[8192];
+    text[0] = 0;
+    if (GetWindowTextA(window, text, sizeof(text)) > 0) {
+        for (char *line = text;; ++line) {
+            char *feed = strchr(line, '\n');
+            if (feed)
+                *feed = 0;
+            printf("    %s\n", line);
+            if (!feed)
+                break;
+            line = feed;
+        }
+    }
+    SetWindowTextA(window, "");
+}
+
+// GetPCIInfo for each selector that names a field; with a trace window,
+// the query routine itself answers.
+void ask_pci_info(HMODULE dll, HWND trace)
+{
+    auto ask = reinterpret_cast<Ask1>(GetProcAddress(dll, "GetPCIInfo"));
+    if (!ask)
+        return;
+    for (int selector = 0; selector < 3; ++selector) {
+        int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
+        if (answer < 0)
+            printf("GetPCIInfo(%d) = %d: no live PCI display adapter\n", selector, answer);
+        else
+            printf("GetPCIInfo(%d) = %d (%04X): %s of the live display adapter\n", selector, answer, answer,
+                   kPciFields[selector]);
+        print_trace(trace);
+    }
+}
+
 // The DLL upper-cases the text in place once it has compared it with a live
 // drive, so it gets a copy.
-void ask_dvd_drive(HMODULE dll, const char *text)
+void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
 {
     auto ask = reinterpret_cast<int(WINAPI *)(char *)>(GetProcAddress(dll, "IsDVDDrivePresent"));
     if (!ask)
         return;
     std::string buffer = text;
-    int answer = ask(&buffer[0]);
+    int answer = trace ? detect_dvd_drive(&buffer[0], trace) : ask(&buffer[0]);
     printf("IsDVDDrivePresent(\"%s\") = %d: %s live CD-ROM drive's description begins with it;"
            " the text now reads \"%s\"\n",
            text, answer, answer ? "a" : "no", buffer.c_str());
+    print_trace(trace);
 }
 
 // Wine's ntdll exports wine_get_version; no Windows release does.
@@ -93,17 +159,35 @@ bool running_under_wine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
+bool parse_hex(const char *hex, std::string &bytes)
+{
+    for (; *hex; hex += 2) {
+        unsigned byte;
+        if (!isxdigit((unsigned char)hex[0]) || !isxdigit((unsigned char)hex[1]) ||
+            sscanf(hex, "%2x", &byte) != 1)
+            return false;
+        bytes += (char)byte;
+    }
+    return true;
+}
+
 bool parse(int argc, char **argv, Options &options)
 {
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--profile") && i + 1 < argc)
             options.profile = argv[++i];
+        else if (!strcmp(argv[i], "--trace"))
+            options.trace = true;
         else if (!strcmp(argv[i], "--dvd") && i + 1 < argc)
             options.dvd_text = argv[++i];
+        else if (!strcmp(argv[i], "--file") && i + 1 < argc)
+            options.file = argv[++i];
+        else if (!strcmp(argv[i], "--signature") && i + 1 < argc && parse_hex(argv[i + 1], options.signature))
+            options.has_signature = ++i;
         else
             return false;
     }
-    return true;
+    return options.file || !options.has_signature;
 }
 
 int load_profile(const char *path)
@@ -114,21 +198,45 @@ int load_profile(const char *path)
     }
     std::string error;
     if (!kxprofile::load_file(path, error)) {
-        fprintf(stderr, "kxprobe: %s: %s\n", path, error.c_str());
+        fprintf(stderr, "kxprobe: %s\n", error.c_str());
         return kUsageError;
     }
     return kOk;
 }
 
-void ask_all(HMODULE dll)
+void ask_all(HMODULE dll, HWND trace)
 {
     for (const Question &q : kQuestions) {
         auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
         if (!ask)
             continue;
+        DWORD start = GetTickCount();
         int answer = ask();
-        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+        DWORD took = GetTickCount() - start;
+        printf("%s = %d: %s", q.name, answer, q.meaning(answer));
+        if (q.timed)
+            printf(" (took %lu ms)", took);
+        printf("\n");
     }
+    ask_pci_info(dll, trace);
+}
+
+void ask_file(HMODULE dll, const Options &options)
+{
+    auto ask = reinterpret_cast<AskFile>(GetProcAddress(dll, "IsFileAvailable"));
+    if (!ask)
+        return;
+    const std::string &signature = options.signature;
+    int answer = ask(options.file, options.has_signature ? signature.data() : nullptr, (int)signature.size());
+    printf("IsFileAvailable(%s", options.file);
+    if (options.has_signature) {
+        printf(", ");
+        for (unsigned char byte : signature)
+            printf("%02X", byte);
+    }
+    printf(") = %d: %s\n", answer,
+           answer ? (options.has_signature ? "readable and begins with the signature" : "readable")
+                  : (options.has_signature ? "unreadable, or does not begin with the signature" : "unreadable"));
 }
 
 } // namespace
@@ -154,8 +262,15 @@ int main(int argc, char **argv)
         fprintf(stderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\n", GetLastError());
         return kNoDll;
     }
-    ask_all(dll);
-    ask_dvd_drive(dll, options.dvd_text);
+    // A message-only window: it is never shown, its text is the trace.
+    HWND trace = options.trace ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)
+                               : nullptr;
+    ask_all(dll, trace);
+    ask_dvd_drive(dll, options.dvd_text, trace);
+    if (trace)
+        DestroyWindow(trace);
+    if (options.file)
+        ask_file(dll, options);
     FreeLibrary(dll);
     return kOk;
 }

@@ -1,0 +1,24 @@
+#include "inventory/pci_query.h"
+
+#include "inventory/pci_field.h"
+#include "inventory/walk.h"
+
+int query_pci_identifier(int selector, int, HWND trace)
+{
+    WalkParams params = {};
+    params.bus_key = "Enum\\PCI";
+    params.class_name = "DISPLAY";
+    params.key_prefix = "PCI\\";
+    params.trace = trace;
+    params.match_trace = MatchTrace::nothing;
+
+    WalkResult result;
+    walk_devices(params, result);
+    if (result.outcome != WalkOutcome::completed || result.matched < 0)
+        return -1;
+
+    char line[kPciTraceLineSize];
+    int identifier = read_pci_field(result.live_hardware_key, selector, line);
+    trace_line(trace, line);
+    return identifier;
+}

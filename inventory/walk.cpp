@@ -1,0 +1,224 @@
+#include "inventory/walk.h"
+
+#include <ctype.h>
+#include <string.h>
+
+namespace {
+
+// Enumerating a key can fail at one index and succeed at the next (a
+// subkey deleted or renamed under us); a key that keeps failing is
+// abandoned after this many failures in a row.
+enum { kMaxEnumFailures = 16 };
+
+// The window text that the trace keeps, at most 8191 characters.
+enum { kTraceSize = 8192 };
+
+// An open registry key, closed when it goes out of scope; keys nested in
+// scopes are thus closed in the reverse order of opening.
+struct OpenKey {
+    HKEY handle = nullptr;
+    OpenKey() = default;
+    OpenKey(const OpenKey &) = delete;
+    OpenKey &operator=(const OpenKey &) = delete;
+    ~OpenKey()
+    {
+        if (handle)
+            RegCloseKey(handle);
+    }
+    bool open(HKEY parent, const char *name, REGSAM access)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS)
+            return false;
+        handle = key;
+        return true;
+    }
+};
+
+// Reads a value of any type as text into a kRegistryTextSize buffer. A
+// value that fills the buffer, or binary data, need not end in a zero, so
+// what was read is terminated inside the buffer; a value that does not fit
+// counts as unreadable and leaves the buffer empty.
+bool read_value(HKEY key, const char *name, char *value)
+{
+    DWORD size = kRegistryTextSize;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, (BYTE *)value, &size) != ERROR_SUCCESS) {
+        value[0] = 0;
+        return false;
+    }
+    value[size < kRegistryTextSize ? size : kRegistryTextSize - 1] = 0;
+    return true;
+}
+
+// Copies as much of `text` as fits behind what `to` (of `size` bytes)
+// already holds.
+void append_text(char *to, size_t size, const char *text)
+{
+    size_t length = strlen(to);
+    strncpy(to + length, text, size - length - 1);
+    to[size - 1] = 0;
+}
+
+// Calls visit() with each subkey name of `key` in `name` until it returns
+// true or the subkeys are exhausted. An index that fails to enumerate is
+// skipped.
+template <class Visit> void for_each_subkey(HKEY key, char *name, Visit visit)
+{
+    int failures = 0;
+    for (DWORD index = 0; failures < kMaxEnumFailures; ++index) {
+        DWORD length = kRegistryTextSize;
+        FILETIME written;
+        LONG status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, &written);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return;
+        if (status != ERROR_SUCCESS) {
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        if (visit())
+            return;
+    }
+}
+
+// Adds the device key as a candidate unless it already is one or the table
+// is full; an instance without a readable description gives an empty one.
+void store_candidate(const WalkParams &params, CandidateTable &table, const char *device, const char *description)
+{
+    char key[kTextSize] = "";
+    append_text(key, sizeof(key), params.key_prefix);
+    append_text(key, sizeof(key), device);
+    for (int c = 0; c < table.count; ++c)
+        if (!strcmp(table.slot[c].key, key))
+            return;
+    if (table.count == kMaxCandidates)
+        return;
+    Candidate &slot = table.slot[table.count++];
+    strcpy(slot.key, key);
+    append_text(slot.description, sizeof(slot.description), description);
+    if (params.trace_candidates) {
+        trace_line(params.trace, slot.description);
+        trace_line(params.trace, device);
+    }
+}
+
+// Whether the instance's Class, upper-cased, is the wanted class; leaves
+// its DeviceDesc in `value` when it is.
+bool read_instance(HKEY instance, const char *class_name, char *value)
+{
+    if (!read_value(instance, "Class", value))
+        return false;
+    for (char *c = value; *c; ++c)
+        *c = (char)toupper((unsigned char)*c);
+    if (strcmp(value, class_name))
+        return false;
+    read_value(instance, "DeviceDesc", value);
+    return true;
+}
+
+// Collects each device key of the bus with an instance of the class.
+void take_inventory(const WalkParams &params, CandidateTable &table)
+{
+    OpenKey bus;
+    if (!bus.open(HKEY_LOCAL_MACHINE, params.bus_key, KEY_READ))
+        return;
+    char device_name[kRegistryTextSize], instance_name[kRegistryTextSize], value[kRegistryTextSize];
+    for_each_subkey(bus.handle, device_name, [&] {
+        OpenKey device;
+        if (!device.open(bus.handle, device_name, KEY_READ))
+            return false;
+        for_each_subkey(device.handle, instance_name, [&] {
+            OpenKey instance;
+            if (instance.open(device.handle, instance_name, KEY_READ) &&
+                read_instance(instance.handle, params.class_name, value))
+                store_candidate(params, table, device_name, value);
+            return false;
+        });
+        return false;
+    });
+}
+
+// Whether the live node's hardware key, already in result.live_hardware_key,
+// begins with an accepted candidate key; the last accepted one in table
+// order becomes the match.
+bool match_node(const WalkParams &params, WalkResult &result)
+{
+    bool matched = false;
+    for (int c = 0; c < result.candidates.count; ++c) {
+        Candidate &candidate = result.candidates.slot[c];
+        if (strncmp(result.live_hardware_key, candidate.key, strlen(candidate.key)))
+            continue;
+        if (params.accept && !params.accept(candidate, params.accept_context))
+            continue;
+        result.matched = c;
+        matched = true;
+        if (params.match_trace == MatchTrace::hardware_key)
+            trace_line(params.trace, result.live_hardware_key);
+        else if (params.match_trace == MatchTrace::caller_text)
+            trace_line(params.trace, params.caller_text);
+    }
+    return matched;
+}
+
+// Finds the first live node, in enumeration order, that matches a
+// candidate. A node that does not open or has no readable HardWareKey is
+// passed over: it says nothing about the nodes after it.
+void match_live_device(const WalkParams &params, WalkResult &result)
+{
+    OpenKey live_table;
+    if (!live_table.open(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_ALL_ACCESS)) {
+        result.outcome = WalkOutcome::live_table_unavailable;
+        return;
+    }
+    char node_name[kRegistryTextSize];
+    for_each_subkey(live_table.handle, node_name, [&] {
+        OpenKey node;
+        return node.open(live_table.handle, node_name, KEY_READ) &&
+               read_value(node.handle, "HardWareKey", result.live_hardware_key) && match_node(params, result);
+    });
+    if (result.matched < 0)
+        result.live_hardware_key[0] = 0;
+}
+
+} // namespace
+
+void walk_devices(const WalkParams &params, WalkResult &result)
+{
+    memset(&result.candidates, 0, sizeof(result.candidates));
+    result.outcome = WalkOutcome::completed;
+    result.matched = -1;
+    result.live_hardware_key[0] = 0;
+    take_inventory(params, result.candidates);
+    match_live_device(params, result);
+}
+
+void trace_line(HWND sink, const char *text)
+{
+    if (!sink)
+        return;
+    char lines[kTraceSize];
+    lines[0] = 0;
+    GetWindowTextA(sink, lines, kTraceSize);
+    lines[kTraceSize - 1] = 0;
+
+    // When the new line would not fit, the oldest lines go, whole, so that
+    // the newest line is kept whole; a line longer than the whole text is cut.
+    size_t added = strlen(text);
+    char *kept = lines;
+    size_t kept_length = strlen(lines);
+    while (kept_length && kept_length + 1 + added > kTraceSize - 1) {
+        char *feed = strstr(kept, "\n");
+        if (!feed)
+            break;
+        kept_length -= feed + 1 - kept;
+        kept = feed + 1;
+    }
+    if (kept_length + 1 + added > kTraceSize - 1)
+        kept_length = 0;
+    memmove(lines, kept, kept_length);
+    if (kept_length)
+        lines[kept_length++] = '\n';
+    lines[kept_length] = 0;
+    append_text(lines, kTraceSize, text);
+    SetWindowTextA(sink, lines);
+}

@@ -1,0 +1,510 @@
+// The device inventory walk and the PCI identifier question, over registry
+// fixtures: GetPCIInfo through the real DLL with every key it opens checked
+// by the ledger, and the walk, the query and the trace operation run with a
+// trace window from the same sources, as kxprobe --trace runs them.
+#include "harness/harness.h"
+#include "harness/ledger.h"
+#include "inventory/pci_query.h"
+#include "inventory/walk.h"
+#include "profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// One instance key below HKLM\Enum\PCI. `cls` and `description` are
+// REGEDIT4 value data ("hex:..." as given, other text quoted); null leaves
+// the value out.
+struct Instance {
+    const char *device, *instance, *cls, *description;
+};
+
+std::string value_data(const std::string &text)
+{
+    if (text.compare(0, 3, "hex") == 0)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string value_line(const char *name, const char *data)
+{
+    return data ? "\"" + std::string(name) + "\"=" + value_data(data) + "\n" : "";
+}
+
+// The live table holds one node per hardware key, named so that Wine
+// enumerates them in the given order; a null key gives a node without a
+// HardWareKey. Without `live_table` there is no Config Manager\Enum key.
+std::string machine(const std::vector<Instance> &instances, const std::vector<const char *> &live,
+                    bool live_table = true)
+{
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI]\n\n";
+    for (const Instance &i : instances) {
+        text += "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\" + std::string(i.device) + "\\" + i.instance + "]\n";
+        text += value_line("Class", i.cls) + value_line("DeviceDesc", i.description) + "\n";
+    }
+    if (!live_table)
+        return text;
+    text += "[HKEY_DYN_DATA\\Config Manager\\Enum]\n\n";
+    for (size_t n = 0; n < live.size(); ++n) {
+        char node[16];
+        snprintf(node, sizeof(node), "C%02u", (unsigned)n);
+        text += "[HKEY_DYN_DATA\\Config Manager\\Enum\\" + std::string(node) + "]\n" + value_line("HardWareKey", live[n]) +
+                "\"Problem\"=hex:00,00,00,00\n\n";
+    }
+    return text;
+}
+
+void load(const std::string &text)
+{
+    std::string error;
+    ASSERT_TRUE(kxprofile::load(text, error)) << error << "\n" << text;
+}
+
+// The hardware key's device key: what lies between "PCI\" and the next
+// backslash.
+std::string device_of(const std::string &hardware_key)
+{
+    return hardware_key.substr(4, hardware_key.find('\\', 4) - 4);
+}
+
+// Asks GetPCIInfo with the ledger watching; every key must come back.
+int32_t ask_pci_info(const kx::Dll &dll, int32_t selector, const std::string &row)
+{
+    kx::Ledger ledger;
+    kx::ResourceHooks hooks(dll.module(), ledger);
+    int32_t answer = kx::call_export(dll, "GetPCIInfo", {kx::arg(selector)});
+    EXPECT_EQ("", ledger.problems()) << row;
+    EXPECT_GT(ledger.count("RegOpenKeyExA"), 0) << row;
+    return answer;
+}
+
+// A message-only window whose text is the trace.
+struct TraceWindow {
+    HWND handle = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ~TraceWindow() { DestroyWindow(handle); }
+    std::string text() const
+    {
+        std::string text(16384, '\0');
+        text.resize(GetWindowTextA(handle, &text[0], (int)text.size()));
+        return text;
+    }
+};
+
+const char kExampleKey[] = "PCI\\VEN_12AB&DEV_34cd&SUBSYS_5678ABCD&REV_01\\000800";
+
+TEST(GetPCIInfo, ReadsTheFieldOfTheLiveHardwareKey)
+{
+    static const struct {
+        const char *hardware_key;
+        int32_t selector, expected;
+        const char *trace;
+    } rows[] = {
+        {kExampleKey, 0, 0x12ab, "Vendor ID: 12AB"},
+        {kExampleKey, 1, 0x34cd, "Device ID: 34cd"},
+        {kExampleKey, 2, 0x5678, "SubSys ID: 5678"},
+        {kExampleKey, 3, 0, ""},
+        {kExampleKey, -1, 0, ""},
+        {kExampleKey, INT32_MIN, 0, ""},
+        {"PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_0F&FUNC_00", 1, 0x0412, "Device ID: 0412"},
+        {"PCI\\VEN_1D5A&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_0F&FUNC_00", 1, 0x0f0f, "Device ID: 0F&F"},
+        {"PCI\\VEN_12G4&DEV_0001\\0", 0, 0x1204, "Vendor ID: 12G4"},
+        {"PCI\\VEN_12", 0, 0, "Vendor ID: "},
+        {"PCI\\VEN_123", 0, 0x123, "Vendor ID: 123"},
+        {"PCI\\VEN:FFFF", 0, 0xffff, "Vendor ID: FFFF"},
+        {"PCI\\VEN_1234", 2, 0, "SubSys ID: "},
+        {"PCI\\VE\\", 0, 0, "Vendor ID: "},
+        {"PCI\\V\\", 7, 0, ""},
+        {"PCI\\X###_00ff&DEV_1\\0", 7, 0xff, "00ff"},
+    };
+    kx::Dll dll;
+    for (const auto &row : rows) {
+        std::string tag = std::string(row.hardware_key) + " selector " + std::to_string(row.selector);
+        std::string device = device_of(row.hardware_key);
+        load(machine({{device.c_str(), "0", "DISPLAY", "Adapter"}}, {row.hardware_key}));
+        EXPECT_EQ(row.expected, ask_pci_info(dll, row.selector, tag)) << tag;
+
+        TraceWindow window;
+        EXPECT_EQ(row.expected, query_pci_identifier(row.selector, (int)0xdeadbeef, window.handle)) << tag;
+        EXPECT_EQ(row.trace, window.text()) << tag;
+    }
+}
+
+// Which device keys become candidates, and which live node decides. Answers
+// are vendor IDs: 0x1111 and 0x2222 name the two adapters.
+TEST(GetPCIInfo, FindsTheLiveDisplayAdapter)
+{
+    const char *adapter1 = "PCI\\VEN_1111&DEV_0001\\BUS_01", *adapter2 = "PCI\\VEN_2222&DEV_0002\\BUS_02";
+    const char *bridge = "PCI\\VEN_3333&DEV_0003\\BUS_00";
+    static const struct {
+        std::vector<Instance> instances;
+        std::vector<const char *> live;
+        int32_t expected;
+    } rows[] = {
+        {{{"VEN_1111&DEV_0001", "BUS_01", "Display", "A"}}, {adapter1}, 0x1111},
+        {{{"VEN_1111&DEV_0001", "BUS_01", "display", nullptr}}, {adapter1}, 0x1111},
+        {{{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY ", "A"}}, {adapter1}, -1},
+        {{{"VEN_1111&DEV_0001", "BUS_01", "MULTIDISPLAY", "A"}}, {adapter1}, -1},
+        {{{"VEN_1111&DEV_0001", "BUS_01", "MEDIA", "A"}}, {adapter1}, -1},
+        {{{"VEN_1111&DEV_0001", "BUS_01", nullptr, "A"}}, {adapter1}, -1},
+        // a Class stored as bytes without a terminating zero
+        {{{"VEN_1111&DEV_0001", "BUS_01", "hex:44,49,53,50,4c,41,59", "A"}}, {adapter1}, 0x1111},
+        {{{"VEN_1111&DEV_0001", "BUS_01", "hex:44,49,53,50,4c,41,59,00,41", "A"}}, {adapter1}, 0x1111},
+        // the candidate key is a case-sensitive prefix of the hardware key
+        {{{"VEN_11", "BUS_01", "DISPLAY", "A"}}, {"PCI\\VEN_11\\X"}, 0x1100},
+        {{{"VEN_11", "BUS_01", "DISPLAY", "A"}}, {adapter1}, 0x1111},
+        {{{"VEN_11", "BUS_01", "DISPLAY", "A"}}, {"pci\\VEN_11\\X"}, -1},
+        {{{"VEN_11", "BUS_01", "DISPLAY", "A"}}, {"PCI\\ven_11\\X"}, -1},
+        {{{"VEN_11", "BUS_01", "DISPLAY", "A"}}, {"PCI\\VEN_1"}, -1},
+        // the first live node that matches decides
+        {{{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}, {"VEN_2222&DEV_0002", "BUS_02", "DISPLAY", "B"}},
+         {adapter2, adapter1},
+         0x2222},
+        {{{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}, {"VEN_2222&DEV_0002", "BUS_02", "DISPLAY", "B"}},
+         {bridge, adapter1, adapter2},
+         0x1111},
+        // nodes without a readable HardWareKey say nothing about the rest
+        {{{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}}, {nullptr, "hex:", adapter1}, 0x1111},
+        // registered but not live, nothing registered, no live table
+        {{{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}}, {bridge}, -1},
+        {{{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}}, {}, -1},
+        {{}, {adapter1, adapter2}, -1},
+    };
+    kx::Dll dll;
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        load(machine(rows[i].instances, rows[i].live));
+        std::string tag = "row " + std::to_string(i);
+        EXPECT_EQ(rows[i].expected, ask_pci_info(dll, 0, tag)) << tag;
+    }
+}
+
+TEST(GetPCIInfo, NoLiveDeviceTable)
+{
+    kx::Dll dll;
+    load(machine({{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}}, {}, false));
+    EXPECT_EQ(-1, ask_pci_info(dll, 0, "no table"));
+    EXPECT_EQ(-1, ask_pci_info(dll, 5, "no table"));
+}
+
+// Twenty display device keys fill the candidate table; more are ignored,
+// and the instances of one device key count once.
+TEST(GetPCIInfo, TwentyCandidates)
+{
+    static const struct {
+        int devices, instances_each;
+        const char *live;
+        int32_t expected;
+    } rows[] = {
+        {20, 1, "PCI\\VEN_1019\\0", 0x1019},
+        {21, 1, "PCI\\VEN_1019\\0", 0x1019},
+        {21, 1, "PCI\\VEN_1020\\0", -1},
+        {2, 25, "PCI\\VEN_1001\\0", 0x1001},
+    };
+    kx::Dll dll;
+    for (const auto &row : rows) {
+        std::vector<std::string> names;
+        for (int d = 0; d < row.devices; ++d)
+            for (int n = 0; n < row.instances_each; ++n)
+                names.push_back("VEN_" + std::to_string(1000 + d) + "|" + std::to_string(10 + n));
+        std::vector<Instance> instances;
+        for (std::string &name : names) {
+            name[name.find('|')] = 0;
+            instances.push_back({name.c_str(), name.c_str() + strlen(name.c_str()) + 1, "DISPLAY", "A"});
+        }
+        load(machine(instances, {row.live}));
+        std::string tag = std::to_string(row.devices) + " devices, " + row.live;
+        EXPECT_EQ(row.expected, ask_pci_info(dll, 0, tag)) << tag;
+    }
+}
+
+// Values written with RegSetValueExA as they stand, without a terminating
+// zero: the walk must not read past what it was given.
+TEST(GetPCIInfo, UnterminatedHardwareKeys)
+{
+    static const struct {
+        DWORD type;
+        size_t size; // bytes written from the text, padded with 'x' before its tail
+        const char *head, *tail;
+        int32_t selector, expected;
+    } rows[] = {
+        // 2048 bytes fill the buffer; the last one gives way to the terminator
+        {REG_BINARY, 2048, "PCI\\VEN_1234", "DEV_ABCD", 1, 0xabc},
+        {REG_BINARY, 2047, "PCI\\VEN_1234", "DEV_ABCD", 1, 0xabcd},
+        // one byte too many for the buffer: the node is unreadable
+        {REG_BINARY, 2049, "PCI\\VEN_1234", "DEV_ABCD", 0, -1},
+        // shorter than the key read before it into the same buffer
+        {REG_BINARY, 12, "PCI\\VEN_1234", "", 1, 0},
+        {REG_SZ, 12, "PCI\\VEN_1234", "", 1, 0},
+    };
+    kx::Dll dll;
+    for (const auto &row : rows) {
+        std::string tag = std::to_string(row.size) + " bytes, type " + std::to_string(row.type);
+        load(machine({{"VEN_1234", "0", "DISPLAY", "A"}}, {"PCI\\VEN_9999&DEV_5555&SUBSYS_00000000\\0", "PCI\\"}));
+        std::string data = row.head + std::string(row.size - strlen(row.head) - strlen(row.tail), 'x') + row.tail;
+        HKEY node;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, "Config Manager\\Enum\\C01", 0, KEY_SET_VALUE, &node));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(node, "HardWareKey", 0, row.type, (const BYTE *)data.data(),
+                                                (DWORD)data.size()));
+        RegCloseKey(node);
+        EXPECT_EQ(row.expected, ask_pci_info(dll, row.selector, tag)) << tag;
+    }
+}
+
+// Enumeration and open failures that Wine does not produce, by subkey name.
+struct Failures {
+    const char *enum_name;  // enumerating the index of this name fails
+    LONG enum_status;
+    bool enum_always;       // every enumeration fails
+    const char *open_name;  // opening this subkey fails
+    int enum_calls;
+};
+Failures g_failures;
+kx::ImportPatch *g_enum_patch, *g_open_patch;
+
+LONG WINAPI failing_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
+                                  LPDWORD cls_length, PFILETIME written)
+{
+    ++g_failures.enum_calls;
+    if (g_failures.enum_always)
+        return g_failures.enum_status;
+    LONG status = g_enum_patch->original<decltype(&RegEnumKeyExA)>()(key, index, name, length, reserved, cls,
+                                                                       cls_length, written);
+    if (status == ERROR_SUCCESS && g_failures.enum_name && !strcmp(name, g_failures.enum_name)) {
+        strcpy(name, "garbage");
+        return g_failures.enum_status;
+    }
+    return status;
+}
+
+LONG WINAPI failing_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
+{
+    if (g_failures.open_name && !strcmp(name, g_failures.open_name)) {
+        *key = (HKEY)(uintptr_t)0xdeadbeef;
+        return ERROR_ACCESS_DENIED;
+    }
+    return g_open_patch->original<decltype(&RegOpenKeyExA)>()(parent, name, options, access, key);
+}
+
+TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
+{
+    static const struct {
+        Failures failures;
+        int32_t expected;
+        int max_enum_calls;
+    } rows[] = {
+        {{"VEN_1111", ERROR_ACCESS_DENIED, false, nullptr}, 0x2222, 20},
+        {{"BUS_01", ERROR_MORE_DATA, false, nullptr}, 0x2222, 20},
+        {{"C00", ERROR_ACCESS_DENIED, false, nullptr}, 0x2222, 20},
+        {{"C01", ERROR_ACCESS_DENIED, false, nullptr}, 0x1111, 20},
+        {{nullptr, 0, false, "VEN_1111"}, 0x2222, 20},
+        {{nullptr, 0, false, "BUS_01"}, 0x2222, 20},
+        {{nullptr, 0, false, "C00"}, 0x2222, 20},
+        {{nullptr, 0, false, "C01"}, 0x1111, 20},
+        {{nullptr, 0, false, "Enum\\PCI"}, -1, 20},
+        {{nullptr, 0, false, "Config Manager\\Enum"}, -1, 20},
+        // a registry that fails every enumeration still ends the walk
+        {{nullptr, ERROR_ACCESS_DENIED, true, nullptr}, -1, 64},
+        {{nullptr, ERROR_MORE_DATA, true, nullptr}, -1, 64},
+    };
+    // VEN_1111 is live first, unless a failure hides it; VEN_2222 is the
+    // live node after it.
+    load(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}, {"VEN_2222", "BUS_02", "DISPLAY", "B"}},
+                 {"PCI\\VEN_1111\\0", "PCI\\VEN_2222\\0"}));
+    kx::Dll dll;
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        std::string tag = "row " + std::to_string(i);
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::ImportPatch enum_patch(dll.module(), "ADVAPI32.dll", "RegEnumKeyExA", (const void *)failing_RegEnumKeyExA);
+        kx::ImportPatch open_patch(dll.module(), "ADVAPI32.dll", "RegOpenKeyExA", (const void *)failing_RegOpenKeyExA);
+        g_enum_patch = &enum_patch;
+        g_open_patch = &open_patch;
+        g_failures = rows[i].failures;
+        g_failures.enum_calls = 0;
+        EXPECT_EQ(rows[i].expected, kx::call_export(dll, "GetPCIInfo", {kx::arg(0)})) << tag;
+        EXPECT_LE(g_failures.enum_calls, rows[i].max_enum_calls) << tag;
+        EXPECT_EQ("", ledger.problems()) << tag;
+    }
+}
+
+// Every registry call failing in turn: whatever the answer, each key that
+// opened is closed once, in reverse order.
+TEST(GetPCIInfo, ReleasesEveryKeyOnEveryPath)
+{
+    load(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}, {"VEN_1111", "BUS_02", "MEDIA", "B"},
+                  {"VEN_2222", "BUS_02", "DISPLAY", "B"}},
+                 {"PCI\\VEN_3333\\0", "PCI\\VEN_2222\\0"}));
+    kx::Dll dll;
+    int opened = 0;
+    {
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        EXPECT_EQ(0x2222, kx::call_export(dll, "GetPCIInfo", {kx::arg(0)}));
+        EXPECT_EQ("", ledger.problems());
+        opened = ledger.count("RegOpenKeyExA");
+        EXPECT_EQ(opened, ledger.count("RegCloseKey"));
+        EXPECT_EQ(9, opened); // bus, 2 devices, 3 instances, live table, 2 nodes
+    }
+    for (const char *function : {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA"}) {
+        for (int n = 0; n < 16; ++n) {
+            std::string tag = std::string(function) + " call " + std::to_string(n);
+            kx::Ledger ledger;
+            kx::ResourceHooks hooks(dll.module(), ledger);
+            ledger.fail(function, n);
+            int32_t answer = kx::call_export(dll, "GetPCIInfo", {kx::arg(0)});
+            EXPECT_TRUE(answer == -1 || answer == 0x2222) << tag << ": " << answer;
+            EXPECT_EQ("", ledger.problems()) << tag;
+        }
+    }
+}
+
+int g_window_calls;
+int WINAPI counting_GetWindowTextA(HWND, LPSTR, int)
+{
+    ++g_window_calls;
+    return 0;
+}
+BOOL WINAPI counting_SetWindowTextA(HWND, LPCSTR)
+{
+    ++g_window_calls;
+    return TRUE;
+}
+
+TEST(GetPCIInfo, TracesNothing)
+{
+    load(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}}, {"PCI\\VEN_1111\\0"}));
+    kx::Dll dll;
+    kx::ImportPatch get(dll.module(), "USER32.dll", "GetWindowTextA", (const void *)counting_GetWindowTextA);
+    kx::ImportPatch set(dll.module(), "USER32.dll", "SetWindowTextA", (const void *)counting_SetWindowTextA);
+    ASSERT_TRUE(get.applied() && set.applied());
+    g_window_calls = 0;
+    EXPECT_EQ(0x1111, kx::call_export(dll, "GetPCIInfo", {kx::arg(0)}));
+    EXPECT_EQ(0, g_window_calls);
+}
+
+bool refuse_b(Candidate &candidate, void *context)
+{
+    ++*(int *)context;
+    return strcmp(candidate.description, "B") != 0;
+}
+
+// The walk's own result, for what the PCI question does not show: the
+// candidate table, the matched slot and the walk's trace lines.
+TEST(Walk, CandidatesMatchAndTrace)
+{
+    static const struct {
+        std::vector<Instance> instances;
+        std::vector<const char *> live;
+        bool trace_candidates;
+        MatchTrace match_trace;
+        bool refuse_b;
+        const char *candidates; // key=description, separated by |
+        int matched;
+        const char *live_key;
+        const char *trace;
+    } rows[] = {
+        // two instances of one device key: one candidate, the first description
+        {{{"VEN_1", "0", "DISPLAY", "first"}, {"VEN_1", "1", "DISPLAY", "second"}, {"VEN_2", "0", "DISPLAY", "two"}},
+         {}, true, MatchTrace::nothing, false,
+         "PCI\\VEN_1=first|PCI\\VEN_2=two", -1, "", "first\nVEN_1\ntwo\nVEN_2"},
+        // an instance of another class first does not make the description
+        {{{"VEN_1", "0", "MEDIA", "sound"}, {"VEN_1", "1", "DISPLAY", "video"}}, {"PCI\\VEN_1\\1"}, false,
+         MatchTrace::hardware_key, false, "PCI\\VEN_1=video", 0, "PCI\\VEN_1\\1", "PCI\\VEN_1\\1"},
+        // no DeviceDesc: an empty description, not the Class text
+        {{{"VEN_1", "0", "display", nullptr}}, {}, false, MatchTrace::nothing, false, "PCI\\VEN_1=", -1, "", ""},
+        // candidates 0, 1 and 2 all begin the node's key: the last one wins
+        {{{"VEN_1", "0", "DISPLAY", "A"}, {"VEN_1&DEV_2", "0", "DISPLAY", "B"}, {"VEN_1&DEV_2&S", "0", "DISPLAY", "C"}},
+         {"PCI\\VEN_1&DEV_2&S\\0", "PCI\\VEN_1\\0"}, false, MatchTrace::caller_text, false,
+         "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B|PCI\\VEN_1&DEV_2&S=C", 2, "PCI\\VEN_1&DEV_2&S\\0", "caller\ncaller\ncaller"},
+        {{{"VEN_1", "0", "DISPLAY", "A"}, {"VEN_1&DEV_2", "0", "DISPLAY", "B"}, {"VEN_3", "0", "DISPLAY", "C"}},
+         {"PCI\\VEN_1&DEV_2\\0", "PCI\\VEN_3\\0"}, false, MatchTrace::hardware_key, false,
+         "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B|PCI\\VEN_3=C", 1, "PCI\\VEN_1&DEV_2\\0",
+         "PCI\\VEN_1&DEV_2\\0\nPCI\\VEN_1&DEV_2\\0"},
+        // a refused candidate does not count; a node with all refused is passed
+        {{{"VEN_1", "0", "DISPLAY", "A"}, {"VEN_1&DEV_2", "0", "DISPLAY", "B"}}, {"PCI\\VEN_1&DEV_2\\0"}, false,
+         MatchTrace::caller_text, true, "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B", 0, "PCI\\VEN_1&DEV_2\\0", "caller"},
+        {{{"VEN_2", "0", "DISPLAY", "B"}, {"VEN_3", "0", "DISPLAY", "C"}}, {"PCI\\VEN_2\\0", "PCI\\VEN_3\\0"}, false,
+         MatchTrace::caller_text, true, "PCI\\VEN_2=B|PCI\\VEN_3=C", 1, "PCI\\VEN_3\\0", "caller"},
+    };
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        const auto &row = rows[i];
+        std::string tag = "row " + std::to_string(i);
+        load(machine(row.instances, row.live));
+        TraceWindow window;
+        int asked = 0;
+        WalkParams params = {"Enum\\PCI", "DISPLAY", "PCI\\", window.handle, row.trace_candidates,
+                             row.match_trace, "caller", row.refuse_b ? refuse_b : nullptr, &asked};
+        static WalkResult result;
+        memset(&result, 0xbd, sizeof(result));
+        walk_devices(params, result);
+        EXPECT_EQ(WalkOutcome::completed, result.outcome) << tag;
+        std::string candidates;
+        for (int c = 0; c < result.candidates.count; ++c)
+            candidates += std::string(c ? "|" : "") + result.candidates.slot[c].key + "=" +
+                          result.candidates.slot[c].description;
+        EXPECT_EQ(row.candidates, candidates) << tag;
+        for (int c = result.candidates.count; c < kMaxCandidates; ++c)
+            EXPECT_EQ(0, result.candidates.slot[c].key[0] | result.candidates.slot[c].description[0]) << tag;
+        EXPECT_EQ(row.matched, result.matched) << tag;
+        if (row.matched >= 0)
+            EXPECT_STREQ(row.live_key, result.live_hardware_key) << tag;
+        EXPECT_EQ(row.trace, window.text()) << tag;
+        EXPECT_EQ(row.refuse_b ? 2 : 0, asked) << tag;
+    }
+}
+
+TEST(Walk, LongDescriptionIsCut)
+{
+    std::string description(1500, 'd');
+    load(machine({{"VEN_1", "0", "DISPLAY", description.c_str()}}, {}, false));
+    static WalkResult result;
+    memset(&result, 0xbd, sizeof(result));
+    WalkParams params = {"Enum\\PCI", "DISPLAY", "PCI\\", nullptr, false, MatchTrace::nothing, nullptr, nullptr,
+                         nullptr};
+    walk_devices(params, result);
+    EXPECT_EQ(WalkOutcome::live_table_unavailable, result.outcome);
+    EXPECT_EQ(-1, result.matched);
+    ASSERT_EQ(1, result.candidates.count);
+    EXPECT_EQ(description.substr(0, kTextSize - 1), result.candidates.slot[0].description);
+}
+
+TEST(Trace, AppendsOneLine)
+{
+    static const struct {
+        std::string before, line, after;
+    } rows[] = {
+        {"", "b", "b"},
+        {"a", "b", "a\nb"},
+        {"a", "", "a\n"},
+        {"a\n", "b", "a\n\nb"},
+        {"", "", ""},
+        // full: the oldest whole lines go, the newest line stays whole
+        {std::string(4095, 'a'), std::string(4095, 'b'), std::string(4095, 'a') + "\n" + std::string(4095, 'b')},
+        {std::string(4095, 'a'), std::string(4096, 'b'), std::string(4096, 'b')},
+        {"x\n" + std::string(4000, 'a') + "\n" + std::string(4000, 'b'), std::string(200, 'c'),
+         std::string(4000, 'b') + "\n" + std::string(200, 'c')},
+        {std::string(8000, 'a'), std::string(200, 'c'), std::string(200, 'c')},
+        // a line longer than the text can be is cut
+        {"a", std::string(9000, 'c'), std::string(8191, 'c')},
+    };
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        TraceWindow window;
+        SetWindowTextA(window.handle, rows[i].before.c_str());
+        trace_line(window.handle, rows[i].line.c_str());
+        std::string after = window.text();
+        EXPECT_EQ(rows[i].after.size(), after.size()) << "row " << i;
+        EXPECT_TRUE(rows[i].after == after) << "row " << i;
+    }
+    trace_line(nullptr, "nowhere");
+}
+
+} // namespace

@@ -1,0 +1,717 @@
+// Machine profiles: REGEDIT4 text loaded into the Wine registry, checked
+// with the plain registry functions, and captured back as text.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "profile.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct Stored {
+    bool found = false;
+    DWORD type = 0;
+    std::string data;
+};
+
+bool key_exists(HKEY root, const std::string& path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+Stored stored_value(HKEY root, const std::string& path, const std::string& name)
+{
+    Stored stored;
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return stored;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name.c_str(), nullptr, &stored.type, nullptr, &size) == ERROR_SUCCESS) {
+        stored.data.resize(size + 1);
+        stored.found = RegQueryValueExA(key, name.c_str(), nullptr, &stored.type,
+                                        reinterpret_cast<BYTE*>(&stored.data[0]), &size) == ERROR_SUCCESS;
+        stored.data.resize(size);
+    }
+    RegCloseKey(key);
+    return stored;
+}
+
+void make_key(HKEY root, const std::string& path, const std::string& value = "")
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS) << path;
+    EXPECT_EQ(RegSetValueExA(key, "KxMark", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             DWORD(value.size() + 1)), ERROR_SUCCESS) << path;
+    RegCloseKey(key);
+}
+
+std::string crlf(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+struct LineEnd {
+    const char* label;
+    bool crlf;
+};
+const LineEnd kLineEnds[] = {{"LF", false}, {"CR LF", true}};
+
+std::string with_line_end(const std::string& text, const LineEnd& end)
+{
+    return end.crlf ? crlf(text) : text;
+}
+
+// Keys that lie just outside the subtrees, to show that nothing beyond them
+// is touched.
+struct Place {
+    HKEY root;
+    const char* path;
+};
+const Place kOutside[] = {
+    {HKEY_LOCAL_MACHINE, "Enum\\KXOUTSIDE"},
+    {HKEY_DYN_DATA, "Config Manager\\KXOUTSIDE"},
+};
+
+const Place kSentinels[] = {
+    {HKEY_LOCAL_MACHINE, "Enum\\PCI\\KXSENTINEL"},
+    {HKEY_DYN_DATA, "Config Manager\\Enum\\KXSENTINEL"},
+};
+
+class Profile : public ::testing::Test {
+protected:
+    void SetUp() override { cleanUp(); }
+    void TearDown() override { cleanUp(); }
+
+    static void cleanUp()
+    {
+        kxprofile::clear();
+        for (const Place& place : kOutside)
+            RegDeleteKeyA(place.root, place.path);
+    }
+
+    static bool load(const std::string& text)
+    {
+        std::string error;
+        const bool ok = kxprofile::load(text, error);
+        EXPECT_TRUE(ok) << error;
+        EXPECT_EQ(ok, error.empty()) << error;
+        return ok;
+    }
+};
+
+// Where a value is written: one key in each of the three subtrees.
+struct Target {
+    const char* label;
+    HKEY root;
+    const char* key_line;
+    const char* path;
+};
+const Target kTargets[] = {
+    {"PCI", HKEY_LOCAL_MACHINE, "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00]",
+     "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00"},
+    {"SCSI", HKEY_LOCAL_MACHINE, "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXDISK\\PCI&VEN_1234]",
+     "Enum\\SCSI\\KXDISK\\PCI&VEN_1234"},
+    {"DYN_DATA", HKEY_DYN_DATA, "[HKEY_DYN_DATA\\Config Manager\\Enum\\C29A3E00]",
+     "Config Manager\\Enum\\C29A3E00"},
+};
+
+struct ValueCase {
+    const char* label;
+    std::string lines;
+    std::string name;
+    DWORD type;
+    std::string data;
+};
+
+TEST_F(Profile, EveryValueKindReachesTheRegistry)
+{
+    const ValueCase cases[] = {
+        {"plain string", R"("V"="DISPLAY")", "V", REG_SZ, "DISPLAY\0"s},
+        {"empty string", R"("V"="")", "V", REG_SZ, "\0"s},
+        {"escaped quote and backslash", R"("V"="Generic \"quoted\" and back\\slash")", "V", REG_SZ,
+         "Generic \"quoted\" and back\\slash\0"s},
+        {"brackets, = and ; inside a string", R"("V"="a;b=[c]")", "V", REG_SZ, "a;b=[c]\0"s},
+        {"high ANSI character", "\"V\"=\"caf\xe9\"", "V", REG_SZ, "caf\xe9\0"s},
+        {"default value", R"(@="default value")", "", REG_SZ, "default value\0"s},
+        {"escaped value name", R"("a\"b\\c"="x")", "a\"b\\c", REG_SZ, "x\0"s},
+        {"value name with = and spaces", R"("Hardware ID= 1 "="x")", "Hardware ID= 1 ", REG_SZ, "x\0"s},
+        {"dword of 8 digits", "\"V\"=dword:0000001f", "V", REG_DWORD, "\x1f\0\0\0"s},
+        {"dword of 1 digit", "\"V\"=dword:7", "V", REG_DWORD, "\x07\0\0\0"s},
+        {"largest dword", "\"V\"=dword:ffffffff", "V", REG_DWORD, "\xff\xff\xff\xff"s},
+        {"upper-case dword", "\"V\"=dword:DEADBEEF", "V", REG_DWORD, "\xef\xbe\xad\xde"s},
+        {"empty hex", "\"V\"=hex:", "V", REG_BINARY, ""},
+        {"hex bytes", "\"V\"=hex:01,02,ff,00,41", "V", REG_BINARY, "\x01\x02\xff\x00\x41"s},
+        {"one-digit and upper-case bytes", "\"V\"=hex:1,A,Ff", "V", REG_BINARY, "\x01\x0a\xff"s},
+        {"spaces around bytes", "\"V\"=hex: 01 , 02 ", "V", REG_BINARY, "\x01\x02"s},
+        {"continued hex", "\"V\"=hex:01,02,ff,\\\n  00,41", "V", REG_BINARY, "\x01\x02\xff\x00\x41"s},
+        {"hex continued twice, tab indent", "\"V\"=hex:01,\\\n  02,\\\n\t03", "V", REG_BINARY,
+         "\x01\x02\x03"s},
+        {"typed hex continued", "\"V\"=hex(1):41,\\\n  42,00", "V", REG_SZ, "AB\0"s},
+        {"hex(0)", "\"V\"=hex(0):01,02", "V", REG_NONE, "\x01\x02"s},
+        {"hex(2)", "\"V\"=hex(2):25,61,25,00", "V", REG_EXPAND_SZ, "%a%\0"s},
+        {"hex(3)", "\"V\"=hex(3):01,02", "V", REG_BINARY, "\x01\x02"s},
+        {"hex(4)", "\"V\"=hex(4):01,02,03,04", "V", REG_DWORD, "\x01\x02\x03\x04"s},
+        {"hex(7)", "\"V\"=hex(7):61,00,62,00,00", "V", REG_MULTI_SZ, "a\0b\0\0"s},
+        {"hex(ab)", "\"V\"=hex(ab):7f", "V", 0xab, "\x7f"s},
+        {"hex(ffffffff)", "\"V\"=hex(ffffffff):7f", "V", 0xffffffff, "\x7f"s},
+        {"empty typed hex", "\"V\"=hex(0):", "V", REG_NONE, ""},
+        {"the last of two settings wins", "\"V\"=\"one\"\n\"V\"=dword:2", "V", REG_DWORD, "\x02\0\0\0"s},
+    };
+    for (const Target& target : kTargets) {
+        for (const LineEnd& end : kLineEnds) {
+            for (const ValueCase& row : cases) {
+                SCOPED_TRACE(std::string(row.label) + " in " + target.label + " with " + end.label);
+                const std::string text = "REGEDIT4\n\n"s + target.key_line + "\n" + row.lines + "\n";
+                if (!load(with_line_end(text, end)))
+                    continue;
+                const Stored stored = stored_value(target.root, target.path, row.name);
+                EXPECT_TRUE(stored.found);
+                EXPECT_EQ(stored.type, row.type);
+                EXPECT_EQ(stored.data, row.data);
+            }
+        }
+    }
+}
+
+struct KeyCase {
+    const char* label;
+    const char* text;
+    std::vector<Place> keys;
+};
+
+TEST_F(Profile, KeysAreCreatedAsWritten)
+{
+    const KeyCase cases[] = {
+        {"key without values", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\EMPTY]
+)",
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\EMPTY"}}},
+        {"parents come with a deep key", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\SCSI\A\B\C]
+)",
+         {{HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A"}, {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A\\B"},
+          {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A\\B\\C"}}},
+        {"subtree roots themselves", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI]
+[HKEY_LOCAL_MACHINE\Enum\SCSI]
+[HKEY_DYN_DATA\Config Manager\Enum]
+)",
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI"}, {HKEY_LOCAL_MACHINE, "Enum\\SCSI"},
+          {HKEY_DYN_DATA, "Config Manager\\Enum"}}},
+        {"short root and any case", R"(REGEDIT4
+
+[HKLM\Enum\PCI\SHORT]
+[hkey_local_machine\enum\scsi\LOWER]
+[hkey_dyn_data\config manager\enum\LOWER]
+)",
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\SHORT"}, {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\LOWER"},
+          {HKEY_DYN_DATA, "Config Manager\\Enum\\LOWER"}}},
+        {"blank lines and comments before and among keys", R"(
+
+REGEDIT4
+; machine 7
+   
+[HKEY_LOCAL_MACHINE\Enum\PCI\X]
+; a comment where a value could be
+  [HKEY_DYN_DATA\Config Manager\Enum\Y]  
+)",
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\X"}, {HKEY_DYN_DATA, "Config Manager\\Enum\\Y"}}},
+        {"brackets and spaces inside a key name", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\A [1]\ B ]
+)",
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\A [1]\\ B "}}},
+    };
+    for (const LineEnd& end : kLineEnds) {
+        for (const KeyCase& row : cases) {
+            SCOPED_TRACE(std::string(row.label) + " with " + end.label);
+            kxprofile::clear();
+            if (!load(with_line_end(row.text, end)))
+                continue;
+            for (const Place& key : row.keys)
+                EXPECT_TRUE(key_exists(key.root, key.path)) << key.path;
+        }
+    }
+}
+
+TEST_F(Profile, KeyNamedTwiceMergesItsValues)
+{
+    for (const LineEnd& end : kLineEnds) {
+        SCOPED_TRACE(end.label);
+        const std::string text = R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\TWICE]
+"First"="1"
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\OTHER]
+"Other"="2"
+
+[hklm\enum\pci\twice]
+"Second"="3"
+)";
+        if (!load(with_line_end(text, end)))
+            continue;
+        EXPECT_EQ(stored_value(HKEY_LOCAL_MACHINE, "Enum\\PCI\\TWICE", "First").data, "1\0"s);
+        EXPECT_EQ(stored_value(HKEY_LOCAL_MACHINE, "Enum\\PCI\\TWICE", "Second").data, "3\0"s);
+        EXPECT_FALSE(stored_value(HKEY_LOCAL_MACHINE, "Enum\\PCI\\TWICE", "Other").found);
+    }
+}
+
+struct BadCase {
+    const char* label;
+    std::string text;
+    int line;
+    const char* says = "";
+};
+
+// The first four lines are good and name a key that must never appear.
+const std::string kGoodStart = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n\"Ok\"=\"1\"\n";
+
+TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
+{
+    const BadCase cases[] = {
+        {"empty text", "", 1},
+        {"only blank lines", "\n  \n", 3},
+        {"wrong header", "REGEDIT5\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n", 1, "REGEDIT4"},
+        {"header after blank lines", "\n \nREGEDIT 4\n", 3},
+        {"comment before the header", "; profile\nREGEDIT4\n", 1},
+        {"version 5 header", "Windows Registry Editor Version 5.00\n", 1},
+        {"byte order mark", "\xef\xbb\xbfREGEDIT4\n", 1},
+        {"value before the first key", "REGEDIT4\n\n\"a\"=\"b\"\n", 3, "before the first key"},
+        {"key without ]", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5},
+        {"text after ]", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X] more\n", 5},
+        {"key deletion", kGoodStart + "[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n", 5, "deleting a key"},
+        {"doubled backslash", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]\n", 5},
+        {"trailing backslash", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\\]\n", 5},
+        {"256-character key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\" + std::string(256, 'k') + "]\n",
+         5},
+        {"empty brackets", kGoodStart + "[]\n", 5},
+        {"unterminated name", kGoodStart + "\"a=\"b\"\n", 5},
+        {"unterminated string", kGoodStart + "\"a\"=\"b\n", 5},
+        {"unknown escape", kGoodStart + "\"a\"=\"b\\nc\"\n", 5},
+        {"backslash ending a string", kGoodStart + "\"a\"=\"b\\\"\n", 5},
+        {"text after the string", kGoodStart + "\"a\"=\"b\"c\n", 5},
+        {"space before =", kGoodStart + "\"a\" =\"b\"\n", 5},
+        {"name without =", kGoodStart + "\"a\"\n", 5},
+        {"@ without =", kGoodStart + "@\"a\"\n", 5},
+        {"nothing after =", kGoodStart + "\"a\"=\n", 5},
+        {"value deletion", kGoodStart + "\"a\"=-\n", 5, "deleting a value"},
+        {"unknown type", kGoodStart + "\"a\"=qword:1\n", 5},
+        {"dword without digits", kGoodStart + "\"a\"=dword:\n", 5},
+        {"dword of 9 digits", kGoodStart + "\"a\"=dword:000000001\n", 5},
+        {"dword not hex", kGoodStart + "\"a\"=dword:12g4\n", 5},
+        {"negative dword", kGoodStart + "\"a\"=dword:-1\n", 5},
+        {"dword with a space", kGoodStart + "\"a\"=dword:1 2\n", 5},
+        {"hex byte not hex", kGoodStart + "\"a\"=hex:0g\n", 5},
+        {"hex byte of 3 digits", kGoodStart + "\"a\"=hex:123\n", 5},
+        {"empty hex byte", kGoodStart + "\"a\"=hex:01,,02\n", 5},
+        {"hex ending in a comma", kGoodStart + "\"a\"=hex:01,\n", 5},
+        {"hex bytes without commas", kGoodStart + "\"a\"=hex:01 02\n", 5},
+        {"hex without :", kGoodStart + "\"a\"=hex01\n", 5},
+        {"hex() without a type", kGoodStart + "\"a\"=hex():01\n", 5},
+        {"hex(N) of 9 digits", kGoodStart + "\"a\"=hex(100000000):01\n", 5},
+        {"hex(N) not hex", kGoodStart + "\"a\"=hex(x):01\n", 5},
+        {"hex(N without )", kGoodStart + "\"a\"=hex(7:01\n", 5},
+        {"hex(N) without :", kGoodStart + "\"a\"=hex(2)01\n", 5},
+        {"continuation at the end of the text", kGoodStart + "\"a\"=hex:01,\\", 5},
+        {"continuation onto a blank line", kGoodStart + "\"a\"=hex:01,\\\n\n\"b\"=\"c\"\n", 5},
+        {"continuation onto a key line", kGoodStart + "\"a\"=hex:01,\\\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Y]\n", 6},
+        {"bad byte on a continuation line", kGoodStart + "\"a\"=hex:01,\\\n  02,\\\n  zz\n", 7},
+        {"stray text", kGoodStart + "junk\n", 5},
+        {"key path without brackets", kGoodStart + "HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5},
+        {"NUL in a string", kGoodStart + "\"a\"=\"b\0c\"\n"s, 5},
+        {"NUL in a key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
+        {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
+    };
+    for (const Place& sentinel : kSentinels)
+        make_key(sentinel.root, sentinel.path);
+    for (const LineEnd& end : kLineEnds) {
+        for (const BadCase& row : cases) {
+            SCOPED_TRACE(std::string(row.label) + " with " + end.label);
+            std::string error;
+            EXPECT_FALSE(kxprofile::load(with_line_end(row.text, end), error));
+            const std::string prefix = "line " + std::to_string(row.line) + ": ";
+            EXPECT_EQ(error.compare(0, prefix.size(), prefix), 0) << error;
+            EXPECT_GT(error.size(), prefix.size()) << error;
+            EXPECT_NE(error.find(row.says), std::string::npos) << error;
+            for (const Place& sentinel : kSentinels)
+                EXPECT_TRUE(key_exists(sentinel.root, sentinel.path)) << sentinel.path;
+            EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, "Enum\\SCSI\\KXNEW"));
+            EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, "Enum\\PCI\\Z"));
+        }
+    }
+}
+
+// The registry itself may refuse what the text allows; that is no success.
+TEST_F(Profile, RefusedWriteIsReported)
+{
+    const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n\"Ok\"=\"1\"\n\"" +
+                             std::string(20000, 'n') + "\"=\"refused\"\n";
+    std::string error;
+    EXPECT_FALSE(kxprofile::load(text, error));
+    EXPECT_EQ(error.compare(0, 8, "line 5: "), 0) << error;
+    EXPECT_NE(error.find("error"), std::string::npos) << error;
+}
+
+struct PlaceCase {
+    const char* label;
+    const char* key;
+    HKEY root;
+    const char* path;
+    bool allowed;
+};
+
+TEST_F(Profile, OnlyTheHardwareTreeMayBeWritten)
+{
+    const PlaceCase cases[] = {
+        {"PCI root", "HKEY_LOCAL_MACHINE\\Enum\\PCI", HKEY_LOCAL_MACHINE, "Enum\\PCI", true},
+        {"SCSI root", "HKEY_LOCAL_MACHINE\\Enum\\SCSI", HKEY_LOCAL_MACHINE, "Enum\\SCSI", true},
+        {"live-node root", "HKEY_DYN_DATA\\Config Manager\\Enum", HKEY_DYN_DATA, "Config Manager\\Enum", true},
+        {"short root", "HKLM\\Enum\\PCI", HKEY_LOCAL_MACHINE, "Enum\\PCI", true},
+        {"lower case", "hkey_local_machine\\enum\\scsi", HKEY_LOCAL_MACHINE, "Enum\\SCSI", true},
+        {"HKLM itself", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE, "", false},
+        {"Enum", "HKEY_LOCAL_MACHINE\\Enum", HKEY_LOCAL_MACHINE, "Enum", false},
+        {"sibling of Enum\\PCI", "HKEY_LOCAL_MACHINE\\Enum\\ISAPNP", HKEY_LOCAL_MACHINE, "Enum\\ISAPNP", false},
+        {"longer name than PCI", "HKEY_LOCAL_MACHINE\\Enum\\PCIX", HKEY_LOCAL_MACHINE, "Enum\\PCIX", false},
+        {"shorter name than PCI", "HKEY_LOCAL_MACHINE\\Enum\\PC", HKEY_LOCAL_MACHINE, "Enum\\PC", false},
+        {"longer name than SCSI", "HKEY_LOCAL_MACHINE\\Enum\\SCSI2", HKEY_LOCAL_MACHINE, "Enum\\SCSI2", false},
+        {"Software", "HKEY_LOCAL_MACHINE\\Software\\KXVENDOR", HKEY_LOCAL_MACHINE, "Software\\KXVENDOR", false},
+        {"NT enum tree", "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\PCI", HKEY_LOCAL_MACHINE,
+         "System\\CurrentControlSet\\Enum\\PCI", false},
+        {"Config Manager", "HKEY_DYN_DATA\\Config Manager", HKEY_DYN_DATA, "Config Manager", false},
+        {"longer name than live-node Enum", "HKEY_DYN_DATA\\Config Manager\\Enumerator", HKEY_DYN_DATA,
+         "Config Manager\\Enumerator", false},
+        {"PerfStats", "HKEY_DYN_DATA\\PerfStats", HKEY_DYN_DATA, "PerfStats", false},
+        {"PCI under the wrong root", "HKEY_DYN_DATA\\Enum\\PCI", HKEY_DYN_DATA, "Enum\\PCI", false},
+        {"live nodes under the wrong root", "HKEY_LOCAL_MACHINE\\Config Manager\\Enum", HKEY_LOCAL_MACHINE,
+         "Config Manager\\Enum", false},
+        {"current user", "HKEY_CURRENT_USER\\Enum\\PCI", HKEY_CURRENT_USER, "Enum\\PCI", false},
+        {"short current user", "HKCU\\Enum\\PCI", HKEY_CURRENT_USER, "Enum\\PCI", false},
+        {"users", "HKEY_USERS\\.DEFAULT\\Enum\\PCI", HKEY_USERS, ".DEFAULT\\Enum\\PCI", false},
+    };
+    for (const PlaceCase& row : cases) {
+        SCOPED_TRACE(row.label);
+        kxprofile::clear();
+        const std::string leaf = row.path + "\\KXLEAF"s;
+        RegDeleteKeyA(row.root, leaf.c_str());
+        const std::string text = "REGEDIT4\n\n["s + row.key + "\\KXLEAF]\n\"Mark\"=\"1\"\n";
+        std::string error;
+        EXPECT_EQ(kxprofile::load(text, error), row.allowed) << error;
+        EXPECT_EQ(key_exists(row.root, leaf), row.allowed);
+        if (row.allowed)
+            continue;
+        EXPECT_EQ(error.compare(0, 8, "line 3: "), 0) << error;
+        EXPECT_NE(error.find(row.key), std::string::npos) << error;
+    }
+}
+
+TEST_F(Profile, ClearRemovesTheThreeSubtreesOnly)
+{
+    const Place subtrees[] = {
+        {HKEY_LOCAL_MACHINE, "Enum\\PCI"},
+        {HKEY_LOCAL_MACHINE, "Enum\\SCSI"},
+        {HKEY_DYN_DATA, "Config Manager\\Enum"},
+    };
+    for (const Place& place : kOutside)
+        make_key(place.root, place.path, "outside");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "full subtrees" : "subtrees already gone");
+        if (round == 0) {
+            for (const Place& subtree : subtrees) {
+                make_key(subtree.root, subtree.path + "\\A\\B\\C"s);
+                make_key(subtree.root, subtree.path + "\\A\\D"s);
+                make_key(subtree.root, subtree.path + "\\E"s);
+                make_key(subtree.root, subtree.path);
+            }
+        }
+        kxprofile::clear();
+        for (const Place& subtree : subtrees)
+            EXPECT_FALSE(key_exists(subtree.root, subtree.path)) << subtree.path;
+        for (const Place& place : kOutside)
+            EXPECT_EQ(stored_value(place.root, place.path, "KxMark").data, "outside\0"s) << place.path;
+        EXPECT_EQ(kxprofile::capture(), "REGEDIT4\r\n\r\n");
+    }
+}
+
+TEST_F(Profile, LoadReplacesTheWholeTree)
+{
+    const Place earlier[] = {
+        {HKEY_LOCAL_MACHINE, "Enum\\PCI\\EARLIER"},
+        {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\EARLIER"},
+        {HKEY_DYN_DATA, "Config Manager\\Enum\\EARLIER"},
+    };
+    for (const Place& place : earlier) {
+        SCOPED_TRACE(place.path);
+        make_key(place.root, place.path);
+        ASSERT_TRUE(load("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\LATER]\n"));
+        EXPECT_FALSE(key_exists(place.root, place.path));
+        EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, "Enum\\PCI\\LATER"));
+    }
+    for (const Place& place : kOutside)
+        make_key(place.root, place.path, "outside");
+    ASSERT_TRUE(load("REGEDIT4\n"));
+    for (const Place& place : kOutside)
+        EXPECT_TRUE(key_exists(place.root, place.path)) << place.path;
+}
+
+struct CaptureCase {
+    const char* label;
+    const char* text;
+};
+
+// Canonical profiles, in the order the registry enumerates them: loading one
+// and capturing it gives it back unchanged.
+TEST_F(Profile, CaptureGivesBackACanonicalProfile)
+{
+    const CaptureCase cases[] = {
+        {"nothing", "REGEDIT4\n\n"},
+        {"strings, dword and default value", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI]
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1234&DEV_5678]
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1234&DEV_5678\BUS_00&DEV_01&FUNC_00]
+@="default value"
+"Class"="DISPLAY"
+"Count"=dword:0000001f
+"DeviceDesc"="Generic \"quoted\" and back\\slash"
+"Empty"=""
+
+)"},
+        {"escaped and odd value names", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\SCSI]
+"@"="at"
+"A\"B\\C"="quote"
+"D=E"="equals"
+
+)"},
+        {"hex kinds", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\SCSI]
+
+[HKEY_LOCAL_MACHINE\Enum\SCSI\X]
+"Bin"=hex:01,02,ff
+"Empty"=hex:
+"Expand"=hex(2):25,61,25,00
+"Multi"=hex(7):61,00,62,00,00
+"None"=hex(0):
+"Odd"=hex(ab):01
+"Short"=hex(4):01,02
+
+)"},
+        {"strings that cannot be quoted", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\SCSI]
+"Crlf"=hex(1):41,0d,0a,42,00
+"Embedded"=hex(1):41,00,42,00
+"Empty"=hex(1):
+
+)"},
+        {"22 bytes fill the first line", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI]
+"Long"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15
+
+)"},
+        {"the 23rd byte wraps", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI]
+"Long"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\
+  16
+
+)"},
+        {"three lines of hex", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI]
+"Long"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\
+  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\
+  2f,30,31,32,33,34,35,36,37,38,39,3a,3b
+
+)"},
+        {"depth first, all three subtrees", R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI]
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\A]
+"Level"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\A\B]
+"Level"=dword:00000002
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\C]
+
+[HKEY_LOCAL_MACHINE\Enum\SCSI]
+
+[HKEY_LOCAL_MACHINE\Enum\SCSI\D]
+
+[HKEY_DYN_DATA\Config Manager\Enum]
+
+[HKEY_DYN_DATA\Config Manager\Enum\C29A3E00]
+"HardWareKey"="PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00"
+"Problem"=dword:00000000
+"Status"=hex:0a,60,00,00
+
+)"},
+    };
+    for (const CaptureCase& row : cases) {
+        SCOPED_TRACE(row.label);
+        const std::string text = crlf(row.text);
+        if (load(text)) {
+            EXPECT_EQ(kxprofile::capture(), text);
+        }
+    }
+}
+
+struct NormalCase {
+    const char* label;
+    const char* value_in;
+    const char* value_out;
+};
+
+TEST_F(Profile, CaptureWritesValuesAsRegeditWould)
+{
+    const NormalCase cases[] = {
+        {"short dword", "\"V\"=dword:1f", "\"V\"=dword:0000001f"},
+        {"upper-case dword", "\"V\"=dword:ABCDEF01", "\"V\"=dword:abcdef01"},
+        {"hex(3) is plain hex", "\"V\"=hex(3):01", "\"V\"=hex:01"},
+        {"upper-case bytes", "\"V\"=hex:AB,C", "\"V\"=hex:ab,0c"},
+        {"hex(4) of 4 bytes is a dword", "\"V\"=hex(4):01,02,00,00", "\"V\"=dword:00000201"},
+        {"hex(1) string", "\"V\"=hex(1):41,5c,22,00", "\"V\"=\"A\\\\\\\"\""},
+        {"hex(0) is kept", "\"V\"=hex(0):41,00", "\"V\"=hex(0):41,00"},
+        {"continuation joined", "\"V\"=hex:01,\\\n  02", "\"V\"=hex:01,02"},
+        {"empty name is the default value", "\"\"=\"d\"", "@=\"d\""},
+    };
+    for (const LineEnd& end : kLineEnds) {
+        for (const NormalCase& row : cases) {
+            SCOPED_TRACE(std::string(row.label) + " with " + end.label);
+            const std::string text = "REGEDIT4\n[HKLM\\Enum\\PCI]\n"s + row.value_in + "\n";
+            const std::string expected = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI]\r\n"s + row.value_out +
+                                         "\r\n\r\n";
+            if (load(with_line_end(text, end))) {
+                EXPECT_EQ(kxprofile::capture(), expected);
+            }
+        }
+    }
+}
+
+// A profile with every kind of value, long ones included, survives being
+// captured and loaded again: same text, same bytes in the registry.
+TEST_F(Profile, CaptureAndLoadAgainChangeNothing)
+{
+    std::string big;
+    for (int i = 0; i < 300; ++i)
+        big += char(i * 7 + 3);
+    std::string big_hex;
+    for (unsigned char c : big) {
+        char text[4];
+        snprintf(text, sizeof text, "%02x,", c);
+        big_hex += text;
+    }
+    big_hex.pop_back();
+    const std::string name_80(80, 'N');
+    const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00]\n"
+                             "\"Big\"=hex:" + big_hex + "\n"
+                             "\"BigNone\"=hex(0):" + big_hex + "\n"
+                             "\"" + name_80 + "\"=hex:01,02,03\n"
+                             "\"Str\"=\"a \\\"b\\\" \\\\c\"\n"
+                             "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"Status\"=dword:0000000a\n"
+                             "\"Crlf\"=hex(1):41,0d,0a,00\n"
+                             "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\D]\n@=hex(7):61,00,00\n";
+    ASSERT_TRUE(load(text));
+    const std::string first = kxprofile::capture();
+    ASSERT_TRUE(load(first));
+    EXPECT_EQ(kxprofile::capture(), first);
+    const char* const path = "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00";
+    const Stored stored[] = {
+        stored_value(HKEY_LOCAL_MACHINE, path, "Big"),
+        stored_value(HKEY_LOCAL_MACHINE, path, "BigNone"),
+    };
+    const DWORD types[] = {REG_BINARY, REG_NONE};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "hex" : "hex(0)");
+        EXPECT_EQ(stored[i].type, types[i]);
+        EXPECT_EQ(stored[i].data, big);
+    }
+    size_t start = 0;
+    while (start < first.size()) {
+        const size_t end = first.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos) << "line at offset " << start << " has no CR LF";
+        const std::string line = first.substr(start, end - start);
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+        if (line.find(name_80) == std::string::npos) {
+            EXPECT_LE(line.size(), 80u) << line;
+        }
+        start = end + 2;
+    }
+}
+
+struct FileCase {
+    const char* label;
+    std::string content;
+    bool ok;
+    const char* error_start;
+};
+
+TEST_F(Profile, LoadFileReadsInBinary)
+{
+    char directory[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof directory, directory), 0u);
+    const std::string path = directory + "kxprofile_test.reg"s;
+    const FileCase cases[] = {
+        {"CR LF file", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\r\n\"V\"=\"x\"\r\n", true, ""},
+        {"LF file", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\n\"V\"=\"x\"\n", true, ""},
+        {"CR LF inside a continued list", "REGEDIT4\r\n[HKLM\\Enum\\PCI\\F]\r\n\"V\"=\"x\"\r\n\"B\"=hex:01,\\\r\n  02\r\n",
+         true, ""},
+        {"malformed file", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\r\n\"V\"=dword:x\r\n", false,
+         "line 4: "},
+    };
+    for (const FileCase& row : cases) {
+        SCOPED_TRACE(row.label);
+        kxprofile::clear();
+        const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, row.content.data(), DWORD(row.content.size()), &written, nullptr);
+        CloseHandle(file);
+        ASSERT_EQ(written, row.content.size());
+        std::string error;
+        EXPECT_EQ(kxprofile::load_file(path.c_str(), error), row.ok) << error;
+        const std::string expected = *row.error_start ? path + ": " + row.error_start : "";
+        EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error;
+        EXPECT_EQ(stored_value(HKEY_LOCAL_MACHINE, "Enum\\PCI\\F", "V").data, row.ok ? "x\0"s : "");
+    }
+    DeleteFileA(path.c_str());
+
+    const std::string unreadable[] = {directory + "kxprofile_missing.reg"s, directory};
+    for (const std::string& name : unreadable) {
+        SCOPED_TRACE(name);
+        std::string error;
+        EXPECT_FALSE(kxprofile::load_file(name.c_str(), error));
+        EXPECT_NE(error.find(name), std::string::npos) << error;
+    }
+}
+
+} // namespace
