@@ -56,13 +56,6 @@ struct TextBuffer {
     bool operator==(const TextBuffer &other) const { return !memcmp(bytes, other.bytes, sizeof(bytes)); }
 };
 
-std::string window_text(HWND window)
-{
-    char text[8192];
-    GetWindowTextA(window, text, sizeof(text));
-    return text;
-}
-
 const char kNotLocated[] = "DVD Drive not located\n ";
 
 TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
@@ -112,8 +105,8 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
          "EXAMPLE",
          true},
     };
-    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, window);
+    kx::TraceWindow window;
+    ASSERT_NE(nullptr, window.handle);
     for (const auto &row : rows) {
         load(scsi_machine(row.drives, row.live_table));
         {
@@ -126,12 +119,11 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
             EXPECT_EQ("", ledger.problems()) << row.name;
         }
         TextBuffer buffer(row.text);
-        SetWindowTextA(window, "");
-        EXPECT_EQ(row.expected != 0, detect_dvd_drive(buffer.bytes, window)) << row.name;
+        SetWindowTextA(window.handle, "");
+        EXPECT_EQ(row.expected != 0, detect_dvd_drive(buffer.bytes, window.handle)) << row.name;
         EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << row.name << ": " << buffer.bytes;
-        EXPECT_EQ(row.trace, window_text(window)) << row.name;
+        EXPECT_EQ(row.trace, window.text()) << row.name;
     }
-    DestroyWindow(window);
 }
 
 TEST(IsDVDDrivePresent, NullTextAnswersZeroWithoutReadingTheRegistry)
