@@ -21,7 +21,7 @@ struct Drive {
     const char *device, *cls, *description, *live;
 };
 
-// Every row asks for a text about this drive.
+// The drive that most rows ask about.
 const Drive kExample = {"EXAMPLE_DVD", "CDROM", "Example DVD-ROM DX-5", "SCSI\\\\EXAMPLE_DVD\\\\0"};
 
 std::string scsi_machine(const std::vector<Drive> &drives, bool live_table = true)
