@@ -1,7 +1,9 @@
-# cmake -DBUILD=DIR -DPREFIX=DIR -P install_check.cmake
+# cmake -DBUILD=DIR -DPREFIX=DIR -DMAKENSIS=PROGRAM -P install_check.cmake
 #
 # Installs the kit from the build tree DIR into PREFIX and checks that every
-# piece is there and that nothing of the build or the tests came along.
+# piece is there, that nothing of the build or the tests came along, and
+# that the NSIS sample builds from the installed kit as it stands.
+cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
                 RESULT_VARIABLE status OUTPUT_QUIET)
@@ -26,5 +28,10 @@ endforeach()
 list(FIND installed samples/machines/win98-pc.reg sample_machine)
 if(sample_machine LESS 0)
   message(SEND_ERROR "missing from the kit: the sample machine profiles")
+endif()
+execute_process(COMMAND "${MAKENSIS}" -V2 -DOUTFILE=${PREFIX}/sample.exe "${PREFIX}/samples/nsis/KXVozaDa.nsi"
+                RESULT_VARIABLE status)
+if(status OR NOT EXISTS "${PREFIX}/sample.exe")
+  message(SEND_ERROR "the NSIS sample does not build from the installed kit")
 endif()
 message(STATUS "kit laid out in ${PREFIX}: ${installed}")
