@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -78,29 +77,6 @@ std::vector<std::string> lines_of(const std::string &path)
     return lines;
 }
 
-// Runs `command_line` in the current folder with its standard output going
-// to the file `output`, and returns its exit code.
-DWORD run(std::string command_line, const char *output)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE)
-        return 0xdeadbeef;
-    STARTUPINFOA startup = {sizeof(startup)};
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = out;
-    PROCESS_INFORMATION process;
-    DWORD code = 0xdeadbeef;
-    if (CreateProcessA(nullptr, &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(out);
-    return code;
-}
-
 class Kit : public ::testing::Test {
 protected:
     void SetUp() override
@@ -108,7 +84,7 @@ protected:
         std::string error;
         ASSERT_TRUE(kxprofile::load(kMachine, error)) << error;
         for (const char *name : {"AudCards.def", "VidCards.def"})
-            ASSERT_TRUE(CopyFileA((std::string(KX_KIT_CARDS) + "/" + name).c_str(), name, FALSE)) << name;
+            ASSERT_TRUE(CopyFileA((std::string(KX_SOURCE_DIR) + "/tests/kit/" + name).c_str(), name, FALSE)) << name;
     }
     void TearDown() override { kxprofile::clear(); }
 
@@ -119,7 +95,7 @@ TEST_F(Kit, ProgramsLinkedAgainstEachImportLibraryAnswer)
 {
     static const char *const programs[] = {"kit_ask_gnu.exe", "kit_ask_cxx.exe", "kit_ask_ms.exe"};
     for (const char *program : programs) {
-        EXPECT_EQ(0u, run(kx::bin_dir() + program, "answers.txt")) << program;
+        EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + program, "answers.txt")) << program;
         EXPECT_EQ(kAnswers, lines_of("answers.txt")) << program;
     }
 }
@@ -129,7 +105,7 @@ TEST_F(Kit, ProgramsLinkedAgainstEachImportLibraryAnswer)
 TEST_F(Kit, NsisSampleAnswersAndUnloadsTheDll)
 {
     std::string folder = cwd_.path() + "\\installed";
-    EXPECT_EQ(0u, run(kx::bin_dir() + "kit_nsis_sample.exe /S /D=" + folder, "log.txt"));
+    EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "kit_nsis_sample.exe /S /D=" + folder, "log.txt"));
     std::vector<std::string> expected = kAnswers;
     expected.push_back("KXVozaDa.dll unloaded=1");
     EXPECT_EQ(expected, lines_of(folder + "\\answers.txt"));

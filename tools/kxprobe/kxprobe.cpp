@@ -19,7 +19,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--trace] [--file PATH [--signature HEX]] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--capture FILE] [--trace] [--file PATH [--signature HEX]] [--help]\n"
     "\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
     "prints one line per question: the export, its argument if any, the answer\n"
@@ -29,6 +29,9 @@ const char kUsage[] =
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
     "                  Manager\\Enum are cleared and the profile's keys written.\n"
     "                  Only under Wine; refused on a real Windows machine.\n"
+    "  --capture FILE  first write this machine's HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI\n"
+    "                  and HKEY_DYN_DATA\\Config Manager\\Enum to FILE as a\n"
+    "                  REGEDIT4 profile, which --profile replays elsewhere\n"
     "  --trace         answer the device questions with their own routines and\n"
     "                  print, indented under each answer, the lines they traced\n"
     "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
@@ -37,6 +40,7 @@ const char kUsage[] =
 
 struct Options {
     const char *profile = nullptr;
+    const char *capture = nullptr;
     bool trace = false;
     const char *file = nullptr;
     std::string signature;
@@ -150,6 +154,8 @@ bool parse(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--profile") && i + 1 < argc)
             options.profile = argv[++i];
+        else if (!strcmp(argv[i], "--capture") && i + 1 < argc)
+            options.capture = argv[++i];
         else if (!strcmp(argv[i], "--trace"))
             options.trace = true;
         else if (!strcmp(argv[i], "--file") && i + 1 < argc)
@@ -171,6 +177,21 @@ int load_profile(const char *path)
     std::string error;
     if (!kxprofile::load_file(path, error)) {
         fprintf(stderr, "kxprobe: %s\n", error.c_str());
+        return kUsageError;
+    }
+    return kOk;
+}
+
+// Written in binary: the profile text already ends its lines in CR LF.
+int capture_profile(const char *path)
+{
+    std::string profile = kxprofile::capture();
+    FILE *file = fopen(path, "wb");
+    bool written = file && fwrite(profile.data(), 1, profile.size(), file) == profile.size();
+    if (file && fclose(file))
+        written = false;
+    if (!written) {
+        fprintf(stderr, "kxprobe: cannot write %s\n", path);
         return kUsageError;
     }
     return kOk;
@@ -226,6 +247,11 @@ int main(int argc, char **argv)
     }
     if (options.profile) {
         int status = load_profile(options.profile);
+        if (status != kOk)
+            return status;
+    }
+    if (options.capture) {
+        int status = capture_profile(options.capture);
         if (status != kOk)
             return status;
     }
