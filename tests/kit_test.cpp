@@ -84,7 +84,7 @@ protected:
         std::string error;
         ASSERT_TRUE(kxprofile::load(kMachine, error)) << error;
         for (const char *name : {"AudCards.def", "VidCards.def"})
-            ASSERT_TRUE(CopyFileA((std::string(KX_SOURCE_DIR) + "/tests/kit/" + name).c_str(), name, FALSE)) << name;
+            ASSERT_TRUE(CopyFileA((std::string("Z:") + KX_SOURCE_DIR + "/tests/kit/" + name).c_str(), name, FALSE)) << name;
     }
     void TearDown() override { kxprofile::clear(); }
 

@@ -26,7 +26,7 @@ DWORD kxprobe(const std::string &args)
 // The bundled sample machines, and the empty tree.
 std::vector<std::string> machines()
 {
-    std::string folder = std::string(KX_SOURCE_DIR) + "\\samples\\machines\\";
+    std::string folder = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/";
     std::vector<std::string> paths = {""};
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((folder + "*.reg").c_str(), &found);

@@ -5,8 +5,10 @@
 // that a customer's machine can be asked again under Wine. With --trace it
 // runs the device questions' own routines, built from the DLL's sources,
 // with a trace window, and prints under each answer what they traced.
+#include "card_defs.h"
 #include "profile.h"
 
+#include "inventory/card_id.h"
 #include "inventory/pci_query.h"
 
 #include <windows.h>
@@ -20,6 +22,8 @@ namespace {
 
 const char kUsage[] =
     "usage: kxprobe [--profile FILE] [--capture FILE] [--trace] [--file PATH [--signature HEX]] [--help]\n"
+    "       kxprobe --check-defs [DIR]\n"
+    "       kxprobe --explain DESCRIPTION [DIR]\n"
     "\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
     "prints one line per question: the export, its argument if any, the answer\n"
@@ -36,6 +40,14 @@ const char kUsage[] =
     "                  print, indented under each answer, the lines they traced\n"
     "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
     "  --signature HEX ... and whether it begins with these bytes (4D5A = \"MZ\")\n"
+    "  --check-defs [DIR]\n"
+    "                  reads AudCards.def and VidCards.def in DIR (the current\n"
+    "                  folder by default) as the DLL does and prints each line:\n"
+    "                  whether it counts, its identifier and key text, and a\n"
+    "                  warning for each trap. Exit status 1 when there are warnings.\n"
+    "  --explain DESCRIPTION [DIR]\n"
+    "                  every line of both files that matches a device so\n"
+    "                  described, and the identifier that the DLL answers\n"
     "  --help          this text\n";
 
 struct Options {
@@ -45,9 +57,11 @@ struct Options {
     const char *file = nullptr;
     std::string signature;
     bool has_signature = false;
+    const char *defs_dir = nullptr; // --check-defs or --explain
+    const char *explain = nullptr;
 };
 
-enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
+enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
 
 using Ask0 = int(WINAPI *)(void);
 using Ask1 = int(WINAPI *)(int);
@@ -88,6 +102,37 @@ const Question kQuestions[] = {
     {"IsWin95", win95_meaning},
 };
 
+const char *audio_card_meaning(int answer)
+{
+    switch (answer) {
+    case -2: return "the live-device table cannot be read";
+    case -1: return "a live audio device, but AudCards.def does not open";
+    case 0: return "no live PCI audio device, no matching line, or card 0";
+    default: return "audio card identifier from AudCards.def";
+    }
+}
+
+const char *graphics_card_meaning(int answer)
+{
+    switch (answer) {
+    case -2: return "a live display adapter, but VidCards.def does not open";
+    case -1: return "no live PCI display adapter, no matching line, or no live-device table";
+    default: return "graphics card identifier from VidCards.def";
+    }
+}
+
+struct CardQuestion {
+    const char *name;
+    const char *(*meaning)(int answer);
+    int (*identify)(char *description, HWND trace); // the routine behind the export
+    CardFile file;
+};
+
+const CardQuestion kCardQuestions[] = {
+    {"GetAudioCardID", audio_card_meaning, identify_audio_card, CardFile::audio},
+    {"GetGraphicsCardID", graphics_card_meaning, identify_graphics_card, CardFile::video},
+};
+
 const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
 
 // Prints the lines traced to `window` since the last call, indented, and
@@ -110,6 +155,27 @@ void print_trace(HWND window)
         }
     }
     SetWindowTextA(window, "");
+}
+
+// The card questions, each with the live device's description and the line
+// of its card file that decided; with a trace window the routine itself
+// answers.
+void ask_cards(HMODULE dll, HWND trace)
+{
+    for (const CardQuestion &q : kCardQuestions) {
+        auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
+        if (!ask)
+            continue;
+        char description[kTextSize] = "";
+        int answer = trace ? q.identify(description, trace) : ask();
+        if (!trace)
+            q.identify(description, nullptr);
+        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+        if (*description)
+            printf("    live device \"%s\"; %s %s\n", description, card_file_name(q.file),
+                   carddefs::deciding_line(q.file, description).c_str());
+        print_trace(trace);
+    }
 }
 
 // GetPCIInfo for each selector that names a field; with a trace window,
@@ -149,6 +215,14 @@ bool parse_hex(const char *hex, std::string &bytes)
     return true;
 }
 
+// The folder that may follow argv[i]; the current one when none does.
+const char *optional_dir(int argc, char **argv, int &i)
+{
+    if (i + 1 < argc && strncmp(argv[i + 1], "--", 2))
+        return argv[++i];
+    return ".";
+}
+
 bool parse(int argc, char **argv, Options &options)
 {
     for (int i = 1; i < argc; ++i) {
@@ -162,6 +236,12 @@ bool parse(int argc, char **argv, Options &options)
             options.file = argv[++i];
         else if (!strcmp(argv[i], "--signature") && i + 1 < argc && parse_hex(argv[i + 1], options.signature))
             options.has_signature = ++i;
+        else if (!strcmp(argv[i], "--check-defs") && !options.defs_dir)
+            options.defs_dir = optional_dir(argc, argv, i);
+        else if (!strcmp(argv[i], "--explain") && i + 1 < argc && !options.defs_dir) {
+            options.explain = argv[++i];
+            options.defs_dir = optional_dir(argc, argv, i);
+        }
         else
             return false;
     }
@@ -199,6 +279,7 @@ int capture_profile(const char *path)
 
 void ask_all(HMODULE dll, HWND trace)
 {
+    ask_cards(dll, trace);
     for (const Question &q : kQuestions) {
         auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
         if (!ask)
@@ -245,6 +326,12 @@ int main(int argc, char **argv)
         fputs(kUsage, stderr);
         return kUsageError;
     }
+    if (options.explain) {
+        carddefs::explain(options.defs_dir, options.explain);
+        return kOk;
+    }
+    if (options.defs_dir)
+        return carddefs::check(options.defs_dir) ? kWarnings : kOk;
     if (options.profile) {
         int status = load_profile(options.profile);
         if (status != kOk)
