@@ -23,7 +23,7 @@ DWORD kxprobe(const std::string &args)
     return kx::run_with_output("\"" + kx::bin_dir() + "kxprobe.exe\" " + args, "kxprobe.txt");
 }
 
-// The bundled sample machines, and the empty tree.
+// The bundled sample machines, and the empty tree ("").
 std::vector<std::string> machines()
 {
     std::string folder = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/";
@@ -54,11 +54,11 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
         EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg")) << machine;
         std::string first = read_file("first.reg");
         EXPECT_EQ(0u, first.find("REGEDIT4\r\n")) << machine;
-        EXPECT_NE(std::string::npos, first.find("[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n")) << machine;
         EXPECT_EQ(first, read_file("second.reg")) << machine;
-        // What the machine's own profile holds survives the round trip.
-        if (!machine.empty())
+        if (!machine.empty()) {
+            EXPECT_NE(std::string::npos, first.find("[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n")) << machine;
             EXPECT_NE(std::string::npos, first.find("\"HardWareKey\"=\"PCI\\\\VEN_")) << machine;
+        }
     }
     kxprofile::clear();
 }
