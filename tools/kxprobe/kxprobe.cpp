@@ -5,6 +5,7 @@
 // that a customer's machine can be asked again under Wine. With --trace it
 // runs the device questions' own routines, built from the DLL's sources,
 // with a trace window, and prints under each answer what they traced.
+#include "answers.h"
 #include "card_defs.h"
 #include "profile.h"
 
@@ -21,7 +22,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--capture FILE] [--trace] [--file PATH [--signature HEX]] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--file PATH [--signature HEX]] [--help]\n"
     "       kxprobe --check-defs [DIR]\n"
     "       kxprobe --explain DESCRIPTION [DIR]\n"
     "\n"
@@ -36,6 +37,7 @@ const char kUsage[] =
     "  --capture FILE  first write this machine's HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI\n"
     "                  and HKEY_DYN_DATA\\Config Manager\\Enum to FILE as a\n"
     "                  REGEDIT4 profile, which --profile replays elsewhere\n"
+    "  --json          print the answers as one JSON object for programs\n"
     "  --trace         answer the device questions with their own routines and\n"
     "                  print, indented under each answer, the lines they traced\n"
     "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
@@ -53,6 +55,7 @@ const char kUsage[] =
 struct Options {
     const char *profile = nullptr;
     const char *capture = nullptr;
+    bool json = false;
     bool trace = false;
     const char *file = nullptr;
     std::string signature;
@@ -148,7 +151,7 @@ void print_trace(HWND window)
             char *feed = strchr(line, '\n');
             if (feed)
                 *feed = 0;
-            printf("    %s\n", line);
+            answers::detail(line);
             if (!feed)
                 break;
             line = feed;
@@ -170,10 +173,11 @@ void ask_cards(HMODULE dll, HWND trace)
         int answer = trace ? q.identify(description, trace) : ask();
         if (!trace)
             q.identify(description, nullptr);
-        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+        answers::answer(answers::format("%s = %d: %s", q.name, answer, q.meaning(answer)), q.name, "[]", answer,
+                        q.meaning(answer));
         if (*description)
-            printf("    live device \"%s\"; %s %s\n", description, card_file_name(q.file),
-                   carddefs::deciding_line(q.file, description).c_str());
+            answers::detail(answers::format("live device \"%s\"; %s %s", description, card_file_name(q.file),
+                                            carddefs::deciding_line(q.file, description).c_str()));
         print_trace(trace);
     }
 }
@@ -187,11 +191,11 @@ void ask_pci_info(HMODULE dll, HWND trace)
         return;
     for (int selector = 0; selector < 3; ++selector) {
         int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
-        if (answer < 0)
-            printf("GetPCIInfo(%d) = %d: no live PCI display adapter\n", selector, answer);
-        else
-            printf("GetPCIInfo(%d) = %d (%04X): %s of the live display adapter\n", selector, answer, answer,
-                   kPciFields[selector]);
+        std::string meaning = answer < 0 ? "no live PCI display adapter"
+                                         : std::string(kPciFields[selector]) + " of the live display adapter";
+        std::string hex = answer < 0 ? "" : answers::format(" (%04X)", answer);
+        answers::answer(answers::format("GetPCIInfo(%d) = %d%s: %s", selector, answer, hex.c_str(), meaning.c_str()),
+                        "GetPCIInfo", answers::format("[%d]", selector), answer, meaning.c_str());
         print_trace(trace);
     }
 }
@@ -230,6 +234,8 @@ bool parse(int argc, char **argv, Options &options)
             options.profile = argv[++i];
         else if (!strcmp(argv[i], "--capture") && i + 1 < argc)
             options.capture = argv[++i];
+        else if (!strcmp(argv[i], "--json"))
+            options.json = true;
         else if (!strcmp(argv[i], "--trace"))
             options.trace = true;
         else if (!strcmp(argv[i], "--file") && i + 1 < argc)
@@ -287,10 +293,10 @@ void ask_all(HMODULE dll, HWND trace)
         DWORD start = GetTickCount();
         int answer = ask();
         DWORD took = GetTickCount() - start;
-        printf("%s = %d: %s", q.name, answer, q.meaning(answer));
+        std::string line = answers::format("%s = %d: %s", q.name, answer, q.meaning(answer));
         if (q.timed)
-            printf(" (took %lu ms)", took);
-        printf("\n");
+            line += answers::format(" (took %lu ms)", took);
+        answers::answer(line, q.name, "[]", answer, q.meaning(answer));
     }
     ask_pci_info(dll, trace);
 }
@@ -302,15 +308,18 @@ void ask_file(HMODULE dll, const Options &options)
         return;
     const std::string &signature = options.signature;
     int answer = ask(options.file, options.has_signature ? signature.data() : nullptr, (int)signature.size());
-    printf("IsFileAvailable(%s", options.file);
-    if (options.has_signature) {
-        printf(", ");
-        for (unsigned char byte : signature)
-            printf("%02X", byte);
-    }
-    printf(") = %d: %s\n", answer,
-           answer ? (options.has_signature ? "readable and begins with the signature" : "readable")
-                  : (options.has_signature ? "unreadable, or does not begin with the signature" : "unreadable"));
+    std::string hex;
+    for (unsigned char byte : signature)
+        hex += answers::format("%02X", byte);
+    const char *meaning = answer ? (options.has_signature ? "readable and begins with the signature" : "readable")
+                                 : (options.has_signature ? "unreadable, or does not begin with the signature"
+                                                          : "unreadable");
+    std::string shown = options.has_signature ? std::string(options.file) + ", " + hex : options.file;
+    std::string arguments = "[" + answers::json_text(options.file) +
+                            (options.has_signature ? ", " + answers::json_text(hex) : ", null") +
+                            answers::format(", %d]", (int)signature.size());
+    answers::answer(answers::format("IsFileAvailable(%s) = %d: %s", shown.c_str(), answer, meaning), "IsFileAvailable",
+                    arguments, answer, meaning);
 }
 
 } // namespace
@@ -342,6 +351,8 @@ int main(int argc, char **argv)
         if (status != kOk)
             return status;
     }
+    if (options.json)
+        answers::use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
     if (!dll) {
         fprintf(stderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\n", GetLastError());
@@ -355,6 +366,7 @@ int main(int argc, char **argv)
         DestroyWindow(trace);
     if (options.file)
         ask_file(dll, options);
+    answers::finish();
     FreeLibrary(dll);
     return kOk;
 }
