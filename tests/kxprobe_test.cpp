@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -21,6 +22,14 @@ std::string read_file(const std::string &path)
 DWORD kxprobe(const std::string &args)
 {
     return kx::run_with_output("\"" + kx::bin_dir() + "kxprobe.exe\" " + args, "kxprobe.txt");
+}
+
+// What kxprobe printed, its lines ended by LF alone.
+std::string printed()
+{
+    std::string text = read_file("kxprobe.txt");
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
 }
 
 // The bundled sample machines, and the empty tree ("").
@@ -69,8 +78,60 @@ TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
     static const char *const rows[] = {"no\\such\\folder\\machine.reg", "."};
     for (const char *path : rows) {
         EXPECT_EQ(2u, kxprobe(std::string("--capture ") + path)) << path;
-        EXPECT_EQ(std::string::npos, read_file("kxprobe.txt").find("IsWin95")) << path;
+        EXPECT_EQ(std::string::npos, printed().find("IsWin95")) << path;
     }
+}
+
+// A description with the characters that JSON escapes.
+const char kQuotingMachine[] = R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500\BUS_00]
+"Class"="MEDIA"
+"DeviceDesc"="Wave \"Q\" \\ Audio"
+
+[HKEY_DYN_DATA\Config Manager\Enum\C1]
+"HardWareKey"="PCI\\VEN_1E7C&DEV_5500\\BUS_00"
+)";
+
+std::string json_text(const std::string &text)
+{
+    std::string json = "\"";
+    for (char c : text)
+        json += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    return json + "\"";
+}
+
+// Every line of the text output is in the JSON: each answer as a record's
+// "text", each line under it among its "details".
+TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
+{
+    kx::TempCwd cwd;
+    std::string error;
+    ASSERT_TRUE(kxprofile::load(kQuotingMachine, error)) << error;
+    cwd.write("AudCards.def", "7 WAVE \"Q\"\n");
+    static const char *const rows[] = {"", "--trace", "--file AudCards.def --signature 3720"};
+    for (const char *options : rows) {
+        EXPECT_EQ(0u, kxprobe(options)) << options;
+        std::string text = printed();
+        EXPECT_EQ(0u, kxprobe(std::string("--json ") + options)) << options;
+        std::string json = printed();
+        EXPECT_EQ(0u, json.find("{\"answers\": [\n  {\"export\": ")) << options << "\n" << json;
+        EXPECT_EQ(json.size() - 4, json.rfind("\n]}\n")) << options << "\n" << json;
+        size_t answers = 0;
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::string line = text.substr(start, end - start);
+            bool detail = line.compare(0, 4, "    ") == 0;
+            answers += !detail;
+            std::string expected = detail ? json_text(line.substr(4)) : "\"text\": " + json_text(line);
+            EXPECT_NE(std::string::npos, json.find(expected)) << options << ": " << expected << "\n" << json;
+        }
+        size_t records = 0;
+        for (size_t at = 0; (at = json.find("{\"export\": ", at)) != std::string::npos; ++at)
+            ++records;
+        EXPECT_EQ(answers, records) << options;
+        EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio")) << options;
+    }
+    kxprofile::clear();
 }
 
 } // namespace
