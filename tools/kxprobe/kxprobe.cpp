@@ -10,6 +10,7 @@
 #include "profile.h"
 
 #include "inventory/card_id.h"
+#include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
 
 #include <windows.h>
@@ -22,7 +23,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--file PATH [--signature HEX]] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--dvd TEXT]\n"
+    "               [--file PATH [--signature HEX]] [--help]\n"
     "       kxprobe --check-defs [DIR]\n"
     "       kxprobe --explain DESCRIPTION [DIR]\n"
     "\n"
@@ -40,6 +42,9 @@ const char kUsage[] =
     "  --json          print the answers as one JSON object for programs\n"
     "  --trace         answer the device questions with their own routines and\n"
     "                  print, indented under each answer, the lines they traced\n"
+    "  --dvd TEXT      the drive description that IsDVDDrivePresent looks for\n"
+    "                  (default \"Generic DVD-ROM DX-5\", the sample machine's\n"
+    "                  drive); the text is printed again as the DLL left it\n"
     "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
     "  --signature HEX ... and whether it begins with these bytes (4D5A = \"MZ\")\n"
     "  --check-defs [DIR]\n"
@@ -57,6 +62,7 @@ struct Options {
     const char *capture = nullptr;
     bool json = false;
     bool trace = false;
+    const char *dvd_text = "Generic DVD-ROM DX-5";
     const char *file = nullptr;
     std::string signature;
     bool has_signature = false;
@@ -98,9 +104,15 @@ const char *interleaved_bob_meaning(int answer)
                   : "no bob deinterlacing of interleaved video (or no DirectDraw)";
 }
 
+const char *broadlogic_meaning(int answer)
+{
+    return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
+}
+
 const Question kQuestions[] = {
     {"GetSystemID", system_id_meaning, true},
     {"IsATIMotionComp", motion_comp_meaning},
+    {"IsBroadLogicPresent", broadlogic_meaning},
     {"IsInterleavedBob", interleaved_bob_meaning},
     {"IsWin95", win95_meaning},
 };
@@ -200,6 +212,23 @@ void ask_pci_info(HMODULE dll, HWND trace)
     }
 }
 
+// The DLL upper-cases the text in place once it has compared it with a live
+// drive, so it gets a copy.
+void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
+{
+    auto ask = reinterpret_cast<int(WINAPI *)(char *)>(GetProcAddress(dll, "IsDVDDrivePresent"));
+    if (!ask)
+        return;
+    std::string buffer = text;
+    int answer = trace ? detect_dvd_drive(&buffer[0], trace) : ask(&buffer[0]);
+    const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
+                                 : "no live CD-ROM drive's description begins with it";
+    answers::answer(answers::format("IsDVDDrivePresent(\"%s\") = %d: %s; the text now reads \"%s\"", text, answer,
+                                    meaning, buffer.c_str()),
+                    "IsDVDDrivePresent", "[" + answers::json_text(text) + "]", answer, meaning);
+    print_trace(trace);
+}
+
 // Wine's ntdll exports wine_get_version; no Windows release does.
 bool running_under_wine()
 {
@@ -238,6 +267,8 @@ bool parse(int argc, char **argv, Options &options)
             options.json = true;
         else if (!strcmp(argv[i], "--trace"))
             options.trace = true;
+        else if (!strcmp(argv[i], "--dvd") && i + 1 < argc)
+            options.dvd_text = argv[++i];
         else if (!strcmp(argv[i], "--file") && i + 1 < argc)
             options.file = argv[++i];
         else if (!strcmp(argv[i], "--signature") && i + 1 < argc && parse_hex(argv[i + 1], options.signature))
@@ -362,6 +393,7 @@ int main(int argc, char **argv)
     HWND trace = options.trace ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)
                                : nullptr;
     ask_all(dll, trace);
+    ask_dvd_drive(dll, options.dvd_text, trace);
     if (trace)
         DestroyWindow(trace);
     if (options.file)
