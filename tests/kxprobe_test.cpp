@@ -122,7 +122,11 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
             std::string line = text.substr(start, end - start);
             bool detail = line.compare(0, 4, "    ") == 0;
             answers += !detail;
-            std::string expected = detail ? json_text(line.substr(4)) : "\"text\": " + json_text(line);
+            // How long a call took differs between the two runs.
+            size_t took = line.find(" (took ");
+            std::string expected = detail ? json_text(line.substr(4)) : "\"text\": " + json_text(line.substr(0, took));
+            if (took != std::string::npos)
+                expected.pop_back();
             EXPECT_NE(std::string::npos, json.find(expected)) << options << ": " << expected << "\n" << json;
         }
         size_t records = 0;
