@@ -76,7 +76,8 @@ int WINAPI IsBroadLogicPresent(void);
  * (a to z only) once it has compared it with a live drive: pass a copy.
  * 1  a live CD-ROM-class drive on the SCSI bus has a description that
  *    begins with the text, letter case aside
- * 0  none has, or the tree cannot be read (not Windows 95/98) */
+ * 0  none has, the tree cannot be read (not Windows 95/98), or the text
+ *    is NULL */
 int WINAPI IsDVDDrivePresent(char *description);
 
 /* path: the file to check, relative to the current directory or absolute.
