@@ -42,9 +42,9 @@ const char kMachine[] = R"(REGEDIT4
 "HardWareKey"="SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000"
 )";
 
-// The answers on kMachine, in the order asked, with tests/kit/AudCards.def
-// and VidCards.def current, no helper programs for GetSystemID and no
-// display for DirectDraw.
+// The answers on kMachine, in the order asked, with tests/kit/AudCards.def,
+// VidCards.def and the stand-in Kxdodaze.exe current, the stand-in told to
+// report system 42, and no display for DirectDraw.
 const std::vector<std::string> kAnswers = {
     "GetAudioCardID=4",
     "GetGraphicsCardID=1234",
@@ -52,7 +52,7 @@ const std::vector<std::string> kAnswers = {
     "GetPCIInfo(1)=1042",
     "GetPCIInfo(2)=16129",
     "GetPCIInfo(3)=0",
-    "GetSystemID=0",
+    "GetSystemID=42",
     "IsATIMotionComp=0",
     "IsBroadLogicPresent=1",
     "IsDVDDrivePresent(Generic DVD-ROM)=1 GENERIC DVD-ROM",
@@ -85,8 +85,14 @@ protected:
         ASSERT_TRUE(kxprofile::load(kMachine, error)) << error;
         for (const char *name : {"AudCards.def", "VidCards.def"})
             ASSERT_TRUE(CopyFileA((std::string("Z:") + KX_SOURCE_DIR + "/tests/kit/" + name).c_str(), name, FALSE)) << name;
+        ASSERT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\Kxdodaze.exe").c_str(), "Kxdodaze.exe", FALSE));
+        SetEnvironmentVariableA("KX_DODAZE_EXIT", "42");
     }
-    void TearDown() override { kxprofile::clear(); }
+    void TearDown() override
+    {
+        SetEnvironmentVariableA("KX_DODAZE_EXIT", nullptr);
+        kxprofile::clear();
+    }
 
     kx::TempCwd cwd_;
 };

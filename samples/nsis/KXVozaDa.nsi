@@ -62,6 +62,14 @@ Section
   File "${KIT_BIN}\KXVozaDa.dll"
   File "${KIT_CARDS}\AudCards.def"
   File "${KIT_CARDS}\VidCards.def"
+  ; GetSystemID starts these two from the current folder. They are not part
+  ; of the kit: put yours beside the DLL and they come along.
+  !if /FileExists "${KIT_BIN}\Kxdodaze.exe"
+    File "${KIT_BIN}\Kxdodaze.exe"
+  !endif
+  !if /FileExists "${KIT_BIN}\BIOSID.EXE"
+    File "${KIT_BIN}\BIOSID.EXE"
+  !endif
 
   CreateDirectory $INSTDIR
   FileOpen $answers "$INSTDIR\answers.txt" w
