@@ -6,30 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// Runs kxprobe and keeps what it printed, its lines ended by LF alone.
+std::string g_printed;
 
 DWORD kxprobe(const std::string &args)
 {
-    return kx::run_with_output("\"" + kx::bin_dir() + "kxprobe.exe\" " + args, "kxprobe.txt");
-}
-
-// What kxprobe printed, its lines ended by LF alone.
-std::string printed()
-{
-    std::string text = read_file("kxprobe.txt");
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    return text;
+    DWORD code = kx::run_kxprobe(args, g_printed);
+    g_printed.erase(std::remove(g_printed.begin(), g_printed.end(), '\r'), g_printed.end());
+    return code;
 }
 
 // The bundled sample machines, and the empty tree ("").
@@ -61,9 +50,9 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
         EXPECT_EQ(0u, kxprobe("--capture first.reg")) << machine;
         kxprofile::clear();
         EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg")) << machine;
-        std::string first = read_file("first.reg");
+        std::string first = kx::read_file("first.reg");
         EXPECT_EQ(0u, first.find("REGEDIT4\r\n")) << machine;
-        EXPECT_EQ(first, read_file("second.reg")) << machine;
+        EXPECT_EQ(first, kx::read_file("second.reg")) << machine;
         if (!machine.empty()) {
             EXPECT_NE(std::string::npos, first.find("[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n")) << machine;
             EXPECT_NE(std::string::npos, first.find("\"HardWareKey\"=\"PCI\\\\VEN_")) << machine;
@@ -78,7 +67,7 @@ TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
     static const char *const rows[] = {"no\\such\\folder\\machine.reg", "."};
     for (const char *path : rows) {
         EXPECT_EQ(2u, kxprobe(std::string("--capture ") + path)) << path;
-        EXPECT_EQ(std::string::npos, printed().find("IsWin95")) << path;
+        EXPECT_EQ(std::string::npos, g_printed.find("IsWin95")) << path;
     }
 }
 
@@ -112,9 +101,9 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
     static const char *const rows[] = {"", "--trace", "--file AudCards.def --signature 3720"};
     for (const char *options : rows) {
         EXPECT_EQ(0u, kxprobe(options)) << options;
-        std::string text = printed();
+        std::string text = g_printed;
         EXPECT_EQ(0u, kxprobe(std::string("--json ") + options)) << options;
-        std::string json = printed();
+        std::string json = g_printed;
         EXPECT_EQ(0u, json.find("{\"answers\": [\n  {\"export\": ")) << options << "\n" << json;
         EXPECT_EQ(json.size() - 4, json.rfind("\n]}\n")) << options << "\n" << json;
         size_t answers = 0;

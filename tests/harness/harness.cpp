@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 extern "C" int32_t kx_call_stdcall(const void *fn, const uint32_t *args, int count, int32_t *delta);
@@ -93,6 +95,21 @@ DWORD run_with_output(const std::string &command, const char *output)
     DWORD code = run_command(command, startup, TRUE);
     CloseHandle(out);
     return code;
+}
+
+DWORD run_kxprobe(const std::string &args, std::string &output)
+{
+    const char printed[] = "kxprobe.txt";
+    DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed);
+    output = read_file(printed);
+    DeleteFileA(printed);
+    return code;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 static void remove_tree(const std::string &dir)
