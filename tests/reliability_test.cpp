@@ -1,0 +1,116 @@
+// Every export under every failure that its calls can report, and in
+// repeated use. The sweep records the hooked calls of a run on the sample
+// machine, then reruns once per (call site, failure) with that one call
+// failing: the export must come back with an answer it may give for such a
+// failure and with everything it acquired released once, in reverse order.
+#include "harness/fake_ddraw.h"
+#include "harness/harness.h"
+#include "harness/ledger.h"
+#include "profile.h"
+
+#include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+void sample_machine()
+{
+    std::string error;
+    ASSERT_TRUE(kxprofile::load_file(KX_SOURCE_DIR "/samples/machines/win98-pc.reg", error)) << error;
+}
+
+// How the export's calls are watched: through the resource hooks on the
+// DLL's imports, or through the scripted DirectDraw.
+enum class Via { hooks, fake_display };
+
+// One export with its arguments, the fixture it runs on and the answers it
+// may give; the first is the answer when nothing fails.
+struct Export {
+    const char *name;
+    std::vector<uint32_t> args;
+    void (*fixture)();
+    Via via;
+    std::vector<int32_t> allowed;
+};
+
+const DWORD kBobInterleaved = 0x10;
+
+const Export kExports[] = {
+    {"GetPCIInfo", {1}, sample_machine, Via::hooks, {0x0412, -1}},
+    {"IsATIMotionComp", {}, nullptr, Via::fake_display, {1, 0}},
+    {"IsInterleavedBob", {}, nullptr, Via::fake_display, {1, 0}},
+    {"IsWin95", {}, nullptr, Via::hooks, {0}},
+};
+
+int32_t call(const kx::Dll &dll, const Export &e)
+{
+    const std::vector<uint32_t> &a = e.args;
+    switch (a.size()) {
+    case 0: return kx::call_export(dll, e.name);
+    case 1: return kx::call_export(dll, e.name, {a[0]});
+    case 2: return kx::call_export(dll, e.name, {a[0], a[1]});
+    default: return kx::call_export(dll, e.name, {a[0], a[1], a[2]});
+    }
+}
+
+// Runs the export once with `ledger` watching; returns its answer and
+// leaves in `problems` whatever was not released once in reverse order.
+int32_t run(const kx::Dll &dll, const Export &e, kx::Ledger &ledger, std::string &problems)
+{
+    int32_t answer;
+    if (e.via == Via::fake_display) {
+        kx::FakeDirectDraw fake(dll);
+        answer = fake.ask(e.name, ledger, kBobInterleaved);
+        problems = ledger.problems() + fake.held_references();
+    } else {
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        answer = call(dll, e);
+        problems = ledger.problems();
+    }
+    return answer;
+}
+
+bool allowed(const Export &e, int32_t answer)
+{
+    return std::find(e.allowed.begin(), e.allowed.end(), answer) != e.allowed.end();
+}
+
+TEST(Reliability, EveryFailureOfEveryCallSite)
+{
+    kx::Dll dll;
+    int combinations = 0;
+    for (const Export &e : kExports) {
+        int before = combinations;
+        if (e.fixture)
+            e.fixture();
+        kx::Ledger recorded;
+        std::string problems;
+        ASSERT_EQ(e.allowed[0], run(dll, e, recorded, problems)) << e.name << " with nothing failing";
+        ASSERT_EQ("", problems) << e.name << " with nothing failing";
+
+        for (size_t site = 0; site < recorded.calls().size(); ++site) {
+            const std::string &function = recorded.calls()[site];
+            int occurrence = (int)std::count(recorded.calls().begin(), recorded.calls().begin() + site, function);
+            for (const std::string &mode : recorded.failure_modes(function)) {
+                std::string tag = std::string(e.name) + ": " + function + " #" + std::to_string(occurrence) +
+                                  " (call " + std::to_string(site) + ") " + mode;
+                kx::Ledger ledger;
+                ledger.fail(function.c_str(), occurrence, mode.c_str());
+                int32_t answer = run(dll, e, ledger, problems);
+                EXPECT_TRUE(allowed(e, answer)) << tag << ": answered " << answer;
+                EXPECT_EQ("", problems) << tag;
+                EXPECT_GT(ledger.count(function.c_str()), occurrence) << tag << ": the call was not reached";
+                ++combinations;
+            }
+        }
+        printf("%s: %d call sites, %d failures\n", e.name, (int)recorded.calls().size(), combinations - before);
+    }
+    printf("%d (export, call site, failure) combinations\n", combinations);
+}
+
+} // namespace
