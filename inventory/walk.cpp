@@ -1,54 +1,14 @@
 #include "inventory/walk.h"
 
+#include "inventory/registry.h"
+
 #include <ctype.h>
 #include <string.h>
 
 namespace {
 
-// Enumerating a key can fail at one index and succeed at the next (a
-// subkey deleted or renamed under us); a key that keeps failing is
-// abandoned after this many failures in a row.
-enum { kMaxEnumFailures = 16 };
-
 // The window text that the trace keeps, at most 8191 characters.
 enum { kTraceSize = 8192 };
-
-// An open registry key, closed when it goes out of scope; keys nested in
-// scopes are thus closed in the reverse order of opening.
-struct OpenKey {
-    HKEY handle = nullptr;
-    OpenKey() = default;
-    OpenKey(const OpenKey &) = delete;
-    OpenKey &operator=(const OpenKey &) = delete;
-    ~OpenKey()
-    {
-        if (handle)
-            RegCloseKey(handle);
-    }
-    bool open(HKEY parent, const char *name, REGSAM access)
-    {
-        HKEY key;
-        if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS)
-            return false;
-        handle = key;
-        return true;
-    }
-};
-
-// Reads a value of any type as text into a kRegistryTextSize buffer. A
-// value that fills the buffer, or binary data, need not end in a zero, so
-// what was read is terminated inside the buffer; a value that does not fit
-// counts as unreadable and leaves the buffer empty.
-bool read_value(HKEY key, const char *name, char *value)
-{
-    DWORD size = kRegistryTextSize;
-    if (RegQueryValueExA(key, name, nullptr, nullptr, (BYTE *)value, &size) != ERROR_SUCCESS) {
-        value[0] = 0;
-        return false;
-    }
-    value[size < kRegistryTextSize ? size : kRegistryTextSize - 1] = 0;
-    return true;
-}
 
 // Copies as much of `text` as fits behind what `to` (of `size` bytes)
 // already holds.
@@ -57,28 +17,6 @@ void append_text(char *to, size_t size, const char *text)
     size_t length = strlen(to);
     strncpy(to + length, text, size - length - 1);
     to[size - 1] = 0;
-}
-
-// Calls visit() with each subkey name of `key` in `name` until it returns
-// true or the subkeys are exhausted. An index that fails to enumerate is
-// skipped.
-template <class Visit> void for_each_subkey(HKEY key, char *name, Visit visit)
-{
-    int failures = 0;
-    for (DWORD index = 0; failures < kMaxEnumFailures; ++index) {
-        DWORD length = kRegistryTextSize;
-        FILETIME written;
-        LONG status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, &written);
-        if (status == ERROR_NO_MORE_ITEMS)
-            return;
-        if (status != ERROR_SUCCESS) {
-            ++failures;
-            continue;
-        }
-        failures = 0;
-        if (visit())
-            return;
-    }
 }
 
 // Adds the device key as a candidate unless it already is one or the table
@@ -119,22 +57,10 @@ bool read_instance(HKEY instance, const char *class_name, char *value)
 // Collects each device key of the bus with an instance of the class.
 void take_inventory(const WalkParams &params, CandidateTable &table)
 {
-    OpenKey bus;
-    if (!bus.open(HKEY_LOCAL_MACHINE, params.bus_key, KEY_READ))
-        return;
-    char device_name[kRegistryTextSize], instance_name[kRegistryTextSize], value[kRegistryTextSize];
-    for_each_subkey(bus.handle, device_name, [&] {
-        OpenKey device;
-        if (!device.open(bus.handle, device_name, KEY_READ))
-            return false;
-        for_each_subkey(device.handle, instance_name, [&] {
-            OpenKey instance;
-            if (instance.open(device.handle, instance_name, KEY_READ) &&
-                read_instance(instance.handle, params.class_name, value))
-                store_candidate(params, table, device_name, value);
-            return false;
-        });
-        return false;
+    char value[kRegistryTextSize];
+    for_each_instance_key(params.bus_key, [&](const char *device_name, HKEY instance) {
+        if (read_instance(instance, params.class_name, value))
+            store_candidate(params, table, device_name, value);
     });
 }
 

@@ -88,17 +88,7 @@ int32_t ask_pci_info(const kx::Dll &dll, int32_t selector, const std::string &ro
     return answer;
 }
 
-// A message-only window whose text is the trace.
-struct TraceWindow {
-    HWND handle = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ~TraceWindow() { DestroyWindow(handle); }
-    std::string text() const
-    {
-        std::string text(16384, '\0');
-        text.resize(GetWindowTextA(handle, &text[0], (int)text.size()));
-        return text;
-    }
-};
+using kx::TraceWindow;
 
 const char kExampleKey[] = "PCI\\VEN_12AB&DEV_34cd&SUBSYS_5678ABCD&REV_01\\000800";
 

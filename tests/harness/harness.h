@@ -63,4 +63,20 @@ private:
     std::string path_, previous_;
 };
 
+// A message-only window whose text is the trace of the routines that it is
+// given to.
+struct TraceWindow {
+    HWND handle = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    TraceWindow() = default;
+    TraceWindow(const TraceWindow &) = delete;
+    TraceWindow &operator=(const TraceWindow &) = delete;
+    ~TraceWindow() { DestroyWindow(handle); }
+    std::string text() const
+    {
+        std::string text(16384, '\0');
+        text.resize(GetWindowTextA(handle, &text[0], (int)text.size()));
+        return text;
+    }
+};
+
 } // namespace kx

@@ -98,6 +98,11 @@ KX_REAL(FreeLibrary);
 KX_REAL(HeapAlloc);
 KX_REAL(HeapFree);
 KX_REAL(GetVersionExA);
+KX_REAL(WaitForSingleObject);
+KX_REAL(GetExitCodeProcess);
+KX_REAL(WinExec);
+KX_REAL(Sleep);
+KX_REAL(DeleteFileA);
 static FILE *(__cdecl *real_fopen)(const char *, const char *);
 static int(__cdecl *real_fclose)(FILE *);
 static char *(__cdecl *real_fgets)(char *, int, FILE *);
@@ -263,6 +268,40 @@ static BOOL WINAPI hook_GetVersionExA(LPOSVERSIONINFOA info)
     return real_GetVersionExA(info);
 }
 
+static DWORD WINAPI hook_WaitForSingleObject(HANDLE handle, DWORD timeout)
+{
+    if (g_ledger->enter("WaitForSingleObject"))
+        return WAIT_FAILED;
+    return real_WaitForSingleObject(handle, timeout);
+}
+
+static BOOL WINAPI hook_GetExitCodeProcess(HANDLE process, LPDWORD code)
+{
+    if (g_ledger->enter("GetExitCodeProcess"))
+        return FALSE;
+    return real_GetExitCodeProcess(process, code);
+}
+
+static UINT WINAPI hook_WinExec(LPCSTR command, UINT show)
+{
+    if (g_ledger->enter("WinExec"))
+        return ERROR_FILE_NOT_FOUND;
+    return real_WinExec(command, show);
+}
+
+static void WINAPI hook_Sleep(DWORD ms)
+{
+    g_ledger->enter("Sleep");
+    real_Sleep(ms);
+}
+
+static BOOL WINAPI hook_DeleteFileA(LPCSTR name)
+{
+    if (g_ledger->enter("DeleteFileA"))
+        return FALSE;
+    return real_DeleteFileA(name);
+}
+
 static FILE *__cdecl hook_fopen(const char *name, const char *mode)
 {
     if (g_ledger->enter("fopen", {"null"}))
@@ -308,6 +347,9 @@ static const Hook kHooks[] = {
     KX_HOOK("KERNEL32.dll", LoadLibraryA),  KX_HOOK("KERNEL32.dll", GetProcAddress),
     KX_HOOK("KERNEL32.dll", FreeLibrary),   KX_HOOK("KERNEL32.dll", HeapAlloc),
     KX_HOOK("KERNEL32.dll", HeapFree),      KX_HOOK("KERNEL32.dll", GetVersionExA),
+    KX_HOOK("KERNEL32.dll", WaitForSingleObject), KX_HOOK("KERNEL32.dll", GetExitCodeProcess),
+    KX_HOOK("KERNEL32.dll", WinExec),       KX_HOOK("KERNEL32.dll", Sleep),
+    KX_HOOK("KERNEL32.dll", DeleteFileA),
     KX_HOOK("CRTDLL.dll", fopen),           KX_HOOK("CRTDLL.dll", fclose),
     KX_HOOK("CRTDLL.dll", fgets),
 };

@@ -5,12 +5,16 @@
 // that a customer's machine can be asked again under Wine. With --trace it
 // runs the device questions' own routines, built from the DLL's sources,
 // with a trace window, and prints under each answer what they traced.
+#include "card_defs.h"
 #include "profile.h"
 
+#include "inventory/card_id.h"
+#include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,7 +22,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--trace] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--trace] [--dvd TEXT] [--file PATH [--signature HEX]] [--help]\n"
+    "       kxprobe --check-defs [DIR]\n"
+    "       kxprobe --explain DESCRIPTION [DIR]\n"
     "\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
     "prints one line per question: the export, its argument if any, the answer\n"
@@ -30,26 +36,52 @@ const char kUsage[] =
     "                  Only under Wine; refused on a real Windows machine.\n"
     "  --trace         answer the device questions with their own routines and\n"
     "                  print, indented under each answer, the lines they traced\n"
+    "  --dvd TEXT      the drive description that IsDVDDrivePresent looks for\n"
+    "                  (default \"Generic DVD-ROM DX-5\", the sample machine's\n"
+    "                  drive); the text is printed again as the DLL left it\n"
+    "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
+    "  --signature HEX ... and whether it begins with these bytes (4D5A = \"MZ\")\n"
+    "  --check-defs [DIR]\n"
+    "                  reads AudCards.def and VidCards.def in DIR (the current\n"
+    "                  folder by default) as the DLL does and prints each line:\n"
+    "                  whether it counts, its identifier and key text, and a\n"
+    "                  warning for each trap. Exit status 1 when there are warnings.\n"
+    "  --explain DESCRIPTION [DIR]\n"
+    "                  every line of both files that matches a device so\n"
+    "                  described, and the identifier that the DLL answers\n"
     "  --help          this text\n";
 
 struct Options {
     const char *profile = nullptr;
     bool trace = false;
+    const char *dvd_text = "Generic DVD-ROM DX-5";
+    const char *file = nullptr;
+    std::string signature;
+    bool has_signature = false;
+    const char *defs_dir = nullptr; // --check-defs or --explain
+    const char *explain = nullptr;
 };
 
-enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
+enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
 
 using Ask0 = int(WINAPI *)(void);
 using Ask1 = int(WINAPI *)(int);
+using AskFile = int(WINAPI *)(const char *path, const void *signature, int length);
 
 struct Question {
     const char *name;
     const char *(*meaning)(int answer);
+    bool timed; // the answer may take seconds: print how long it took
 };
 
 const char *win95_meaning(int answer)
 {
     return answer ? "Windows 95" : "not Windows 95";
+}
+
+const char *system_id_meaning(int answer)
+{
+    return answer == 70 ? "Gateway" : answer ? "system identifier" : "system not recognised";
 }
 
 const char *motion_comp_meaning(int answer)
@@ -64,10 +96,48 @@ const char *interleaved_bob_meaning(int answer)
                   : "no bob deinterlacing of interleaved video (or no DirectDraw)";
 }
 
+const char *broadlogic_meaning(int answer)
+{
+    return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
+}
+
 const Question kQuestions[] = {
+    {"GetSystemID", system_id_meaning, true},
     {"IsATIMotionComp", motion_comp_meaning},
+    {"IsBroadLogicPresent", broadlogic_meaning},
     {"IsInterleavedBob", interleaved_bob_meaning},
     {"IsWin95", win95_meaning},
+};
+
+const char *audio_card_meaning(int answer)
+{
+    switch (answer) {
+    case -2: return "the live-device table cannot be read";
+    case -1: return "a live audio device, but AudCards.def does not open";
+    case 0: return "no live PCI audio device, no matching line, or card 0";
+    default: return "audio card identifier from AudCards.def";
+    }
+}
+
+const char *graphics_card_meaning(int answer)
+{
+    switch (answer) {
+    case -2: return "a live display adapter, but VidCards.def does not open";
+    case -1: return "no live PCI display adapter, no matching line, or no live-device table";
+    default: return "graphics card identifier from VidCards.def";
+    }
+}
+
+struct CardQuestion {
+    const char *name;
+    const char *(*meaning)(int answer);
+    int (*identify)(char *description, HWND trace); // the routine behind the export
+    CardFile file;
+};
+
+const CardQuestion kCardQuestions[] = {
+    {"GetAudioCardID", audio_card_meaning, identify_audio_card, CardFile::audio},
+    {"GetGraphicsCardID", graphics_card_meaning, identify_graphics_card, CardFile::video},
 };
 
 const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
@@ -94,6 +164,27 @@ void print_trace(HWND window)
     SetWindowTextA(window, "");
 }
 
+// The card questions, each with the live device's description and the line
+// of its card file that decided; with a trace window the routine itself
+// answers.
+void ask_cards(HMODULE dll, HWND trace)
+{
+    for (const CardQuestion &q : kCardQuestions) {
+        auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
+        if (!ask)
+            continue;
+        char description[kTextSize] = "";
+        int answer = trace ? q.identify(description, trace) : ask();
+        if (!trace)
+            q.identify(description, nullptr);
+        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+        if (*description)
+            printf("    live device \"%s\"; %s %s\n", description, card_file_name(q.file),
+                   carddefs::deciding_line(q.file, description).c_str());
+        print_trace(trace);
+    }
+}
+
 // GetPCIInfo for each selector that names a field; with a trace window,
 // the query routine itself answers.
 void ask_pci_info(HMODULE dll, HWND trace)
@@ -112,11 +203,46 @@ void ask_pci_info(HMODULE dll, HWND trace)
     }
 }
 
+// The DLL upper-cases the text in place once it has compared it with a live
+// drive, so it gets a copy.
+void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
+{
+    auto ask = reinterpret_cast<int(WINAPI *)(char *)>(GetProcAddress(dll, "IsDVDDrivePresent"));
+    if (!ask)
+        return;
+    std::string buffer = text;
+    int answer = trace ? detect_dvd_drive(&buffer[0], trace) : ask(&buffer[0]);
+    printf("IsDVDDrivePresent(\"%s\") = %d: %s live CD-ROM drive's description begins with it;"
+           " the text now reads \"%s\"\n",
+           text, answer, answer ? "a" : "no", buffer.c_str());
+    print_trace(trace);
+}
+
 // Wine's ntdll exports wine_get_version; no Windows release does.
 bool running_under_wine()
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+bool parse_hex(const char *hex, std::string &bytes)
+{
+    for (; *hex; hex += 2) {
+        unsigned byte;
+        if (!isxdigit((unsigned char)hex[0]) || !isxdigit((unsigned char)hex[1]) ||
+            sscanf(hex, "%2x", &byte) != 1)
+            return false;
+        bytes += (char)byte;
+    }
+    return true;
+}
+
+// The folder that may follow argv[i]; the current one when none does.
+const char *optional_dir(int argc, char **argv, int &i)
+{
+    if (i + 1 < argc && strncmp(argv[i + 1], "--", 2))
+        return argv[++i];
+    return ".";
 }
 
 bool parse(int argc, char **argv, Options &options)
@@ -126,10 +252,22 @@ bool parse(int argc, char **argv, Options &options)
             options.profile = argv[++i];
         else if (!strcmp(argv[i], "--trace"))
             options.trace = true;
+        else if (!strcmp(argv[i], "--dvd") && i + 1 < argc)
+            options.dvd_text = argv[++i];
+        else if (!strcmp(argv[i], "--file") && i + 1 < argc)
+            options.file = argv[++i];
+        else if (!strcmp(argv[i], "--signature") && i + 1 < argc && parse_hex(argv[i + 1], options.signature))
+            options.has_signature = ++i;
+        else if (!strcmp(argv[i], "--check-defs") && !options.defs_dir)
+            options.defs_dir = optional_dir(argc, argv, i);
+        else if (!strcmp(argv[i], "--explain") && i + 1 < argc && !options.defs_dir) {
+            options.explain = argv[++i];
+            options.defs_dir = optional_dir(argc, argv, i);
+        }
         else
             return false;
     }
-    return true;
+    return options.file || !options.has_signature;
 }
 
 int load_profile(const char *path)
@@ -148,14 +286,38 @@ int load_profile(const char *path)
 
 void ask_all(HMODULE dll, HWND trace)
 {
+    ask_cards(dll, trace);
     for (const Question &q : kQuestions) {
         auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
         if (!ask)
             continue;
+        DWORD start = GetTickCount();
         int answer = ask();
-        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+        DWORD took = GetTickCount() - start;
+        printf("%s = %d: %s", q.name, answer, q.meaning(answer));
+        if (q.timed)
+            printf(" (took %lu ms)", took);
+        printf("\n");
     }
     ask_pci_info(dll, trace);
+}
+
+void ask_file(HMODULE dll, const Options &options)
+{
+    auto ask = reinterpret_cast<AskFile>(GetProcAddress(dll, "IsFileAvailable"));
+    if (!ask)
+        return;
+    const std::string &signature = options.signature;
+    int answer = ask(options.file, options.has_signature ? signature.data() : nullptr, (int)signature.size());
+    printf("IsFileAvailable(%s", options.file);
+    if (options.has_signature) {
+        printf(", ");
+        for (unsigned char byte : signature)
+            printf("%02X", byte);
+    }
+    printf(") = %d: %s\n", answer,
+           answer ? (options.has_signature ? "readable and begins with the signature" : "readable")
+                  : (options.has_signature ? "unreadable, or does not begin with the signature" : "unreadable"));
 }
 
 } // namespace
@@ -171,6 +333,12 @@ int main(int argc, char **argv)
         fputs(kUsage, stderr);
         return kUsageError;
     }
+    if (options.explain) {
+        carddefs::explain(options.defs_dir, options.explain);
+        return kOk;
+    }
+    if (options.defs_dir)
+        return carddefs::check(options.defs_dir) ? kWarnings : kOk;
     if (options.profile) {
         int status = load_profile(options.profile);
         if (status != kOk)
@@ -185,8 +353,11 @@ int main(int argc, char **argv)
     HWND trace = options.trace ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)
                                : nullptr;
     ask_all(dll, trace);
+    ask_dvd_drive(dll, options.dvd_text, trace);
     if (trace)
         DestroyWindow(trace);
+    if (options.file)
+        ask_file(dll, options);
     FreeLibrary(dll);
     return kOk;
 }

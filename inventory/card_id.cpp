@@ -1,0 +1,58 @@
+#include "inventory/card_id.h"
+#include "inventory/card_lookup.h"
+#include "inventory/walk.h"
+
+#include <cstring>
+
+struct CardQuestion {
+    const char *class_name;
+    bool trace_candidates;
+    CardFile file;
+    int no_live_table, no_device, no_file;
+};
+
+static const CardQuestion kAudioCard = {"MEDIA", false, CardFile::audio, -2, 0, -1};
+static const CardQuestion kGraphicsCard = {"DISPLAY", true, CardFile::video, -1, -1, -2};
+
+static const char kBanner[] = "************************************* ";
+
+static void trace_closing_lines(HWND trace, const char *description)
+{
+    static const char *const kLines[] = {" ", kBanner, nullptr, kBanner, " "};
+    for (const char *line : kLines)
+        trace_line(trace, line ? line : description);
+}
+
+static int identify_card(const CardQuestion &question, char *output, HWND trace)
+{
+    const WalkParams params = {"Enum\\PCI", question.class_name, "PCI\\", trace, question.trace_candidates,
+                               MatchTrace::hardware_key, nullptr, nullptr, nullptr};
+    WalkResult walk;
+    int result;
+
+    walk_devices(params, walk);
+    if (walk.outcome == WalkOutcome::live_table_unavailable) {
+        trace_line(trace, "==> CANNOT OPEN CONFIG MANAGER ENUM KEY! <==");
+        return question.no_live_table;
+    }
+    if (walk.matched < 0)
+        return question.no_device;
+    const char *description = walk.candidates.slot[walk.matched].description;
+    if (!look_up_card(question.file, description, trace, result))
+        return question.no_file;
+    if (output) {
+        strcpy(output, description);
+        trace_closing_lines(trace, description);
+    }
+    return result;
+}
+
+int identify_audio_card(char *description, HWND trace)
+{
+    return identify_card(kAudioCard, description, trace);
+}
+
+int identify_graphics_card(char *description, HWND trace)
+{
+    return identify_card(kGraphicsCard, description, trace);
+}

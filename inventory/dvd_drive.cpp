@@ -1,0 +1,37 @@
+// DVD drive detection: the device inventory walk over the SCSI bus for
+// CD-ROM-class drives, accepting a live drive only when its description
+// begins with the caller's text.
+#include "inventory/dvd_drive.h"
+
+#include "inventory/walk.h"
+
+#include <cstring>
+
+// Both texts are upper-cased in place, so the caller sees its text in upper
+// case once any live drive has been compared with it.
+static bool description_begins_with_text(Candidate &candidate, void *context)
+{
+    char *text = static_cast<char *>(context);
+
+    _strupr(text);
+    _strupr(candidate.description);
+    return !strncmp(candidate.description, text, strlen(text));
+}
+
+bool detect_dvd_drive(char *text, HWND trace)
+{
+    WalkParams params = {"Enum\\SCSI", "CDROM", "SCSI\\", trace, false, MatchTrace::caller_text,
+                         text,         description_begins_with_text, text};
+    WalkResult result;
+
+    if (!text)
+        return false;
+    walk_devices(params, result);
+    if (result.outcome == WalkOutcome::live_table_unavailable)
+        return false;
+    if (result.matched != -1)
+        return true;
+    trace_line(trace, "DVD Drive not located");
+    trace_line(trace, " ");
+    return false;
+}

@@ -1,0 +1,95 @@
+// Reading the registry hardware tree: an open key closed by scope, value
+// reads into fixed buffers, and the enumerations that the device inventory
+// walk and the BroadLogic detection run.
+#pragma once
+
+#include "inventory/walk.h"
+
+#include <windows.h>
+
+// Enumerating a key can fail at one index and succeed at the next (a
+// subkey deleted or renamed under us); a key that keeps failing is
+// abandoned after this many failures in a row.
+enum { kMaxEnumFailures = 16 };
+
+// An open registry key, closed when it goes out of scope; keys nested in
+// scopes are thus closed in the reverse order of opening.
+struct OpenKey {
+    HKEY handle = nullptr;
+    OpenKey() = default;
+    OpenKey(const OpenKey &) = delete;
+    OpenKey &operator=(const OpenKey &) = delete;
+    ~OpenKey()
+    {
+        if (handle)
+            RegCloseKey(handle);
+    }
+    bool open(HKEY parent, const char *name, REGSAM access)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS)
+            return false;
+        handle = key;
+        return true;
+    }
+};
+
+// Reads a value of any type as text into a kRegistryTextSize buffer. A
+// value that fills the buffer, or binary data, need not end in a zero, so
+// what was read is terminated inside the buffer; a value that does not fit
+// counts as unreadable and leaves the buffer empty.
+inline bool read_value(HKEY key, const char *name, char *value)
+{
+    DWORD size = kRegistryTextSize;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, (BYTE *)value, &size) != ERROR_SUCCESS) {
+        value[0] = 0;
+        return false;
+    }
+    value[size < kRegistryTextSize ? size : kRegistryTextSize - 1] = 0;
+    return true;
+}
+
+// Calls visit() with each subkey name of `key` in `name` until it returns
+// true or the subkeys are exhausted. An index that fails to enumerate is
+// skipped.
+template <class Visit> void for_each_subkey(HKEY key, char *name, Visit visit)
+{
+    int failures = 0;
+    for (DWORD index = 0; failures < kMaxEnumFailures; ++index) {
+        DWORD length = kRegistryTextSize;
+        FILETIME written;
+        LONG status = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, &written);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return;
+        if (status != ERROR_SUCCESS) {
+            ++failures;
+            continue;
+        }
+        failures = 0;
+        if (visit())
+            return;
+    }
+}
+
+// Calls visit(device key name, instance key) for every instance key of
+// every device key below HKLM\<bus_key>, with the bus, device and instance
+// keys open. Keys that do not open are skipped.
+template <class Visit> void for_each_instance_key(const char *bus_key, Visit visit)
+{
+    OpenKey bus;
+    if (!bus.open(HKEY_LOCAL_MACHINE, bus_key, KEY_READ))
+        return;
+    char device_name[kRegistryTextSize], instance_name[kRegistryTextSize];
+    for_each_subkey(bus.handle, device_name, [&] {
+        OpenKey device;
+        if (!device.open(bus.handle, device_name, KEY_READ))
+            return false;
+        for_each_subkey(device.handle, instance_name, [&] {
+            OpenKey instance;
+            if (instance.open(device.handle, instance_name, KEY_READ))
+                visit(device_name, instance.handle);
+            return false;
+        });
+        return false;
+    });
+}

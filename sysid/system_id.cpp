@@ -1,0 +1,77 @@
+// GetSystemID: the maker of this computer, as reported by two helper
+// programs in the installer's current folder.
+#include <windows.h>
+
+#include <string.h>
+
+enum { kGatewayId = 70, kExitCodeWaitMs = 4000, kPolls = 4, kPollPauseMs = 1000 };
+
+// Kxdodaze.exe answers with its exit code. 0 means it does not know the
+// system, and STILL_ACTIVE is what a process that has not ended reports,
+// so neither is an answer. A helper that takes too long is left running.
+static int ask_exit_code_helper(void)
+{
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    DWORD code = STILL_ACTIVE;
+    int id = 0;
+
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    if (!CreateProcessA("Kxdodaze.exe", NULL, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL,
+                        &startup, &process))
+        return 0;
+    if (WaitForSingleObject(process.hProcess, kExitCodeWaitMs) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE)
+        id = (int)code;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return id;
+}
+
+// While BIOSID.EXE still holds BIOSID.TMP open for writing, a read-only
+// open that shares only reading is refused, so a half-written file is
+// never read.
+static HANDLE wait_for_result_file(void)
+{
+    for (int poll = 0; poll < kPolls; ++poll) {
+        Sleep(kPollPauseMs);
+        HANDLE file = CreateFileA("BIOSID.TMP", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+static int read_result_file(HANDLE file)
+{
+    char text[512];
+    DWORD size = 0;
+
+    if (!ReadFile(file, text, sizeof(text) - 1, &size, NULL))
+        return 0;
+    text[size] = 0;
+    return strstr(text, "Gateway") || strstr(text, "GATEWAY") ? kGatewayId : 0;
+}
+
+static int ask_result_file_helper(void)
+{
+    // WinExec answers 31 or less when the program could not be started.
+    if (WinExec("BIOSID.EXE", SW_HIDE) <= 31)
+        return 0;
+    HANDLE file = wait_for_result_file();
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int id = read_result_file(file);
+    CloseHandle(file);
+    DeleteFileA("BIOSID.TMP");
+    return id;
+}
+
+extern "C" int WINAPI GetSystemID(void)
+{
+    int id = ask_exit_code_helper();
+    return id ? id : ask_result_file_helper();
+}

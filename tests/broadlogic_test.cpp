@@ -1,0 +1,173 @@
+// IsBroadLogicPresent over PCI hardware trees replayed into Wine's registry:
+// the manufacturer rule, the keys it visits and closes, and failing calls.
+#include "harness/harness.h"
+#include "harness/ledger.h"
+#include "profile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Two devices of one instance each; the second made by `mfg`, given as the
+// data of a REGEDIT4 value line ("\"BroadLogic\"", hex:...).
+std::string two_devices(const char *mfg)
+{
+    return std::string("REGEDIT4\n\n"
+                       "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"Example Graphics Co.\"\n\n"
+                       "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_B\\INST_0]\n\"MFG\"=") +
+           mfg + "\n\n";
+}
+
+void load(const std::string &profile)
+{
+    std::string error;
+    ASSERT_TRUE(kxprofile::load(profile, error)) << error;
+}
+
+TEST(IsBroadLogicPresent, ComparesTheWholeManufacturerIgnoringCase)
+{
+    static const struct {
+        const char *mfg;
+        int32_t expected;
+    } rows[] = {
+        {"\"BroadLogic\"", 1},
+        {"\"BROADLOGIC\"", 1},
+        {"\"broadlogic\"", 1},
+        {"\"bROADlOGIC\"", 1},
+        {"\"BroadLogic Inc.\"", 0},
+        {"\"Broad Logic\"", 0},
+        {"\"BroadLogi\"", 0},
+        {"\"\"", 0},
+        // Read as bytes whatever the type, without a NUL of its own.
+        {"hex:42,72,6f,61,64,4c,6f,67,69,63", 1},
+    };
+    for (const auto &row : rows) {
+        load(two_devices(row.mfg));
+        kx::Dll dll;
+        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.mfg;
+    }
+}
+
+TEST(IsBroadLogicPresent, LooksOnlyAtMfgOfPciInstanceKeys)
+{
+    static const struct {
+        const char *name, *profile;
+        int32_t expected;
+    } rows[] = {
+        {"no Enum\\PCI", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\DEV_A\\INST_0]\n\"MFG\"=\"BroadLogic\"\n", 0},
+        {"on the device key", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A]\n\"MFG\"=\"BroadLogic\"\n", 0},
+        {"second instance, no Class or DeviceDesc",
+         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"Class\"=\"MEDIA\"\n\n"
+         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_1]\n\"MFG\"=\"BroadLogic\"\n",
+         1},
+        // Removed: its keys remain but no live node stands for it.
+        {"not live",
+         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"BroadLogic\"\n\n"
+         "[HKEY_DYN_DATA\\Config Manager\\Enum\\C0001]\n\"HardWareKey\"=\"PCI\\\\DEV_Z\\\\INST_0\"\n",
+         1},
+    };
+    for (const auto &row : rows) {
+        load(row.profile);
+        kx::Dll dll;
+        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.name;
+    }
+}
+
+TEST(IsBroadLogicPresent, VisitsAndClosesEveryKeyAfterAMatch)
+{
+    load("REGEDIT4\n\n"
+         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"BroadLogic\"\n\n"
+         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_1]\n\"MFG\"=\"BroadLogic\"\n\n"
+         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_B\\INST_0]\n\"Class\"=\"MEDIA\"\n\n"
+         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_C]\n");
+    kx::Dll dll;
+    kx::Ledger ledger;
+    kx::ResourceHooks hooks(dll.module(), ledger);
+    EXPECT_EQ(1, kx::call_export(dll, "IsBroadLogicPresent"));
+    EXPECT_EQ(1 + 3 + 3, ledger.count("RegOpenKeyExA"));
+    EXPECT_EQ(3, ledger.count("RegQueryValueExA"));
+    EXPECT_EQ(1 + 3 + 3, ledger.count("RegCloseKey"));
+    EXPECT_EQ("", ledger.problems());
+
+    EXPECT_EQ(1, kx::call_export(dll, "IsBroadLogicPresent")) << "second call";
+    EXPECT_EQ("", ledger.problems());
+}
+
+// Over two_devices: RegEnumKeyExA calls 0 DEV_A, 1 its INST_0, 2 its end,
+// 3 DEV_B, 4 its INST_0 (BroadLogic), 5 its end, 6 the bus's end. RegOpenKeyExA
+// calls 0 the bus, 1 DEV_A, 2 its INST_0, 3 DEV_B, 4 its INST_0.
+struct EnumFault {
+    int from, to; // calls from..to fail
+    LONG status;
+};
+EnumFault g_fault;
+int g_enum_calls;
+kx::ImportPatch *g_enum_patch;
+
+LONG WINAPI faulty_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
+                                  LPDWORD cls_length, PFILETIME written)
+{
+    int call = g_enum_calls++;
+    if (call > 1000)
+        return ERROR_NO_MORE_ITEMS; // ends a walk that would never end
+    if (call >= g_fault.from && call <= g_fault.to)
+        return g_fault.status;
+    return g_enum_patch->original<decltype(&RegEnumKeyExA)>()(key, index, name, length, reserved, cls, cls_length,
+                                                              written);
+}
+
+TEST(IsBroadLogicPresent, FailingEnumerationSkipsAnIndexAndEndsARunOfFailures)
+{
+    static const struct {
+        EnumFault fault;
+        int32_t expected;
+        int calls;
+    } rows[] = {
+        {{-1, -1, 0}, 1, 7},
+        {{3, 3, ERROR_ACCESS_DENIED}, 0, 5},
+        {{1, 1, ERROR_ACCESS_DENIED}, 1, 7},
+        // A key deleted while it is read fails at every index: 16 failures
+        // in a row end its level.
+        {{0, 1000, ERROR_KEY_DELETED}, 0, 16},
+        {{4, 1000, ERROR_KEY_DELETED}, 0, 36},
+    };
+    load(two_devices("\"BroadLogic\""));
+    kx::Dll dll;
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::ImportPatch patch(dll.module(), "ADVAPI32.dll", "RegEnumKeyExA", (const void *)faulty_RegEnumKeyExA);
+        g_enum_patch = &patch;
+        g_fault = rows[i].fault;
+        g_enum_calls = 0;
+        EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsBroadLogicPresent")) << "row " << i;
+        EXPECT_EQ(rows[i].calls, g_enum_calls) << "row " << i;
+        EXPECT_EQ("", ledger.problems()) << "row " << i;
+    }
+}
+
+TEST(IsBroadLogicPresent, FailingOpenOrReadSkipsThatKey)
+{
+    static const struct {
+        const char *function;
+        int occurrence;
+        int32_t expected;
+    } rows[] = {
+        {"RegOpenKeyExA", 0, 0}, {"RegOpenKeyExA", 1, 1},    {"RegOpenKeyExA", 2, 1},
+        {"RegOpenKeyExA", 3, 0}, {"RegOpenKeyExA", 4, 0},    {"RegQueryValueExA", 0, 1},
+        {"RegQueryValueExA", 1, 0},
+    };
+    load(two_devices("\"BroadLogic\""));
+    kx::Dll dll;
+    for (const auto &row : rows) {
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        ledger.fail(row.function, row.occurrence);
+        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.function << " " << row.occurrence;
+        EXPECT_EQ("", ledger.problems()) << row.function << " " << row.occurrence;
+    }
+}
+
+} // namespace

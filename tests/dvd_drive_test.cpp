@@ -1,0 +1,151 @@
+// IsDVDDrivePresent over SCSI hardware trees replayed into Wine's registry:
+// through the real DLL for the answer, the caller's buffer and the keys, and
+// through the same routine with a trace window for the lines it traces.
+#include "harness/harness.h"
+#include "harness/ledger.h"
+#include "inventory/dvd_drive.h"
+#include "profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// One instance key below HKLM\Enum\SCSI\<device>; a live drive also has a
+// node in Config Manager\Enum whose hardware key is `live`, nodes in the
+// order of the drives.
+struct Drive {
+    const char *device, *cls, *description, *live;
+};
+
+// The drive that most rows ask about.
+const Drive kExample = {"EXAMPLE_DVD", "CDROM", "Example DVD-ROM DX-5", "SCSI\\\\EXAMPLE_DVD\\\\0"};
+
+std::string scsi_machine(const std::vector<Drive> &drives, bool live_table = true)
+{
+    std::string text = "REGEDIT4\n\n", nodes;
+    int n = 0;
+    for (const Drive &d : drives) {
+        text += std::string("[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\") + d.device + "\\0]\n\"Class\"=\"" + d.cls +
+                "\"\n\"DeviceDesc\"=\"" + d.description + "\"\n\n";
+        if (d.live)
+            nodes += "[HKEY_DYN_DATA\\Config Manager\\Enum\\C" + std::to_string(n++) + "]\n\"HardWareKey\"=\"" +
+                     d.live + "\"\n\n";
+    }
+    return live_table ? text + "[HKEY_DYN_DATA\\Config Manager\\Enum]\n\n" + nodes : text;
+}
+
+void load(const std::string &text)
+{
+    std::string error;
+    ASSERT_TRUE(kxprofile::load(text, error)) << error << "\n" << text;
+}
+
+// The caller's buffer: the text, its NUL, then a 0xbd fill that no call
+// may touch.
+struct TextBuffer {
+    char bytes[64];
+    explicit TextBuffer(const char *text)
+    {
+        memset(bytes, 0xbd, sizeof(bytes));
+        strcpy(bytes, text);
+    }
+    bool operator==(const TextBuffer &other) const { return !memcmp(bytes, other.bytes, sizeof(bytes)); }
+};
+
+const char kNotLocated[] = "DVD Drive not located\n ";
+
+TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
+{
+    static const struct {
+        const char *name;
+        std::vector<Drive> drives;
+        const char *text;
+        int32_t expected;
+        const char *buffer_after, *trace;
+        bool live_table;
+    } rows[] = {
+        {"beginning", {kExample}, "example dvd", 1, "EXAMPLE DVD", "EXAMPLE DVD", true},
+        {"whole", {kExample}, "Example DVD-ROM DX-5", 1, "EXAMPLE DVD-ROM DX-5", "EXAMPLE DVD-ROM DX-5", true},
+        {"not its beginning", {kExample}, "dvd", 0, "DVD", kNotLocated, true},
+        {"longer", {kExample}, "Example DVD-ROM DX-5 Rev B", 0, "EXAMPLE DVD-ROM DX-5 REV B", kNotLocated, true},
+        {"empty", {kExample}, "", 1, "", "", true},
+        {"only a to z fold", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\\\D\\\\0"}}, "caf\xe9", 1, "CAF\xe9", "CAF\xe9",
+         true},
+        {"0xe9 is not 0xc9", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\\\D\\\\0"}}, "CAF\xc9", 0, "CAF\xc9", kNotLocated,
+         true},
+        {"class in small letters", {{"D", "cdrom", "Example DVD", "SCSI\\\\D\\\\0"}}, "ex", 1, "EX", "EX", true},
+        {"not a CD-ROM", {{"D", "DiskDrive", "Example DVD", "SCSI\\\\D\\\\0"}}, "ex", 0, "ex", kNotLocated, true},
+        {"registered, not live", {{"D", "CDROM", "Example DVD", nullptr}}, "ex", 0, "ex", kNotLocated, true},
+        {"hardware key of another bus", {{"D", "CDROM", "Example DVD", "PCI\\\\D\\\\0"}}, "ex", 0, "ex", kNotLocated,
+         true},
+        {"no live-device table", {kExample}, "ex", 0, "ex", "", false},
+        {"first live drive refused, second taken",
+         {{"A", "CDROM", "Other CD-ROM", "SCSI\\\\A\\\\0"}, kExample},
+         "example",
+         1,
+         "EXAMPLE",
+         "EXAMPLE",
+         true},
+        {"two candidates taken for one node",
+         {{"AB", "CDROM", "Example DVD", nullptr}, {"ABC", "CDROM", "example dvd-rom", "SCSI\\\\ABC\\\\0"}},
+         "example",
+         1,
+         "EXAMPLE",
+         "EXAMPLE\nEXAMPLE",
+         true},
+        {"one of two candidates taken for one node",
+         {{"AB", "CDROM", "Other CD-ROM", nullptr}, {"ABC", "CDROM", "Example DVD", "SCSI\\\\ABC\\\\0"}},
+         "example",
+         1,
+         "EXAMPLE",
+         "EXAMPLE",
+         true},
+    };
+    kx::TraceWindow window;
+    ASSERT_NE(nullptr, window.handle);
+    for (const auto &row : rows) {
+        load(scsi_machine(row.drives, row.live_table));
+        {
+            kx::Dll dll;
+            kx::Ledger ledger;
+            kx::ResourceHooks hooks(dll.module(), ledger);
+            TextBuffer buffer(row.text);
+            EXPECT_EQ(row.expected, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(buffer.bytes)})) << row.name;
+            EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << row.name << ": " << buffer.bytes;
+            EXPECT_EQ("", ledger.problems()) << row.name;
+        }
+        TextBuffer buffer(row.text);
+        SetWindowTextA(window.handle, "");
+        EXPECT_EQ(row.expected != 0, detect_dvd_drive(buffer.bytes, window.handle)) << row.name;
+        EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << row.name << ": " << buffer.bytes;
+        EXPECT_EQ(row.trace, window.text()) << row.name;
+    }
+}
+
+TEST(IsDVDDrivePresent, NullTextAnswersZeroWithoutReadingTheRegistry)
+{
+    load(scsi_machine({kExample}));
+    kx::Dll dll;
+    kx::Ledger ledger;
+    kx::ResourceHooks hooks(dll.module(), ledger);
+    EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg((const void *)nullptr)}));
+    EXPECT_TRUE(ledger.calls().empty());
+}
+
+TEST(IsDVDDrivePresent, EveryCallStartsAfresh)
+{
+    load(scsi_machine({kExample}));
+    kx::Dll dll;
+    TextBuffer dvd("example dvd"), cd("example cd");
+    EXPECT_EQ(1, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
+    EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(cd.bytes)}));
+    EXPECT_EQ(1, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
+    load(scsi_machine({}));
+    EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
+}
+
+} // namespace

@@ -1,0 +1,108 @@
+// IsFileAvailable on real files in a temporary current folder.
+#include "harness/harness.h"
+#include "harness/ledger.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+
+namespace {
+
+enum Setup { kAbsent, kFile, kFolder, kHeldForReading, kHeldForWriting };
+
+struct Row {
+    const char *name;
+    Setup setup;
+    std::string content;
+    const char *signature; // null: no signature pointer
+    std::string expected_start;
+    int length;
+    const char *failing;
+    int32_t expected;
+    int reads; // -1: not looked at
+};
+
+const std::string kMz("MZ\x90\0\x03\0", 6);
+
+const Row kRows[] = {
+    {"absent, no signature", kAbsent, "", nullptr, "", 0, nullptr, 0, 0},
+    {"absent, with signature", kAbsent, "", "MZ", "", 2, nullptr, 0, 0},
+    {"folder", kFolder, "", nullptr, "", 0, nullptr, 0, 0},
+    {"held open for writing", kHeldForWriting, "MZ", nullptr, "", 0, nullptr, 0, 0},
+    {"held open for reading", kHeldForReading, "MZ", "", "MZ", 2, nullptr, 1, 1},
+    {"null signature, any length", kFile, "MZ", nullptr, "", 5, nullptr, 1, 0},
+    {"length 0", kFile, "MZ", "x", "x", 0, nullptr, 1, 0},
+    {"length -1", kFile, "MZ", "x", "x", -1, nullptr, 1, 0},
+    {"length INT_MIN", kFile, "MZ", "x", "x", INT_MIN, nullptr, 1, 0},
+    {"empty file", kFile, "", "M", "M", 1, nullptr, 0, 1},
+    {"exactly the signature", kFile, kMz, "", kMz, 6, nullptr, 1, 1},
+    {"longer than the signature", kFile, kMz + "rest", "", kMz, 6, nullptr, 1, 1},
+    {"shorter than the signature", kFile, "MZ", "", "MZP", 3, nullptr, 0, 1},
+    {"last byte differs", kFile, kMz, "", kMz.substr(0, 5) + '\x04', 6, nullptr, 0, 1},
+    {"bytes past a NUL differ", kFile, kMz, "", kMz.substr(0, 3) + std::string("\0\x04\0", 3), 6, nullptr, 0, 1},
+    {"letter case differs", kFile, "Setup", "", "SETUP", 5, nullptr, 0, 1},
+    {"read fails", kFile, "MZ", "", "MZ", 2, "ReadFile", 0, 1},
+    {"buffer cannot be had", kFile, "MZ", "", "MZ", 2, "HeapAlloc", 0, 0},
+    {"length far beyond memory", kFile, "MZ", "", "MZ", 0x7ffffff0, nullptr, 0, -1},
+};
+
+// Heap blocks come filled with the expected bytes, as a recycled block may
+// be, so that only a read that really fills the block can be trusted.
+const std::string *g_seed;
+const kx::ImportPatch *g_heap_patch;
+
+LPVOID WINAPI seeded_HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
+{
+    LPVOID block = g_heap_patch->original<decltype(&HeapAlloc)>()(heap, flags, size);
+    if (block)
+        memcpy(block, g_seed->data(), std::min<size_t>(size, g_seed->size()));
+    return block;
+}
+
+TEST(IsFileAvailable, AnswersPerFileAndSignature)
+{
+    for (const Row &row : kRows) {
+        SCOPED_TRACE(row.name);
+        kx::TempCwd cwd;
+        HANDLE other = INVALID_HANDLE_VALUE;
+        if (row.setup == kFolder)
+            ASSERT_TRUE(CreateDirectoryA("target", nullptr));
+        if (row.setup != kAbsent && row.setup != kFolder)
+            cwd.write("target", row.content);
+        // Another handle on the file that lets everyone read and write it.
+        if (row.setup == kHeldForReading || row.setup == kHeldForWriting)
+            other = CreateFileA("target", row.setup == kHeldForReading ? GENERIC_READ : GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+
+        // The signature sits in a buffer with a guard byte after it; the
+        // DLL must neither change nor read past it.
+        std::string signature = row.expected_start + '\xbd';
+        const std::string before = signature;
+        char path[] = "target";
+        kx::Dll dll;
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        if (row.failing)
+            ledger.fail(row.failing);
+        kx::ImportPatch seeded(dll.module(), "KERNEL32.dll", "HeapAlloc", (const void *)seeded_HeapAlloc);
+        g_heap_patch = &seeded;
+        g_seed = &row.expected_start;
+
+        EXPECT_EQ(row.expected, kx::call_export(dll, "IsFileAvailable",
+                                                {kx::arg(path), kx::arg(row.signature ? &signature[0] : nullptr),
+                                                 kx::arg((int32_t)row.length)}));
+        EXPECT_EQ(before, signature);
+        EXPECT_STREQ("target", path);
+        if (row.reads >= 0)
+            EXPECT_EQ(row.reads, ledger.count("ReadFile"));
+        EXPECT_EQ(row.setup == kFile || row.setup == kHeldForReading ? 1 : 0, ledger.count("CloseHandle"));
+        EXPECT_EQ("", ledger.problems());
+        if (other != INVALID_HANDLE_VALUE)
+            CloseHandle(other);
+    }
+}
+
+} // namespace

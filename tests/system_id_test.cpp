@@ -1,0 +1,434 @@
+// GetSystemID with real helper processes in a temporary current folder.
+// The DLL's own pauses and waits are cut short through its imports, so
+// only two tests here wait the full seconds.
+#include "harness/harness.h"
+#include "harness/ledger.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *const kHelpers[] = {"Kxdodaze.exe", "BIOSID.EXE"};
+const char *const kSettings[] = {"KX_DODAZE_EXIT",    "KX_DODAZE_RUN_MS", "KX_BIOSID_BYTES",
+                                 "KX_BIOSID_DELAY_MS", "KX_BIOSID_HOLD_MS", "KX_BIOSID_READY"};
+
+std::string hex_of(const std::string &bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+void set(const char *name, const std::string &value)
+{
+    SetEnvironmentVariableA(name, value.c_str());
+}
+
+// The helper programs of this process still running, by name.
+std::vector<std::string> running_helpers(std::vector<DWORD> *ids = nullptr)
+{
+    std::vector<std::string> names;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != GetCurrentProcessId())
+            continue;
+        for (const char *helper : kHelpers) {
+            if (lstrcmpiA(entry.szExeFile, helper))
+                continue;
+            names.push_back(helper);
+            if (ids)
+                ids->push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return names;
+}
+
+// A temporary current folder for one call: the helpers copied in, their
+// settings in the environment that they inherit, and an event that
+// BIOSID.EXE sets when its file is in place. Helpers still running at the
+// end are stopped, so that they neither keep the folder nor reach into the
+// next test.
+class HelperFolder {
+public:
+    HelperFolder()
+    {
+        static unsigned serial;
+        char name[64];
+        snprintf(name, sizeof(name), "kx-biosid-ready-%lu-%u", GetCurrentProcessId(), ++serial);
+        ready_ = CreateEventA(nullptr, TRUE, FALSE, name);
+        set("KX_BIOSID_READY", name);
+    }
+    ~HelperFolder()
+    {
+        std::vector<DWORD> ids;
+        running_helpers(&ids);
+        for (DWORD id : ids) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+            if (!process)
+                continue;
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+        for (const char *name : kSettings)
+            SetEnvironmentVariableA(name, nullptr);
+        CloseHandle(ready_);
+    }
+
+    void install(const char *program) const
+    {
+        std::string from = kx::bin_dir() + "sysid\\" + program;
+        EXPECT_TRUE(CopyFileA(from.c_str(), (cwd.path() + "\\" + program).c_str(), FALSE)) << from;
+    }
+    // Kxdodaze.exe, exiting with `code` after `run_ms`.
+    void exit_code_helper(int code, int run_ms = 0) const
+    {
+        install("Kxdodaze.exe");
+        set("KX_DODAZE_EXIT", std::to_string(code));
+        set("KX_DODAZE_RUN_MS", std::to_string(run_ms));
+    }
+    // BIOSID.EXE; it writes `bytes` unless they are null.
+    void result_file_helper(const char *bytes, int delay_ms = 0, int hold_ms = 0) const
+    {
+        result_file_helper(bytes, bytes ? strlen(bytes) : 0, delay_ms, hold_ms);
+    }
+    void result_file_helper(const char *bytes, size_t size, int delay_ms = 0, int hold_ms = 0) const
+    {
+        install("BIOSID.EXE");
+        if (bytes)
+            set("KX_BIOSID_BYTES", "hex:" + hex_of(std::string(bytes, size)));
+        set("KX_BIOSID_DELAY_MS", std::to_string(delay_ms));
+        set("KX_BIOSID_HOLD_MS", std::to_string(hold_ms));
+    }
+    bool wait_ready(DWORD ms) const { return WaitForSingleObject(ready_, ms) == WAIT_OBJECT_0; }
+    HANDLE ready() const { return ready_; }
+
+    kx::TempCwd cwd;
+
+private:
+    HANDLE ready_;
+};
+
+// A faster clock for the DLL: each pause and wait that it asks for is
+// recorded and lasts for real at most `real_cap` ms. A pause also ends as
+// soon as BIOSID.EXE has its file in place.
+struct FastClock {
+    static FastClock *live;
+    DWORD real_cap;
+    HANDLE ready;
+    std::vector<DWORD> pauses, waits;
+    kx::ImportPatch sleep, wait;
+
+    FastClock(const kx::Dll &dll, const HelperFolder &folder, DWORD cap)
+        : real_cap(cap), ready(folder.ready()),
+          sleep(dll.module(), "KERNEL32.dll", "Sleep", (const void *)fake_Sleep),
+          wait(dll.module(), "KERNEL32.dll", "WaitForSingleObject", (const void *)fake_WaitForSingleObject)
+    {
+        live = this;
+    }
+    ~FastClock() { live = nullptr; }
+
+    static void WINAPI fake_Sleep(DWORD ms)
+    {
+        live->pauses.push_back(ms);
+        WaitForSingleObject(live->ready, std::min(ms, live->real_cap));
+    }
+    static DWORD WINAPI fake_WaitForSingleObject(HANDLE handle, DWORD ms)
+    {
+        live->waits.push_back(ms);
+        return live->wait.original<decltype(&WaitForSingleObject)>()(handle, std::min(ms, live->real_cap));
+    }
+};
+FastClock *FastClock::live;
+
+// What the DLL passed to CreateProcessA and WinExec; both are passed on.
+struct Starts {
+    static Starts *live;
+    std::vector<std::string> seen;
+    std::vector<UINT> win_exec_results;
+    kx::ImportPatch create, exec;
+
+    explicit Starts(const kx::Dll &dll)
+        : create(dll.module(), "KERNEL32.dll", "CreateProcessA", (const void *)fake_CreateProcessA),
+          exec(dll.module(), "KERNEL32.dll", "WinExec", (const void *)fake_WinExec)
+    {
+        live = this;
+    }
+    ~Starts() { live = nullptr; }
+
+    static BOOL WINAPI fake_CreateProcessA(LPCSTR app, LPSTR command, LPSECURITY_ATTRIBUTES ps,
+                                           LPSECURITY_ATTRIBUTES ts, BOOL inherit, DWORD flags, LPVOID env,
+                                           LPCSTR dir, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
+    {
+        auto given = [](const void *p) { return p ? "given" : "null"; };
+        char text[256];
+        snprintf(text, sizeof(text), "CreateProcessA %s command=%s security=%s/%s inherit=%d flags=%#lx "
+                 "environment=%s folder=%s cb=%lu flags=%#lx show=%u",
+                 app ? app : "(null)", given(command), given(ps), given(ts), inherit, flags, given(env),
+                 given(dir), startup->cb, startup->dwFlags, startup->wShowWindow);
+        live->seen.push_back(text);
+        return live->create.original<decltype(&CreateProcessA)>()(app, command, ps, ts, inherit, flags, env,
+                                                                   dir, startup, info);
+    }
+    static UINT WINAPI fake_WinExec(LPCSTR command, UINT show)
+    {
+        live->seen.push_back(std::string("WinExec ") + command + " " + std::to_string(show));
+        UINT result = live->exec.original<decltype(&WinExec)>()(command, show);
+        live->win_exec_results.push_back(result);
+        return result;
+    }
+};
+Starts *Starts::live;
+
+const char kStartFirst[] = "CreateProcessA Kxdodaze.exe command=null security=null/null inherit=0 flags=0x20 "
+                           "environment=null folder=null cb=68 flags=0x1 show=0";
+const char kStartSecond[] = "WinExec BIOSID.EXE 0";
+
+TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
+{
+    static const struct {
+        int exit_code, expected;
+        bool fallback;
+    } rows[] = {
+        {12, 12, false}, {-1, -1, false}, {1, 1, false}, {0, 70, true}, {259, 70, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE("exit code " + std::to_string(row.exit_code));
+        HelperFolder folder;
+        folder.exit_code_helper(row.exit_code);
+        folder.result_file_helper("Gateway");
+        kx::Dll dll;
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        Starts starts(dll);
+        FastClock clock(dll, folder, INFINITE);
+
+        EXPECT_EQ(row.expected, kx::call_export(dll, "GetSystemID"));
+        std::vector<std::string> started = {kStartFirst};
+        if (row.fallback)
+            started.push_back(kStartSecond);
+        EXPECT_EQ(started, starts.seen);
+        EXPECT_EQ(std::vector<DWORD>{4000}, clock.waits);
+        EXPECT_EQ(std::vector<DWORD>(row.fallback ? 1 : 0, 1000), clock.pauses);
+        EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
+        EXPECT_EQ("", ledger.problems());
+    }
+}
+
+TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
+{
+    static const struct {
+        const char *name;
+        const char *failing;
+        DWORD real_cap;
+        bool left_running;
+    } rows[] = {
+        {"helper outlives the wait", nullptr, 0, true},
+        {"wait fails", "WaitForSingleObject", INFINITE, true},
+        {"exit code unreadable", "GetExitCodeProcess", INFINITE, false},
+        {"helper cannot start", "CreateProcessA", INFINITE, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        HelperFolder folder;
+        folder.exit_code_helper(12, row.left_running ? 3000 : 0);
+        kx::Dll dll;
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        if (row.failing)
+            ledger.fail(row.failing);
+        FastClock clock(dll, folder, row.real_cap);
+
+        // BIOSID.EXE is absent, so the fallback ends at once with 0.
+        EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
+        EXPECT_EQ(1, ledger.count("WinExec"));
+        EXPECT_TRUE(clock.pauses.empty());
+        EXPECT_EQ("", ledger.problems());
+        EXPECT_EQ(std::vector<std::string>(row.left_running ? 1 : 0, "Kxdodaze.exe"), running_helpers());
+    }
+}
+
+TEST(GetSystemID, BothHelpersAbsentAnswersAtOnce)
+{
+    kx::TempCwd cwd;
+    kx::Dll dll;
+    kx::Ledger ledger;
+    kx::ResourceHooks hooks(dll.module(), ledger);
+    Starts starts(dll);
+
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
+    DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 500u);
+    EXPECT_EQ(0, ledger.count("Sleep"));
+    EXPECT_EQ(0, ledger.count("CreateFileA"));
+    ASSERT_EQ(1u, starts.win_exec_results.size());
+    EXPECT_LE(starts.win_exec_results[0], 31u);
+    EXPECT_EQ("", ledger.problems());
+}
+
+UINT g_win_exec_result;
+UINT WINAPI fake_WinExec(LPCSTR, UINT)
+{
+    return g_win_exec_result;
+}
+
+TEST(GetSystemID, WinExecAtOrBelow31MeansNotStarted)
+{
+    static const struct {
+        UINT result;
+        size_t polls;
+    } rows[] = {{0, 0}, {2, 0}, {31, 0}, {32, 4}, {0x80000000, 4}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE("WinExec answers " + std::to_string(row.result));
+        HelperFolder folder;
+        kx::Dll dll;
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::ImportPatch exec(dll.module(), "KERNEL32.dll", "WinExec", (const void *)fake_WinExec);
+        FastClock clock(dll, folder, 0);
+        g_win_exec_result = row.result;
+
+        EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
+        EXPECT_EQ(std::vector<DWORD>(row.polls, 1000), clock.pauses);
+        EXPECT_EQ((int)row.polls, ledger.count("CreateFileA"));
+        EXPECT_EQ("", ledger.problems());
+    }
+}
+
+TEST(GetSystemID, LooksForTheMakerInTheFirst511Bytes)
+{
+    static const std::string pad504(504, '.'), pad505(505, '.');
+    static const struct {
+        const char *name;
+        std::string bytes;
+        int expected;
+        const char *failing;
+    } rows[] = {
+        {"Gateway", "Gateway", 70, nullptr},
+        {"GATEWAY", "BIOS: GATEWAY 2000\r\n", 70, nullptr},
+        {"small letters", "gateway", 0, nullptr},
+        {"mixed letters", "GateWay GATEway", 0, nullptr},
+        {"ends at byte 511", pad504 + "Gateway", 70, nullptr},
+        {"ends past byte 511", pad505 + "Gateway", 0, nullptr},
+        {"long file, name early", "Gateway" + pad505 + pad505, 70, nullptr},
+        {"NUL before the name", std::string("maker\0Gateway", 13), 0, nullptr},
+        {"empty file", "", 0, nullptr},
+        {"other maker", "Acme Computers", 0, nullptr},
+        {"read fails", "Gateway", 0, "ReadFile"},
+        {"delete fails", "GATEWAY", 70, "DeleteFileA"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        HelperFolder folder;
+        folder.result_file_helper(row.bytes.data(), row.bytes.size());
+        kx::Dll dll;
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        if (row.failing)
+            ledger.fail(row.failing);
+        FastClock clock(dll, folder, INFINITE);
+
+        EXPECT_EQ(row.expected, kx::call_export(dll, "GetSystemID"));
+        EXPECT_EQ(std::vector<DWORD>{1000}, clock.pauses);
+        EXPECT_EQ(row.failing && !strcmp(row.failing, "DeleteFileA"), folder.cwd.exists("BIOSID.TMP"));
+        EXPECT_EQ("", ledger.problems());
+        // The file is closed before it is deleted.
+        const auto &calls = ledger.calls();
+        auto close = std::find(calls.begin(), calls.end(), "CloseHandle");
+        EXPECT_NE(calls.end(), std::find(close, calls.end(), "DeleteFileA"));
+    }
+}
+
+TEST(GetSystemID, ResultFileTooLateOrStillOpen)
+{
+    static const struct {
+        const char *name;
+        int delay_ms, hold_ms;
+        DWORD real_cap;
+    } rows[] = {
+        {"written after the fourth poll", 500, 0, 0},
+        {"held open for writing throughout", 0, 10000, INFINITE},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        HelperFolder folder;
+        folder.result_file_helper("Gateway", row.delay_ms, row.hold_ms);
+        kx::Dll dll;
+        kx::Ledger ledger;
+        kx::ResourceHooks hooks(dll.module(), ledger);
+        FastClock clock(dll, folder, row.real_cap);
+
+        EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
+        EXPECT_EQ(std::vector<DWORD>(4, 1000), clock.pauses);
+        EXPECT_EQ(4, ledger.count("CreateFileA"));
+        EXPECT_EQ(0, ledger.count("DeleteFileA"));
+        EXPECT_EQ("", ledger.problems());
+        EXPECT_TRUE(folder.wait_ready(10000));
+        EXPECT_TRUE(folder.cwd.exists("BIOSID.TMP"));
+    }
+}
+
+TEST(GetSystemID, StaleResultFileIsReadOnTheFirstPollAndDeleted)
+{
+    HelperFolder folder;
+    folder.result_file_helper(nullptr);
+    folder.cwd.write("BIOSID.TMP", "GATEWAY");
+    kx::Dll dll;
+    kx::Ledger ledger;
+    kx::ResourceHooks hooks(dll.module(), ledger);
+    FastClock clock(dll, folder, INFINITE);
+
+    EXPECT_EQ(70, kx::call_export(dll, "GetSystemID"));
+    EXPECT_EQ(std::vector<DWORD>{1000}, clock.pauses);
+    EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
+    EXPECT_EQ("", ledger.problems());
+}
+
+// Real time from here on: the DLL's imports are left alone.
+DWORD timed_system_id(int32_t expected)
+{
+    DWORD start = GetTickCount();
+    kx::Dll dll;
+    EXPECT_EQ(expected, kx::call_export(dll, "GetSystemID"));
+    return GetTickCount() - start;
+}
+
+TEST(GetSystemID, HelperOutlivingTheWaitIsLeftRunning)
+{
+    HelperFolder folder;
+    folder.exit_code_helper(12, 8000);
+    folder.result_file_helper("Gateway");
+
+    DWORD took = timed_system_id(70);
+    EXPECT_GE(took, 4900u);
+    EXPECT_LT(took, 7000u);
+    EXPECT_EQ(std::vector<std::string>{"Kxdodaze.exe"}, running_helpers());
+    EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
+}
+
+TEST(GetSystemID, ResultFileNeverWrittenTakesFourPauses)
+{
+    HelperFolder folder;
+    folder.exit_code_helper(0);
+    folder.result_file_helper(nullptr);
+
+    DWORD took = timed_system_id(0);
+    EXPECT_GE(took, 3900u);
+    EXPECT_LT(took, 6000u);
+}
+
+} // namespace
