@@ -19,22 +19,57 @@
 
 namespace {
 
-void sample_machine()
-{
-    std::string error;
-    ASSERT_TRUE(kxprofile::load_file(KX_SOURCE_DIR "/samples/machines/win98-pc.reg", error)) << error;
-}
+// What an export runs on. Files and helper programs go to a fresh current
+// folder: the card files of samples/, a file that begins with kSignature,
+// and the two helper programs of GetSystemID, of which Kxdodaze.exe knows
+// no system and BIOSID.EXE writes "Gateway".
+enum Setup {
+    kNothing = 0,
+    kSampleMachine = 1,
+    kDecoderMachine = 2,
+    kCardFiles = 4,
+    kSignedFile = 8,
+    kHelpers = 16,
+};
+
+const char kSignature[] = "KXSIG";
+char g_dvd_text[] = "generic dvd";
+
+class Fixture {
+public:
+    explicit Fixture(int setup)
+    {
+        std::string error, samples = std::string("Z:") + KX_SOURCE_DIR + "/samples/";
+        if (setup & (kSampleMachine | kDecoderMachine)) {
+            const char *machine = setup & kSampleMachine ? "machines/win98-pc.reg" : "machines/win98-decoder-pc.reg";
+            EXPECT_TRUE(kxprofile::load_file((samples + machine).c_str(), error)) << error;
+        }
+        for (const char *file : {"AudCards.def", "VidCards.def"})
+            if (setup & kCardFiles)
+                EXPECT_TRUE(CopyFileA((samples + file).c_str(), file, FALSE)) << file;
+        if (setup & kSignedFile)
+            cwd_.write("signed.bin", std::string(kSignature) + "and more");
+        for (const char *helper : {"Kxdodaze.exe", "BIOSID.EXE"})
+            if (setup & kHelpers)
+                EXPECT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\" + helper).c_str(), helper, FALSE)) << helper;
+        SetEnvironmentVariableA("KX_BIOSID_BYTES", setup & kHelpers ? "hex:47617465776179" : nullptr);
+    }
+    ~Fixture() { SetEnvironmentVariableA("KX_BIOSID_BYTES", nullptr); }
+
+private:
+    kx::TempCwd cwd_;
+};
 
 // How the export's calls are watched: through the resource hooks on the
 // DLL's imports, or through the scripted DirectDraw.
 enum class Via { hooks, fake_display };
 
-// One export with its arguments, the fixture it runs on and the answers it
-// may give; the first is the answer when nothing fails.
+// One export with its arguments, what it runs on and the answers it may
+// give when a call fails; the first is its answer when nothing fails.
 struct Export {
     const char *name;
     std::vector<uint32_t> args;
-    void (*fixture)();
+    int setup;
     Via via;
     std::vector<int32_t> allowed;
 };
@@ -42,10 +77,16 @@ struct Export {
 const DWORD kBobInterleaved = 0x10;
 
 const Export kExports[] = {
-    {"GetPCIInfo", {1}, sample_machine, Via::hooks, {0x0412, -1}},
-    {"IsATIMotionComp", {}, nullptr, Via::fake_display, {1, 0}},
-    {"IsInterleavedBob", {}, nullptr, Via::fake_display, {1, 0}},
-    {"IsWin95", {}, nullptr, Via::hooks, {0}},
+    {"GetAudioCardID", {}, kSampleMachine | kCardFiles, Via::hooks, {1, 0, -1, -2}},
+    {"GetGraphicsCardID", {}, kSampleMachine | kCardFiles, Via::hooks, {1002, -1, -2}},
+    {"GetPCIInfo", {1}, kSampleMachine, Via::hooks, {0x0412, -1}},
+    {"GetSystemID", {}, kHelpers, Via::hooks, {70, 0}},
+    {"IsATIMotionComp", {}, kNothing, Via::fake_display, {1, 0}},
+    {"IsBroadLogicPresent", {}, kDecoderMachine, Via::hooks, {1, 0}},
+    {"IsDVDDrivePresent", {kx::arg(g_dvd_text)}, kSampleMachine, Via::hooks, {1, 0}},
+    {"IsFileAvailable", {kx::arg("signed.bin"), kx::arg(kSignature), 5}, kSignedFile, Via::hooks, {1, 0}},
+    {"IsInterleavedBob", {}, kNothing, Via::fake_display, {1, 0}},
+    {"IsWin95", {}, kNothing, Via::hooks, {0}},
 };
 
 int32_t call(const kx::Dll &dll, const Export &e)
@@ -87,8 +128,7 @@ TEST(Reliability, EveryFailureOfEveryCallSite)
     int combinations = 0;
     for (const Export &e : kExports) {
         int before = combinations;
-        if (e.fixture)
-            e.fixture();
+        Fixture fixture(e.setup);
         kx::Ledger recorded;
         std::string problems;
         ASSERT_EQ(e.allowed[0], run(dll, e, recorded, problems)) << e.name << " with nothing failing";
@@ -148,7 +188,8 @@ Usage usage()
 // object kept per round grows by 2 GB, half a kilobyte per round by 500 KB.
 TEST(Reliability, ThousandRoundsOfLoadAskFree)
 {
-    sample_machine();
+    // GetSystemID finds neither helper here and answers at once.
+    Fixture fixture(kSampleMachine | kCardFiles | kSignedFile);
     std::vector<int32_t> first;
     auto round = [&](int number) {
         kx::Dll dll;

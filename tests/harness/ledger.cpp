@@ -270,22 +270,28 @@ static BOOL WINAPI hook_GetVersionExA(LPOSVERSIONINFOA info)
 
 static DWORD WINAPI hook_WaitForSingleObject(HANDLE handle, DWORD timeout)
 {
-    if (g_ledger->enter("WaitForSingleObject"))
-        return WAIT_FAILED;
+    switch (g_ledger->enter("WaitForSingleObject", {"WAIT_FAILED", "WAIT_TIMEOUT"})) {
+    case 1: return WAIT_FAILED;
+    case 2: return WAIT_TIMEOUT;
+    }
     return real_WaitForSingleObject(handle, timeout);
 }
 
 static BOOL WINAPI hook_GetExitCodeProcess(HANDLE process, LPDWORD code)
 {
-    if (g_ledger->enter("GetExitCodeProcess"))
-        return FALSE;
+    switch (g_ledger->enter("GetExitCodeProcess", {"FALSE", "STILL_ACTIVE"})) {
+    case 1: return FALSE;
+    case 2: *code = STILL_ACTIVE; return TRUE;
+    }
     return real_GetExitCodeProcess(process, code);
 }
 
 static UINT WINAPI hook_WinExec(LPCSTR command, UINT show)
 {
-    if (g_ledger->enter("WinExec"))
-        return ERROR_FILE_NOT_FOUND;
+    switch (g_ledger->enter("WinExec", {"ERROR_FILE_NOT_FOUND", "out of resources"})) {
+    case 1: return ERROR_FILE_NOT_FOUND;
+    case 2: return 0;
+    }
     return real_WinExec(command, show);
 }
 
@@ -320,13 +326,13 @@ static int __cdecl hook_fclose(FILE *stream)
     return failure ? EOF : status;
 }
 
-// A line cut short is what a line longer than the caller's buffer gives:
-// the rest of it comes with the next call.
+// A line cut short, its first eight characters, is what a line longer
+// than the caller's buffer gives: the rest of it comes with the next call.
 static char *__cdecl hook_fgets(char *line, int size, FILE *stream)
 {
     switch (g_ledger->enter("fgets", {"null", "line cut short"})) {
     case 1: return nullptr;
-    case 2: return real_fgets(line, size > 2 ? size / 2 : size, stream);
+    case 2: return real_fgets(line, size > 9 ? 9 : size, stream);
     }
     return real_fgets(line, size, stream);
 }
