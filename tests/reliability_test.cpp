@@ -1,6 +1,6 @@
 // Every export under every failure that its calls can report, and in
-// repeated use. The sweep records the hooked calls of a run on the sample
-// machine, then reruns once per (call site, failure) with that one call
+// repeated use. The sweep records the hooked calls of a run of each export
+// on its setup, then reruns once per (call site, failure) with that one call
 // failing: the export must come back with an answer it may give for such a
 // failure and with everything it acquired released once, in reverse order.
 // Repeated use loads the DLL, asks every question and frees it a thousand
