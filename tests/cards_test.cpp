@@ -259,36 +259,6 @@ TEST(CardId, OutputBufferAndTraceLines)
 
 // Runs kxprobe with the command-line tail `args` in the folder `dir` and
 // returns its exit code, with what it printed in `output`.
-DWORD run_kxprobe(const std::string &args, std::string &output, const char *dir = nullptr)
-{
-    char out_path[MAX_PATH];
-    GetTempFileNameA(kx::bin_dir().c_str(), "kxp", 0, out_path);
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(out_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = out;
-    PROCESS_INFORMATION process = {};
-    std::string command = "\"" + kx::bin_dir() + "kxprobe.exe\" " + args;
-    DWORD code = 0xdeadbeef;
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, dir, &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(out);
-    output.clear();
-    HANDLE in = CreateFileA(out_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    char buffer[4096];
-    DWORD read;
-    while (ReadFile(in, buffer, sizeof(buffer), &read, nullptr) && read)
-        output.append(buffer, read);
-    CloseHandle(in);
-    return code;
-}
-
 const char kCleanAudio[] = "; audio cards\r\n5 WAVE DEVICE\r\n3 WAVE DEVICE PCI\n\x1a";
 const char kCleanVideo[] = "0.12.34.GRAPHICS ONE\n0.00.07.Graphics Two\n";
 
@@ -338,7 +308,7 @@ TEST(CheckDefs, WarnsOfEveryTrap)
         cwd.write("AudCards.def", row.audio);
         cwd.write("VidCards.def", row.video);
         std::string output;
-        EXPECT_EQ(row.status, run_kxprobe("--check-defs " + cwd.path(), output)) << row.what << "\n" << output;
+        EXPECT_EQ(row.status, kx::run_kxprobe("--check-defs " + cwd.path(), output)) << row.what << "\n" << output;
         for (const std::string &text : row.printed)
             EXPECT_NE(std::string::npos, output.find(text)) << row.what << ": no " << text << "\n" << output;
     }
@@ -349,7 +319,7 @@ TEST(CheckDefs, MissingFileAndCurrentFolder)
     kx::TempCwd cwd;
     cwd.write("VidCards.def", kCleanVideo);
     std::string output;
-    EXPECT_EQ(1u, run_kxprobe("--check-defs", output, cwd.path().c_str())) << output;
+    EXPECT_EQ(1u, kx::run_kxprobe("--check-defs", output)) << output;
     EXPECT_NE(std::string::npos,
               output.find("AudCards.def:\r\n  warning: does not open; GetAudioCardID answers -1 for a live device"))
         << output;
@@ -386,7 +356,7 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
         if (!row.video.empty())
             cwd.write("VidCards.def", row.video);
         std::string output;
-        EXPECT_EQ(0u, run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output))
+        EXPECT_EQ(0u, kx::run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output))
             << row.what;
         for (const std::string &text : row.printed)
             EXPECT_NE(std::string::npos, output.find(text)) << row.what << ": no " << text << "\n" << output;
@@ -402,10 +372,13 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
 // which kxprobe shows with the live description and the deciding line.
 TEST(CheckDefs, SampleMachine)
 {
-    const std::string samples = std::string("Z:") + KX_SOURCE_DIR + "/samples";
+    const std::string samples = std::string("Z:") + KX_SOURCE_DIR + "/samples/";
+    kx::TempCwd cwd;
+    for (const char *name : {"AudCards.def", "VidCards.def"})
+        ASSERT_TRUE(CopyFileA((samples + name).c_str(), name, FALSE)) << name;
     std::string output;
-    EXPECT_EQ(0u, run_kxprobe("--check-defs", output, samples.c_str())) << output;
-    EXPECT_EQ(0u, run_kxprobe("--profile machines/win98-pc.reg", output, samples.c_str())) << output;
+    EXPECT_EQ(0u, kx::run_kxprobe("--check-defs", output)) << output;
+    EXPECT_EQ(0u, kx::run_kxprobe("--profile " + samples + "machines/win98-pc.reg", output)) << output;
     for (const char *text :
          {"GetAudioCardID = 1: ", "    live device \"Generic PCI Wave Audio\"; AudCards.def line 4: \"1 Generic PCI Wave Audio\"",
           "GetGraphicsCardID = 1002: ",

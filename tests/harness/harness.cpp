@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 extern "C" int32_t kx_call_stdcall(const void *fn, const uint32_t *args, int count, int32_t *delta);
@@ -47,6 +49,22 @@ std::string bin_dir()
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
+// Runs `command`, waits for it up to 60 seconds and returns its exit code;
+// 0xdeadbeef when it could not be started or did not end in time.
+static DWORD run_command(std::string command, STARTUPINFOA &startup, BOOL inherit_handles)
+{
+    PROCESS_INFORMATION process = {};
+    DWORD code = 0xdeadbeef;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, inherit_handles, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return code;
+}
+
 DWORD run_as_version(const char *program, const char *version, const char *args)
 {
     std::string app_key = std::string("Software\\Wine\\AppDefaults\\") + program;
@@ -57,20 +75,41 @@ DWORD run_as_version(const char *program, const char *version, const char *args)
     RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version, (DWORD)strlen(version) + 1);
     RegCloseKey(key);
 
-    std::string command = "\"" + bin_dir() + program + "\" " + args;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    DWORD code = 0xdeadbeef;
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    DWORD code = run_command("\"" + bin_dir() + program + "\" " + args, startup, FALSE);
     RegDeleteKeyA(HKEY_CURRENT_USER, app_key.c_str());
     return code;
+}
+
+DWORD run_with_output(const std::string &command, const char *output)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE out = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return 0xdeadbeef;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = out;
+    DWORD code = run_command(command, startup, TRUE);
+    CloseHandle(out);
+    return code;
+}
+
+DWORD run_kxprobe(const std::string &args, std::string &output)
+{
+    const char printed[] = "kxprobe.txt";
+    DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed);
+    output = read_file(printed);
+    DeleteFileA(printed);
+    return code;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 static void remove_tree(const std::string &dir)

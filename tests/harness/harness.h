@@ -45,6 +45,18 @@ std::string bin_dir();
 // 60 seconds.
 DWORD run_as_version(const char *program, const char *version, const char *args);
 
+// Runs the command line `command` in the current folder with its standard
+// output and error going to the file `output`, and returns its exit code;
+// 0xdeadbeef when it could not be started or did not end in 60 seconds.
+DWORD run_with_output(const std::string &command, const char *output);
+
+// Runs bin/kxprobe.exe with the command-line tail `args` in the current
+// folder and returns its exit code, with what it printed in `output`.
+DWORD run_kxprobe(const std::string &args, std::string &output);
+
+// The whole contents of a file; empty when it does not open.
+std::string read_file(const std::string &path);
+
 // A fresh empty folder made current for the lifetime of the object; the
 // previous current folder comes back and the folder is removed afterwards.
 class TempCwd {

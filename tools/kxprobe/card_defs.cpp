@@ -236,7 +236,8 @@ void explain(const std::string &dir, const std::string &description)
 
 std::string deciding_line(CardFile file, const std::string &description)
 {
-    const auto found = matches(read_file(".", file), description);
+    const DefFile def = read_file(".", file);
+    const auto found = matches(def, description);
     if (found.empty())
         return "no line matches";
     std::string text = found.back()->text;

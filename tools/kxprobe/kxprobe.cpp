@@ -5,6 +5,7 @@
 // that a customer's machine can be asked again under Wine. With --trace it
 // runs the device questions' own routines, built from the DLL's sources,
 // with a trace window, and prints under each answer what they traced.
+#include "answers.h"
 #include "card_defs.h"
 #include "profile.h"
 
@@ -22,7 +23,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--trace] [--dvd TEXT] [--file PATH [--signature HEX]] [--help]\n"
+    "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--dvd TEXT]\n"
+    "               [--file PATH [--signature HEX]] [--help]\n"
     "       kxprobe --check-defs [DIR]\n"
     "       kxprobe --explain DESCRIPTION [DIR]\n"
     "\n"
@@ -34,6 +36,10 @@ const char kUsage[] =
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
     "                  Manager\\Enum are cleared and the profile's keys written.\n"
     "                  Only under Wine; refused on a real Windows machine.\n"
+    "  --capture FILE  first write this machine's HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI\n"
+    "                  and HKEY_DYN_DATA\\Config Manager\\Enum to FILE as a\n"
+    "                  REGEDIT4 profile, which --profile replays elsewhere\n"
+    "  --json          print the answers as one JSON object for programs\n"
     "  --trace         answer the device questions with their own routines and\n"
     "                  print, indented under each answer, the lines they traced\n"
     "  --dvd TEXT      the drive description that IsDVDDrivePresent looks for\n"
@@ -53,6 +59,8 @@ const char kUsage[] =
 
 struct Options {
     const char *profile = nullptr;
+    const char *capture = nullptr;
+    bool json = false;
     bool trace = false;
     const char *dvd_text = "Generic DVD-ROM DX-5";
     const char *file = nullptr;
@@ -155,7 +163,7 @@ void print_trace(HWND window)
             char *feed = strchr(line, '\n');
             if (feed)
                 *feed = 0;
-            printf("    %s\n", line);
+            answers::detail(line);
             if (!feed)
                 break;
             line = feed;
@@ -177,10 +185,11 @@ void ask_cards(HMODULE dll, HWND trace)
         int answer = trace ? q.identify(description, trace) : ask();
         if (!trace)
             q.identify(description, nullptr);
-        printf("%s = %d: %s\n", q.name, answer, q.meaning(answer));
+        answers::answer(answers::format("%s = %d: %s", q.name, answer, q.meaning(answer)), q.name, "[]", answer,
+                        q.meaning(answer));
         if (*description)
-            printf("    live device \"%s\"; %s %s\n", description, card_file_name(q.file),
-                   carddefs::deciding_line(q.file, description).c_str());
+            answers::detail(answers::format("live device \"%s\"; %s %s", description, card_file_name(q.file),
+                                            carddefs::deciding_line(q.file, description).c_str()));
         print_trace(trace);
     }
 }
@@ -194,11 +203,11 @@ void ask_pci_info(HMODULE dll, HWND trace)
         return;
     for (int selector = 0; selector < 3; ++selector) {
         int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
-        if (answer < 0)
-            printf("GetPCIInfo(%d) = %d: no live PCI display adapter\n", selector, answer);
-        else
-            printf("GetPCIInfo(%d) = %d (%04X): %s of the live display adapter\n", selector, answer, answer,
-                   kPciFields[selector]);
+        std::string meaning = answer < 0 ? "no live PCI display adapter"
+                                         : std::string(kPciFields[selector]) + " of the live display adapter";
+        std::string hex = answer < 0 ? "" : answers::format(" (%04X)", answer);
+        answers::answer(answers::format("GetPCIInfo(%d) = %d%s: %s", selector, answer, hex.c_str(), meaning.c_str()),
+                        "GetPCIInfo", answers::format("[%d]", selector), answer, meaning.c_str());
         print_trace(trace);
     }
 }
@@ -212,9 +221,11 @@ void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
         return;
     std::string buffer = text;
     int answer = trace ? detect_dvd_drive(&buffer[0], trace) : ask(&buffer[0]);
-    printf("IsDVDDrivePresent(\"%s\") = %d: %s live CD-ROM drive's description begins with it;"
-           " the text now reads \"%s\"\n",
-           text, answer, answer ? "a" : "no", buffer.c_str());
+    const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
+                                 : "no live CD-ROM drive's description begins with it";
+    answers::answer(answers::format("IsDVDDrivePresent(\"%s\") = %d: %s; the text now reads \"%s\"", text, answer,
+                                    meaning, buffer.c_str()),
+                    "IsDVDDrivePresent", "[" + answers::json_text(text) + "]", answer, meaning);
     print_trace(trace);
 }
 
@@ -250,6 +261,10 @@ bool parse(int argc, char **argv, Options &options)
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--profile") && i + 1 < argc)
             options.profile = argv[++i];
+        else if (!strcmp(argv[i], "--capture") && i + 1 < argc)
+            options.capture = argv[++i];
+        else if (!strcmp(argv[i], "--json"))
+            options.json = true;
         else if (!strcmp(argv[i], "--trace"))
             options.trace = true;
         else if (!strcmp(argv[i], "--dvd") && i + 1 < argc)
@@ -284,6 +299,21 @@ int load_profile(const char *path)
     return kOk;
 }
 
+// Written in binary: the profile text already ends its lines in CR LF.
+int capture_profile(const char *path)
+{
+    std::string profile = kxprofile::capture();
+    FILE *file = fopen(path, "wb");
+    bool written = file && fwrite(profile.data(), 1, profile.size(), file) == profile.size();
+    if (file && fclose(file))
+        written = false;
+    if (!written) {
+        fprintf(stderr, "kxprobe: cannot write %s\n", path);
+        return kUsageError;
+    }
+    return kOk;
+}
+
 void ask_all(HMODULE dll, HWND trace)
 {
     ask_cards(dll, trace);
@@ -294,10 +324,10 @@ void ask_all(HMODULE dll, HWND trace)
         DWORD start = GetTickCount();
         int answer = ask();
         DWORD took = GetTickCount() - start;
-        printf("%s = %d: %s", q.name, answer, q.meaning(answer));
+        std::string line = answers::format("%s = %d: %s", q.name, answer, q.meaning(answer));
         if (q.timed)
-            printf(" (took %lu ms)", took);
-        printf("\n");
+            line += answers::format(" (took %lu ms)", took);
+        answers::answer(line, q.name, "[]", answer, q.meaning(answer));
     }
     ask_pci_info(dll, trace);
 }
@@ -309,15 +339,18 @@ void ask_file(HMODULE dll, const Options &options)
         return;
     const std::string &signature = options.signature;
     int answer = ask(options.file, options.has_signature ? signature.data() : nullptr, (int)signature.size());
-    printf("IsFileAvailable(%s", options.file);
-    if (options.has_signature) {
-        printf(", ");
-        for (unsigned char byte : signature)
-            printf("%02X", byte);
-    }
-    printf(") = %d: %s\n", answer,
-           answer ? (options.has_signature ? "readable and begins with the signature" : "readable")
-                  : (options.has_signature ? "unreadable, or does not begin with the signature" : "unreadable"));
+    std::string hex;
+    for (unsigned char byte : signature)
+        hex += answers::format("%02X", byte);
+    const char *meaning = answer ? (options.has_signature ? "readable and begins with the signature" : "readable")
+                                 : (options.has_signature ? "unreadable, or does not begin with the signature"
+                                                          : "unreadable");
+    std::string shown = options.has_signature ? std::string(options.file) + ", " + hex : options.file;
+    std::string arguments = "[" + answers::json_text(options.file) +
+                            (options.has_signature ? ", " + answers::json_text(hex) : ", null") +
+                            answers::format(", %d]", (int)signature.size());
+    answers::answer(answers::format("IsFileAvailable(%s) = %d: %s", shown.c_str(), answer, meaning), "IsFileAvailable",
+                    arguments, answer, meaning);
 }
 
 } // namespace
@@ -344,6 +377,13 @@ int main(int argc, char **argv)
         if (status != kOk)
             return status;
     }
+    if (options.capture) {
+        int status = capture_profile(options.capture);
+        if (status != kOk)
+            return status;
+    }
+    if (options.json)
+        answers::use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
     if (!dll) {
         fprintf(stderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\n", GetLastError());
@@ -358,6 +398,7 @@ int main(int argc, char **argv)
         DestroyWindow(trace);
     if (options.file)
         ask_file(dll, options);
+    answers::finish();
     FreeLibrary(dll);
     return kOk;
 }

@@ -1,0 +1,112 @@
+/*
+ * KXVozaDa.h: the ten questions that KXVozaDa.dll answers about the machine
+ * an installer runs on. For C and C++.
+ *
+ * Every function uses the Windows standard calling convention (WINAPI,
+ * stdcall), takes 8-bit ANSI strings and returns a 32-bit signed integer.
+ * Yes/no answers are exactly 0 or 1. Failures come back only through the
+ * result: nothing is shown, logged or set as the last error. Call from one
+ * thread, one call at a time; each call asks the machine afresh.
+ *
+ * The file and program names that the DLL reads (AudCards.def, VidCards.def,
+ * Kxdodaze.exe, BIOSID.EXE, BIOSID.TMP) resolve against the current
+ * directory of the calling process: make the folder that holds them current
+ * before asking.
+ *
+ * Link with libKXVozaDa.a (MinGW) or KXVozaDa.lib (Microsoft's linker), or
+ * load the DLL with LoadLibraryA and look the functions up by these plain
+ * names with GetProcAddress; the KXVOZADA_*_FN types fit the results.
+ */
+#ifndef KXVOZADA_H
+#define KXVOZADA_H
+
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Audio card of the live PCI multimedia device, by the identifier that
+ * AudCards.def in the current directory gives its description:
+ *    0..9  the identifier of the last line of AudCards.def that matches;
+ *          0 also when no line matches, and when no PCI multimedia device
+ *          is live (card 0 and "no card" cannot be told apart)
+ *   -1     a live device was found, but AudCards.def cannot be opened
+ *   -2     the live-device table cannot be read (not Windows 95/98) */
+int WINAPI GetAudioCardID(void);
+
+/* Graphics card of the live PCI display adapter, by the identifier that
+ * VidCards.def in the current directory gives its description:
+ *    0..9999  the identifier of the last line of VidCards.def that matches
+ *   -1        no line matches, no PCI display adapter is live, or the
+ *             live-device table cannot be read (not Windows 95/98)
+ *   -2        a live adapter was found, but VidCards.def cannot be opened */
+int WINAPI GetGraphicsCardID(void);
+
+/* One identifier of the live PCI display adapter, from its hardware key
+ * (PCI\VEN_vvvv&DEV_dddd&SUBSYS_ssssssss&REV_rr):
+ *   selector 0: the vendor ID; 1: the device ID; 2: the upper four hex
+ *   digits of the subsystem field (the lower four are never read).
+ *    0..65535  the identifier; 0 also when the key lacks the field, and for
+ *              any other selector
+ *   -1         no PCI display adapter is live, or the live-device table
+ *              cannot be read (not Windows 95/98) */
+int WINAPI GetPCIInfo(int selector);
+
+/* Maker of the computer, as the helper programs Kxdodaze.exe and BIOSID.EXE
+ * in the current directory report it. Blocks for up to about 8 seconds.
+ *    the exit code of Kxdodaze.exe, when it ends within 4 seconds with a
+ *    code other than 0 and 259 (any 32-bit value, negative ones included)
+ *   70  otherwise, when BIOSID.EXE writes a BIOSID.TMP naming Gateway
+ *    0  the system is not recognised */
+int WINAPI GetSystemID(void);
+
+/* 1  the display driver, asked through DirectDraw, creates a 100 by 100
+ *    "MC12" YUV overlay surface in video memory (motion compensation)
+ * 0  it does not, or DirectDraw is missing or fails */
+int WINAPI IsATIMotionComp(void);
+
+/* 1  a device of the PCI hardware tree names BroadLogic (any letter case)
+ *    as its manufacturer; registered is enough, it need not be live
+ * 0  none does, or the tree cannot be read (not Windows 95/98) */
+int WINAPI IsBroadLogicPresent(void);
+
+/* description: a writable, NUL-terminated string, the beginning of a drive
+ * description such as "Generic DVD-ROM". The DLL upper-cases it in place
+ * (a to z only) once it has compared it with a live drive: pass a copy.
+ * 1  a live CD-ROM-class drive on the SCSI bus has a description that
+ *    begins with the text, letter case aside
+ * 0  none has, the tree cannot be read (not Windows 95/98), or the text
+ *    is NULL */
+int WINAPI IsDVDDrivePresent(char *description);
+
+/* path: the file to check, relative to the current directory or absolute.
+ * signature, length: the bytes the file must begin with, compared exactly;
+ * no comparison when signature is NULL or length is 0 or less.
+ * 1  the file opens for reading and, when asked, begins with the signature
+ * 0  the file cannot be opened for reading (absent, a directory, locked
+ *    for writing by another process), is shorter than the signature, its
+ *    first bytes differ, or no buffer of length bytes can be had to read
+ *    them into */
+int WINAPI IsFileAvailable(const char *path, const void *signature, int length);
+
+/* 1  the display driver's hardware capabilities carry bob deinterlacing of
+ *    interleaved video (DDCAPS2_CANBOBINTERLEAVED)
+ * 0  they do not, or DirectDraw is missing or fails */
+int WINAPI IsInterleavedBob(void);
+
+/* 1  a Windows 95 release: the 9x platform with a minor version below 10
+ * 0  any other Windows (98, Me, the NT family), or the version is unknown */
+int WINAPI IsWin95(void);
+
+/* The same functions as pointer types, for GetProcAddress. */
+typedef int (WINAPI *KXVOZADA_ASK_FN)(void);
+typedef int (WINAPI *KXVOZADA_GETPCIINFO_FN)(int selector);
+typedef int (WINAPI *KXVOZADA_ISDVDDRIVEPRESENT_FN)(char *description);
+typedef int (WINAPI *KXVOZADA_ISFILEAVAILABLE_FN)(const char *path, const void *signature, int length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KXVOZADA_H */
