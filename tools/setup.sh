@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs what building and testing need on a Debian machine, only what is
 # missing: the MinGW-w64 cross toolchain, CMake, GoogleTest's sources, Wine
-# with its 32-bit half, and for the kit's tests NSIS and LLVM's linker for
-# Microsoft-style links. Safe to run again.
+# with its 32-bit half, for the kit's tests NSIS and LLVM's linker for
+# Microsoft-style links, and clang with its runtimes (libFuzzer and the
+# sanitizers) for fuzzing the text readers natively. Safe to run again.
 set -e
-packages="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest wine wine32:i386 nsis lld $KX_EXTRA_PACKAGES"
+packages="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest wine wine32:i386 nsis lld clang libclang-rt-dev $KX_EXTRA_PACKAGES"
 missing=
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

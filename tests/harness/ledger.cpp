@@ -1,13 +1,21 @@
 #include "harness/ledger.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 namespace kx {
 
-void Ledger::fail(const char *function, int occurrence)
+void Ledger::fail(const char *function, int occurrence, const char *mode)
 {
-    failing_[function] = occurrence;
+    failing_[function] = {occurrence, mode};
+}
+
+const std::vector<std::string> &Ledger::failure_modes(const std::string &function) const
+{
+    static const std::vector<std::string> none;
+    auto it = modes_.find(function);
+    return it == modes_.end() ? none : it->second;
 }
 
 int Ledger::count(const char *function) const
@@ -16,12 +24,21 @@ int Ledger::count(const char *function) const
     return it == seen_.end() ? 0 : it->second;
 }
 
-bool Ledger::enter(const char *function)
+int Ledger::enter(const char *function, std::initializer_list<const char *> modes)
 {
     calls_.push_back(function);
+    modes_[function].assign(modes.begin(), modes.end());
     int index = seen_[function]++;
     auto it = failing_.find(function);
-    return it != failing_.end() && it->second == index;
+    if (it == failing_.end() || it->second.occurrence != index)
+        return 0;
+    if (it->second.mode.empty())
+        return 1;
+    for (size_t m = 0; m < modes.size(); ++m)
+        if (it->second.mode == modes.begin()[m])
+            return (int)m + 1;
+    faults_.push_back(std::string(function) + " cannot fail as \"" + it->second.mode + "\"");
+    return 0;
 }
 
 static std::string describe(char sign, const std::string &kind, const void *handle)
@@ -90,10 +107,16 @@ static FILE *(__cdecl *real_fopen)(const char *, const char *);
 static int(__cdecl *real_fclose)(FILE *);
 static char *(__cdecl *real_fgets)(char *, int, FILE *);
 
+// Each hook names the ways its function can fail, in the order that
+// Ledger::enter numbers them. A release function that fails has still
+// released: Windows reports a close of a stale handle after the fact.
+
 static LONG WINAPI hook_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
 {
-    if (g_ledger->enter("RegOpenKeyExA"))
-        return ERROR_FILE_NOT_FOUND;
+    switch (g_ledger->enter("RegOpenKeyExA", {"ERROR_FILE_NOT_FOUND", "ERROR_ACCESS_DENIED"})) {
+    case 1: return ERROR_FILE_NOT_FOUND;
+    case 2: return ERROR_ACCESS_DENIED;
+    }
     LONG status = real_RegOpenKeyExA(parent, name, options, access, key);
     if (status == ERROR_SUCCESS)
         g_ledger->acquire("key", *key);
@@ -102,32 +125,51 @@ static LONG WINAPI hook_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, R
 
 static LONG WINAPI hook_RegCloseKey(HKEY key)
 {
-    g_ledger->enter("RegCloseKey");
+    int failure = g_ledger->enter("RegCloseKey", {"error after closing"});
     g_ledger->release("key", key);
-    return real_RegCloseKey(key);
+    LONG status = real_RegCloseKey(key);
+    return failure ? ERROR_INVALID_HANDLE : status;
+}
+
+// Fills what a failing call may leave in a caller's buffer: no terminator.
+static void scribble(void *buffer, LPDWORD size)
+{
+    if (buffer && size)
+        memset(buffer, 0xbd, *size);
 }
 
 static LONG WINAPI hook_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved,
                                       LPSTR cls, LPDWORD cls_length, PFILETIME written)
 {
-    if (g_ledger->enter("RegEnumKeyExA"))
-        return ERROR_ACCESS_DENIED;
+    switch (g_ledger->enter("RegEnumKeyExA", {"ERROR_ACCESS_DENIED", "ERROR_MORE_DATA", "ERROR_NO_MORE_ITEMS"})) {
+    case 1: return ERROR_ACCESS_DENIED;
+    case 2: scribble(name, length); return ERROR_MORE_DATA;
+    case 3: return ERROR_NO_MORE_ITEMS;
+    }
     return real_RegEnumKeyExA(key, index, name, length, reserved, cls, cls_length, written);
 }
 
 static LONG WINAPI hook_RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                          LPDWORD size)
 {
-    if (g_ledger->enter("RegQueryValueExA"))
-        return ERROR_FILE_NOT_FOUND;
+    switch (g_ledger->enter("RegQueryValueExA", {"ERROR_FILE_NOT_FOUND", "ERROR_MORE_DATA"})) {
+    case 1: return ERROR_FILE_NOT_FOUND;
+    case 2:
+        scribble(data, size);
+        if (size)
+            *size = *size * 2 + 1;
+        return ERROR_MORE_DATA;
+    }
     return real_RegQueryValueExA(key, name, reserved, type, data, size);
 }
 
 static HANDLE WINAPI hook_CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                       DWORD disposition, DWORD flags, HANDLE pattern)
 {
-    if (g_ledger->enter("CreateFileA"))
+    if (g_ledger->enter("CreateFileA", {"INVALID_HANDLE_VALUE"})) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
+    }
     HANDLE file = real_CreateFileA(name, access, share, security, disposition, flags, pattern);
     if (file != INVALID_HANDLE_VALUE)
         g_ledger->acquire("handle", file);
@@ -136,16 +178,20 @@ static HANDLE WINAPI hook_CreateFileA(LPCSTR name, DWORD access, DWORD share, LP
 
 static BOOL WINAPI hook_ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
 {
-    if (g_ledger->enter("ReadFile"))
-        return FALSE;
+    switch (g_ledger->enter("ReadFile", {"FALSE", "short read", "nothing read"})) {
+    case 1: SetLastError(ERROR_READ_FAULT); return FALSE;
+    case 2: return real_ReadFile(file, buffer, size / 2, read, overlapped);
+    case 3: *read = 0; return TRUE;
+    }
     return real_ReadFile(file, buffer, size, read, overlapped);
 }
 
 static BOOL WINAPI hook_CloseHandle(HANDLE handle)
 {
-    g_ledger->enter("CloseHandle");
+    int failure = g_ledger->enter("CloseHandle", {"FALSE after closing"});
     g_ledger->release("handle", handle);
-    return real_CloseHandle(handle);
+    BOOL ok = real_CloseHandle(handle);
+    return failure ? FALSE : ok;
 }
 
 // The process handle counts as taken after the thread handle, so that
@@ -155,8 +201,10 @@ static BOOL WINAPI hook_CreateProcessA(LPCSTR app, LPSTR command, LPSECURITY_ATT
                                        LPVOID environment, LPCSTR dir, LPSTARTUPINFOA startup,
                                        LPPROCESS_INFORMATION info)
 {
-    if (g_ledger->enter("CreateProcessA"))
+    if (g_ledger->enter("CreateProcessA", {"FALSE"})) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
+    }
     BOOL ok = real_CreateProcessA(app, command, process_security, thread_security, inherit, flags, environment,
                                   dir, startup, info);
     if (ok) {
@@ -168,8 +216,10 @@ static BOOL WINAPI hook_CreateProcessA(LPCSTR app, LPSTR command, LPSECURITY_ATT
 
 static HMODULE WINAPI hook_LoadLibraryA(LPCSTR name)
 {
-    if (g_ledger->enter("LoadLibraryA"))
+    if (g_ledger->enter("LoadLibraryA", {"null"})) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
+    }
     HMODULE module = real_LoadLibraryA(name);
     if (module)
         g_ledger->acquire("module", module);
@@ -178,21 +228,24 @@ static HMODULE WINAPI hook_LoadLibraryA(LPCSTR name)
 
 static FARPROC WINAPI hook_GetProcAddress(HMODULE module, LPCSTR name)
 {
-    if (g_ledger->enter("GetProcAddress"))
+    if (g_ledger->enter("GetProcAddress", {"null"})) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
+    }
     return real_GetProcAddress(module, name);
 }
 
 static BOOL WINAPI hook_FreeLibrary(HMODULE module)
 {
-    g_ledger->enter("FreeLibrary");
+    int failure = g_ledger->enter("FreeLibrary", {"FALSE after freeing"});
     g_ledger->release("module", module);
-    return real_FreeLibrary(module);
+    BOOL ok = real_FreeLibrary(module);
+    return failure ? FALSE : ok;
 }
 
 static LPVOID WINAPI hook_HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
 {
-    if (g_ledger->enter("HeapAlloc"))
+    if (g_ledger->enter("HeapAlloc", {"null"}))
         return nullptr;
     LPVOID block = real_HeapAlloc(heap, flags, size);
     if (block)
@@ -202,36 +255,43 @@ static LPVOID WINAPI hook_HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
 
 static BOOL WINAPI hook_HeapFree(HANDLE heap, DWORD flags, LPVOID block)
 {
-    g_ledger->enter("HeapFree");
+    int failure = g_ledger->enter("HeapFree", {"FALSE after freeing"});
     g_ledger->release("heap", block);
-    return real_HeapFree(heap, flags, block);
+    BOOL ok = real_HeapFree(heap, flags, block);
+    return failure ? FALSE : ok;
 }
 
 static BOOL WINAPI hook_GetVersionExA(LPOSVERSIONINFOA info)
 {
-    if (g_ledger->enter("GetVersionExA"))
+    if (g_ledger->enter("GetVersionExA", {"FALSE"}))
         return FALSE;
     return real_GetVersionExA(info);
 }
 
 static DWORD WINAPI hook_WaitForSingleObject(HANDLE handle, DWORD timeout)
 {
-    if (g_ledger->enter("WaitForSingleObject"))
-        return WAIT_FAILED;
+    switch (g_ledger->enter("WaitForSingleObject", {"WAIT_FAILED", "WAIT_TIMEOUT"})) {
+    case 1: return WAIT_FAILED;
+    case 2: return WAIT_TIMEOUT;
+    }
     return real_WaitForSingleObject(handle, timeout);
 }
 
 static BOOL WINAPI hook_GetExitCodeProcess(HANDLE process, LPDWORD code)
 {
-    if (g_ledger->enter("GetExitCodeProcess"))
-        return FALSE;
+    switch (g_ledger->enter("GetExitCodeProcess", {"FALSE", "STILL_ACTIVE"})) {
+    case 1: return FALSE;
+    case 2: *code = STILL_ACTIVE; return TRUE;
+    }
     return real_GetExitCodeProcess(process, code);
 }
 
 static UINT WINAPI hook_WinExec(LPCSTR command, UINT show)
 {
-    if (g_ledger->enter("WinExec"))
-        return ERROR_FILE_NOT_FOUND;
+    switch (g_ledger->enter("WinExec", {"ERROR_FILE_NOT_FOUND", "out of resources"})) {
+    case 1: return ERROR_FILE_NOT_FOUND;
+    case 2: return 0;
+    }
     return real_WinExec(command, show);
 }
 
@@ -250,7 +310,7 @@ static BOOL WINAPI hook_DeleteFileA(LPCSTR name)
 
 static FILE *__cdecl hook_fopen(const char *name, const char *mode)
 {
-    if (g_ledger->enter("fopen"))
+    if (g_ledger->enter("fopen", {"null"}))
         return nullptr;
     FILE *stream = real_fopen(name, mode);
     if (stream)
@@ -260,15 +320,20 @@ static FILE *__cdecl hook_fopen(const char *name, const char *mode)
 
 static int __cdecl hook_fclose(FILE *stream)
 {
-    g_ledger->enter("fclose");
+    int failure = g_ledger->enter("fclose", {"EOF after closing"});
     g_ledger->release("stream", stream);
-    return real_fclose(stream);
+    int status = real_fclose(stream);
+    return failure ? EOF : status;
 }
 
+// A line cut short, its first eight characters, is what a line longer
+// than the caller's buffer gives: the rest of it comes with the next call.
 static char *__cdecl hook_fgets(char *line, int size, FILE *stream)
 {
-    if (g_ledger->enter("fgets"))
-        return nullptr;
+    switch (g_ledger->enter("fgets", {"null", "line cut short"})) {
+    case 1: return nullptr;
+    case 2: return real_fgets(line, size > 9 ? 9 : size, stream);
+    }
     return real_fgets(line, size, stream);
 }
 

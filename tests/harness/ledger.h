@@ -4,6 +4,7 @@
 
 #include "harness/import_patch.h"
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,9 +14,13 @@ namespace kx {
 
 class Ledger {
 public:
-    // Makes call number `occurrence` (from 0) of `function` fail the way
-    // that function reports failure, without calling the real one.
-    void fail(const char *function, int occurrence = 0);
+    // Makes call number `occurrence` (from 0) of `function` fail in the way
+    // named `mode`, one of those its hook offers (failure_modes); the first
+    // of them when `mode` is empty.
+    void fail(const char *function, int occurrence = 0, const char *mode = "");
+    // The ways a hooked function that has been called can fail, in the
+    // hook's order.
+    const std::vector<std::string> &failure_modes(const std::string &function) const;
 
     // Every hooked call in order, by function name.
     const std::vector<std::string> &calls() const { return calls_; }
@@ -26,8 +31,10 @@ public:
     // reverse order of acquisition; otherwise one line per fault.
     std::string problems() const;
 
-    // For hooks: records the call and tells whether it must fail.
-    bool enter(const char *function);
+    // For hooks: records the call and tells whether it must fail and how:
+    // 0 to behave normally, otherwise the position (from 1) in `modes` of
+    // the failure to produce.
+    int enter(const char *function, std::initializer_list<const char *> modes = {"fails"});
     void acquire(const char *kind, const void *handle);
     void release(const char *kind, const void *handle);
 
@@ -39,7 +46,12 @@ private:
     std::vector<Held> held_;
     std::vector<std::string> calls_, events_, faults_;
     std::map<std::string, int> seen_;
-    std::map<std::string, int> failing_;
+    struct Failing {
+        int occurrence;
+        std::string mode;
+    };
+    std::map<std::string, Failing> failing_;
+    std::map<std::string, std::vector<std::string>> modes_;
 };
 
 // Hooks every function through which the DLL acquires or releases a key,

@@ -1,0 +1,277 @@
+// What a machine nobody here has seen may hold, through the real registry
+// and real files under Wine: values at and past the readers' buffers,
+// binary values without a terminator, a thousand devices and live nodes,
+// huge and malformed definition files, and BIOSID.TMP files of every size.
+// Each must give the answer that the readers' rules give, without a crash,
+// an overrun or a hang.
+#include "harness/harness.h"
+#include "harness/import_patch.h"
+#include "profile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kPci[] = "Enum\\PCI\\";
+const char kDisplayDevice[] = "VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02";
+const char kDisplayInstance[] = "Enum\\PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
+const char kDisplayNode[] = "Config Manager\\Enum\\C1068110";
+const char kDisplayHardwareKey[] = "PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
+const char kDvdInstance[] = "Enum\\SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000&PCI&VEN_1D17&DEV_7111&SUBSYS_00000000&"
+                            "REV_01&BUS_00&DEV_07&FUNC_0100";
+char g_dvd_text[16];
+
+void load_machine(const char *name)
+{
+    std::string error;
+    std::string path = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/" + name;
+    ASSERT_TRUE(kxprofile::load_file(path.c_str(), error)) << error;
+}
+
+void load(const std::string &text)
+{
+    std::string error;
+    ASSERT_TRUE(kxprofile::load(text, error)) << error;
+}
+
+// `text` padded with 'x' to `size` bytes; a text value's size counts its
+// terminator.
+std::string padded(const char *text, size_t size, bool terminated)
+{
+    std::string bytes(text);
+    bytes.resize(size - (terminated ? 1 : 0), 'x');
+    if (terminated)
+        bytes += '\0';
+    return bytes;
+}
+
+// Asks an export the way the rows below name it: GetPCIInfo for the device
+// ID, IsDVDDrivePresent for "generic dvd", the others without arguments.
+int32_t ask(const kx::Dll &dll, const char *name)
+{
+    if (!strcmp(name, "GetPCIInfo"))
+        return kx::call_export(dll, name, {kx::arg(1)});
+    if (!strcmp(name, "IsDVDDrivePresent")) {
+        strcpy(g_dvd_text, "generic dvd");
+        return kx::call_export(dll, name, {kx::arg(g_dvd_text)});
+    }
+    return kx::call_export(dll, name);
+}
+
+// One value of the sample machine replaced; HKEY_DYN_DATA for the live
+// node, HKEY_LOCAL_MACHINE otherwise.
+TEST(HostileInputs, RegistryValuesAtAndPastTheBuffers)
+{
+    static const struct {
+        const char *key, *value;
+        DWORD type;
+        const char *text;
+        size_t size;
+        const char *question;
+        int32_t expected;
+    } rows[] = {
+        {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2047, "GetPCIInfo", 0x0412},
+        {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
+        {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
+        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, sizeof(kDisplayHardwareKey) - 1, "GetPCIInfo", 0x0412},
+        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
+        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
+        {kDisplayInstance, "Class", REG_BINARY, "display", 7, "GetPCIInfo", 0x0412},
+        {kDisplayInstance, "Class", REG_SZ, "DISPLAY", 2048, "GetPCIInfo", -1},
+        {kDisplayInstance, "Class", REG_SZ, "DISPLAY", 2049, "GetPCIInfo", -1},
+        {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 2048, "GetGraphicsCardID", 1002},
+        {kDisplayInstance, "DeviceDesc", REG_BINARY, "Generic Graphics Accelerator 3D AGP", 2048, "GetGraphicsCardID", 1002},
+        {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 2049, "GetGraphicsCardID", -1},
+        {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 5000, "GetGraphicsCardID", -1},
+        {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 5000, "GetPCIInfo", 0x0412},
+        {kDvdInstance, "DeviceDesc", REG_SZ, "GENERIC DVD-ROM DX-5", 2048, "IsDVDDrivePresent", 1},
+        {kDvdInstance, "DeviceDesc", REG_BINARY, "GENERIC DVD-ROM DX-5", 20, "IsDVDDrivePresent", 1},
+        {kDvdInstance, "DeviceDesc", REG_SZ, "GENERIC DVD-ROM DX-5", 5000, "IsDVDDrivePresent", 0},
+    };
+    kx::Dll dll;
+    kx::TempCwd cwd;
+    ASSERT_TRUE(CopyFileA((std::string("Z:") + KX_SOURCE_DIR + "/samples/VidCards.def").c_str(), "VidCards.def", FALSE));
+    for (const auto &row : rows) {
+        std::string tag = std::string(row.key) + " " + row.value + ": " + std::to_string(row.size) + " bytes, type " +
+                          std::to_string(row.type) + ", " + row.question;
+        load_machine("win98-pc.reg");
+        HKEY root = row.key == kDisplayNode ? HKEY_DYN_DATA : HKEY_LOCAL_MACHINE, key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, row.key, 0, KEY_SET_VALUE, &key)) << tag;
+        std::string bytes = padded(row.text, row.size, row.type == REG_SZ);
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, row.value, 0, row.type, (const BYTE *)bytes.data(), (DWORD)row.size));
+        RegCloseKey(key);
+        EXPECT_EQ(row.expected, ask(dll, row.question)) << tag;
+    }
+}
+
+// A machine with `devices` display adapters VEN_0000, VEN_0001, ... and
+// `nodes` live nodes, of which the last one is the device VEN_<live>.
+std::string crowded_machine(int devices, int nodes, int live)
+{
+    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI]\n\n";
+    char line[160];
+    for (int d = 0; d < devices; ++d) {
+        snprintf(line, sizeof(line), "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_%04X&DEV_0412\\0]\n\"Class\"=\"DISPLAY\"\n\n", d);
+        text += line;
+    }
+    text += "[HKEY_DYN_DATA\\Config Manager\\Enum]\n\n";
+    for (int n = 0; n < nodes; ++n) {
+        if (n + 1 < nodes)
+            snprintf(line, sizeof(line), "[HKEY_DYN_DATA\\Config Manager\\Enum\\N%04d]\n\"HardWareKey\"=\"ROOT\\\\*PNP%04X\\\\0000\"\n\n", n, n);
+        else
+            snprintf(line, sizeof(line), "[HKEY_DYN_DATA\\Config Manager\\Enum\\N%04d]\n\"HardWareKey\"=\"PCI\\\\VEN_%04X&DEV_0412\\\\0\"\n\n", n, live);
+        text += line;
+    }
+    return text;
+}
+
+// Only the first 20 display adapters in enumeration order are candidates.
+TEST(HostileInputs, AThousandDevicesAndLiveNodes)
+{
+    static const struct {
+        int devices, nodes, live;
+        int32_t expected;
+    } rows[] = {
+        {1000, 1, 5, 0x0412},
+        {1000, 1, 19, 0x0412},
+        {1000, 1, 20, -1},
+        {1000, 1, 999, -1},
+        {1, 1000, 0, 0x0412},
+        {1, 1000, 1, -1},
+        {1000, 1000, 7, 0x0412},
+    };
+    kx::Dll dll;
+    for (const auto &row : rows) {
+        std::string tag = std::to_string(row.devices) + " devices, " + std::to_string(row.nodes) +
+                          " nodes, live VEN_" + std::to_string(row.live);
+        load(crowded_machine(row.devices, row.nodes, row.live));
+        EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo")) << tag;
+    }
+}
+
+// Key names are at most 255 characters in the registry of Windows and of
+// Wine, so longer device key names are handed to the DLL by its own
+// RegEnumKeyExA: the display adapter's name padded with 'x' to `g_length`
+// characters, cut and unterminated with ERROR_MORE_DATA when it does not
+// fit, as the registry reports a name too long for the buffer. Its
+// RegOpenKeyExA opens the real key under the long name.
+size_t g_length;
+decltype(&RegEnumKeyExA) g_enum;
+decltype(&RegOpenKeyExA) g_open;
+
+LONG WINAPI long_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
+                               LPDWORD cls_length, PFILETIME written)
+{
+    DWORD size = *length;
+    LONG status = g_enum(key, index, name, length, reserved, cls, cls_length, written);
+    if (status != ERROR_SUCCESS || strcmp(name, kDisplayDevice))
+        return status;
+    std::string long_name = padded(kDisplayDevice, g_length + 1, true);
+    memcpy(name, long_name.data(), std::min<size_t>(size, long_name.size()));
+    *length = (DWORD)g_length;
+    return g_length < size ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+LONG WINAPI long_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
+{
+    size_t length = strlen(kDisplayDevice);
+    bool long_name = strlen(name) > length && !strncmp(name, kDisplayDevice, length) && name[length] == 'x';
+    return g_open(parent, long_name ? kDisplayDevice : name, options, access, key);
+}
+
+TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
+{
+    static const struct {
+        size_t length;
+        int32_t expected;
+    } rows[] = {{1023, 0x0412}, {2047, 0x0412}, {2048, -1}, {2049, -1}};
+    kx::Dll dll;
+    kx::ImportPatch enumerate(dll.module(), "ADVAPI32.dll", "RegEnumKeyExA", (const void *)long_RegEnumKeyExA);
+    kx::ImportPatch open(dll.module(), "ADVAPI32.dll", "RegOpenKeyExA", (const void *)long_RegOpenKeyExA);
+    g_enum = enumerate.original<decltype(g_enum)>();
+    g_open = open.original<decltype(g_open)>();
+    for (const auto &row : rows) {
+        g_length = row.length;
+        load_machine("win98-pc.reg");
+        // The live node names the long key, as far as a readable value holds it.
+        std::string hardware_key = padded(("PCI\\" + padded(kDisplayDevice, row.length + 1, false)).c_str(), 2048, true);
+        HKEY node;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDisplayNode, 0, KEY_SET_VALUE, &node));
+        RegSetValueExA(node, "HardWareKey", 0, REG_SZ, (const BYTE *)hardware_key.data(), 2048);
+        RegCloseKey(node);
+        EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo")) << "device key name of " << row.length << " characters";
+    }
+}
+
+std::string repeated(const std::string &line, int times)
+{
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += line;
+    return text;
+}
+
+// VidCards.def for the sample machine, whose live display adapter is the
+// "Generic Graphics Accelerator 3D AGP".
+TEST(HostileInputs, DefinitionFiles)
+{
+    const std::string match = "0.10.02.Generic Graphics Accelerator 3D\n";
+    const std::string other = "0.20.01.Example Graphics Co. Vista 4\n";
+    const struct {
+        const char *tag;
+        std::string text;
+        int32_t expected;
+    } rows[] = {
+        {"100,000 lines, the match last", repeated(other, 99999) + match, 1002},
+        {"100,000 lines, the match first", match + repeated(other, 99999), 1002},
+        {"one line of 100,000 bytes", padded(match.substr(0, match.size() - 1).c_str(), 100000, false), -1},
+        {"a match after 1023 bytes of one line", std::string(1023, 'x') + match, 1002},
+        {"a match after 1024 bytes of one line", std::string(1024, 'x') + match, -1},
+        {"NUL bytes only", std::string(100000, '\0'), -1},
+        {"a NUL inside the match", std::string("0.10.02.Gen\0eric Graphics\n", 26), 1002},
+        {"Ctrl-Z only", std::string(1000, '\x1a'), -1},
+        {"Ctrl-Z before the match", "\x1a" + match, -1},
+        {"Ctrl-Z after the match", match + "\x1a" + other, 1002},
+        {"empty", "", -1},
+    };
+    load_machine("win98-pc.reg");
+    kx::Dll dll;
+    kx::TempCwd cwd;
+    for (const auto &row : rows) {
+        cwd.write("VidCards.def", row.text);
+        EXPECT_EQ(row.expected, ask(dll, "GetGraphicsCardID")) << row.tag;
+    }
+}
+
+// BIOSID.EXE's stand-in writes nothing here: the file is in place before
+// it starts, and Kxdodaze.exe is absent. Only the first 511 bytes, up to
+// the first NUL, are searched; the file is deleted once read.
+TEST(HostileInputs, ResultFiles)
+{
+    const std::string gateway = "Gateway";
+    const struct {
+        const char *tag;
+        std::string bytes;
+        int32_t expected;
+    } rows[] = {
+        {"10 MB beginning with Gateway", padded(gateway.c_str(), 10 << 20, false), 70},
+        {"10 MB with Gateway at 5 MB", std::string(5 << 20, 'x') + padded(gateway.c_str(), 5 << 20, false), 0},
+        {"511 bytes without NUL ending in Gateway", std::string(504, 'x') + gateway, 70},
+        {"512 bytes without NUL ending in Gateway", std::string(505, 'x') + gateway, 0},
+        {"511 bytes, Gateway after a NUL", std::string(1, '\0') + padded(gateway.c_str(), 510, false), 0},
+    };
+    kx::Dll dll;
+    kx::TempCwd cwd;
+    ASSERT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\BIOSID.EXE").c_str(), "BIOSID.EXE", FALSE));
+    for (const auto &row : rows) {
+        cwd.write("BIOSID.TMP", row.bytes);
+        EXPECT_EQ(row.expected, ask(dll, "GetSystemID")) << row.tag;
+        EXPECT_FALSE(cwd.exists("BIOSID.TMP")) << row.tag;
+    }
+}
+
+} // namespace
