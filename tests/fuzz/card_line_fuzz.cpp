@@ -1,8 +1,9 @@
 // libFuzzer target for the card definition line reader, built natively.
-// The first byte picks the file (even: AudCards.def, odd: VidCards.def)
-// and the size of a short copy made with fold_case; the rest is one line as
-// fgets hands it over: at most 1023 bytes, zero-terminated, in a buffer of
-// kCardLineSize bytes. Every block is exactly as large as it must be.
+// The first byte picks the file (even: AudCards.def, odd: VidCards.def),
+// the size of a short copy made with fold_case and where a search text
+// begins; the rest is one line as fgets hands it over: at most 1023 bytes,
+// zero-terminated, in a buffer of kCardLineSize bytes. Every block is
+// exactly as large as it must be.
 #include "inventory/card_line.h"
 
 #include <cstdint>
@@ -22,12 +23,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     memcpy(text, line, length + 1);
     CardLine *card = (CardLine *)malloc(sizeof(CardLine));
 
-    if (read_card_line(file, line, *card)) {
+    bool counts = read_card_line(file, line, *card);
+    if (counts != is_card_line(file, text))
+        abort();
+    if (counts) {
         if (strlen(card->key) >= sizeof(card->key) || strlen(line) + 1 != strlen(text))
             abort();
         if (file == CardFile::audio && (card->identifier < 0 || card->identifier > 9))
             abort();
+        if (card_identifier(file, text) != card->identifier)
+            abort();
         card_key_matches(card->key, text);
+        // The lookup's in-place compare of the line as read must agree with
+        // the copied key, against a search text taken from the line itself
+        // (so that both outcomes come up) from one of its first 16 bytes.
+        size_t from = (data[0] >> 1) % 16 < length ? (data[0] >> 1) % 16 : length;
+        char *search = (char *)malloc(length + 1);
+        fold_case(search, text + from, length + 1);
+        if (card_line_matches(file, text, search) != card_key_matches(card->key, search))
+            abort();
+        free(search);
     } else if (strcmp(line, text)) {
         abort(); // a line that does not count is left as it is
     }
