@@ -2,7 +2,6 @@
 // the manufacturer rule, the keys it visits and closes, and failing calls.
 #include "harness/harness.h"
 #include "harness/ledger.h"
-#include "profile.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +17,6 @@ std::string two_devices(const char *mfg)
                        "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"Example Graphics Co.\"\n\n"
                        "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_B\\INST_0]\n\"MFG\"=") +
            mfg + "\n\n";
-}
-
-void load(const std::string &profile)
-{
-    std::string error;
-    ASSERT_TRUE(kxprofile::load(profile, error)) << error;
 }
 
 TEST(IsBroadLogicPresent, ComparesTheWholeManufacturerIgnoringCase)
@@ -44,7 +37,7 @@ TEST(IsBroadLogicPresent, ComparesTheWholeManufacturerIgnoringCase)
         {"hex:42,72,6f,61,64,4c,6f,67,69,63", 1},
     };
     for (const auto &row : rows) {
-        load(two_devices(row.mfg));
+        kx::load_machine(two_devices(row.mfg));
         kx::Dll dll;
         EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.mfg;
     }
@@ -69,7 +62,7 @@ TEST(IsBroadLogicPresent, LooksOnlyAtMfgOfPciInstanceKeys)
          1},
     };
     for (const auto &row : rows) {
-        load(row.profile);
+        kx::load_machine(row.profile);
         kx::Dll dll;
         EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.name;
     }
@@ -77,7 +70,7 @@ TEST(IsBroadLogicPresent, LooksOnlyAtMfgOfPciInstanceKeys)
 
 TEST(IsBroadLogicPresent, VisitsAndClosesEveryKeyAfterAMatch)
 {
-    load("REGEDIT4\n\n"
+    kx::load_machine("REGEDIT4\n\n"
          "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"BroadLogic\"\n\n"
          "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_1]\n\"MFG\"=\"BroadLogic\"\n\n"
          "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_B\\INST_0]\n\"Class\"=\"MEDIA\"\n\n"
@@ -133,7 +126,7 @@ TEST(IsBroadLogicPresent, FailingEnumerationSkipsAnIndexAndEndsARunOfFailures)
         {{0, 1000, ERROR_KEY_DELETED}, 0, 16},
         {{4, 1000, ERROR_KEY_DELETED}, 0, 36},
     };
-    load(two_devices("\"BroadLogic\""));
+    kx::load_machine(two_devices("\"BroadLogic\""));
     kx::Dll dll;
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         kx::Ledger ledger;
@@ -159,7 +152,7 @@ TEST(IsBroadLogicPresent, FailingOpenOrReadSkipsThatKey)
         {"RegOpenKeyExA", 3, 0}, {"RegOpenKeyExA", 4, 0},    {"RegQueryValueExA", 0, 1},
         {"RegQueryValueExA", 1, 0},
     };
-    load(two_devices("\"BroadLogic\""));
+    kx::load_machine(two_devices("\"BroadLogic\""));
     kx::Dll dll;
     for (const auto &row : rows) {
         kx::Ledger ledger;

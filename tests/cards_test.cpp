@@ -5,7 +5,6 @@
 #include "harness/harness.h"
 #include "harness/ledger.h"
 #include "inventory/card_id.h"
-#include "profile.h"
 
 #include <gtest/gtest.h>
 
@@ -44,12 +43,6 @@ std::string machine(const std::string &audio, const std::string &video)
            live_node("C1000010", kVideoKey) + live_node("C1000020", kAudioKey);
 }
 
-void load(const std::string &profile)
-{
-    std::string error;
-    ASSERT_TRUE(kxprofile::load(profile, error)) << error;
-}
-
 struct Question {
     const char *export_name, *file;
 };
@@ -68,7 +61,7 @@ void check_lookups(const std::vector<LookupRow> &rows)
     kx::TempCwd cwd;
     kx::Dll dll;
     for (const LookupRow &row : rows) {
-        load(machine(row.description, row.description));
+        kx::load_machine(machine(row.description, row.description));
         cwd.write(row.question.file, row.file);
         EXPECT_EQ(row.expected, kx::call_export(dll, row.question.export_name)) << row.what;
         DeleteFileA(row.question.file);
@@ -175,7 +168,7 @@ TEST(CardId, AnswersAndReleases)
     kx::TempCwd cwd;
     kx::Dll dll;
     for (const auto &row : rows) {
-        load(row.profile);
+        kx::load_machine(row.profile);
         put_card_files(cwd, row.files);
         for (const Question *question : {&kAudio, &kVideo}) {
             const std::string tag = std::string(row.what) + ", " + question->export_name;
@@ -243,7 +236,7 @@ TEST(CardId, OutputBufferAndTraceLines)
     };
     kx::TempCwd cwd;
     for (const auto &row : rows) {
-        load(row.profile);
+        kx::load_machine(row.profile);
         put_card_files(cwd, row.files);
         kx::TraceWindow window;
         char output[1025];
@@ -350,7 +343,7 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
     kx::TempCwd cwd;
     kx::Dll dll;
     for (const auto &row : rows) {
-        load(machine(row.description, row.description));
+        kx::load_machine(machine(row.description, row.description));
         DeleteFileA("AudCards.def");
         DeleteFileA("VidCards.def");
         if (!row.audio.empty())

@@ -4,7 +4,6 @@
 #include "harness/harness.h"
 #include "harness/ledger.h"
 #include "inventory/dvd_drive.h"
-#include "profile.h"
 
 #include <gtest/gtest.h>
 
@@ -36,12 +35,6 @@ std::string scsi_machine(const std::vector<Drive> &drives, bool live_table = tru
                      d.live + "\"\n\n";
     }
     return live_table ? text + "[HKEY_DYN_DATA\\Config Manager\\Enum]\n\n" + nodes : text;
-}
-
-void load(const std::string &text)
-{
-    std::string error;
-    ASSERT_TRUE(kxprofile::load(text, error)) << error << "\n" << text;
 }
 
 // The caller's buffer: the text, its NUL, then a 0xbd fill that no call
@@ -108,7 +101,7 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
     kx::TraceWindow window;
     ASSERT_NE(nullptr, window.handle);
     for (const auto &row : rows) {
-        load(scsi_machine(row.drives, row.live_table));
+        kx::load_machine(scsi_machine(row.drives, row.live_table));
         {
             kx::Dll dll;
             kx::Ledger ledger;
@@ -128,7 +121,7 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
 
 TEST(IsDVDDrivePresent, NullTextAnswersZeroWithoutReadingTheRegistry)
 {
-    load(scsi_machine({kExample}));
+    kx::load_machine(scsi_machine({kExample}));
     kx::Dll dll;
     kx::Ledger ledger;
     kx::ResourceHooks hooks(dll.module(), ledger);
@@ -138,13 +131,13 @@ TEST(IsDVDDrivePresent, NullTextAnswersZeroWithoutReadingTheRegistry)
 
 TEST(IsDVDDrivePresent, EveryCallStartsAfresh)
 {
-    load(scsi_machine({kExample}));
+    kx::load_machine(scsi_machine({kExample}));
     kx::Dll dll;
     TextBuffer dvd("example dvd"), cd("example cd");
     EXPECT_EQ(1, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
     EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(cd.bytes)}));
     EXPECT_EQ(1, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
-    load(scsi_machine({}));
+    kx::load_machine(scsi_machine({}));
     EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
 }
 

@@ -25,17 +25,11 @@ const char kDvdInstance[] = "Enum\\SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000&P
                             "REV_01&BUS_00&DEV_07&FUNC_0100";
 char g_dvd_text[16];
 
-void load_machine(const char *name)
+void load_sample(const char *name)
 {
     std::string error;
     std::string path = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/" + name;
     ASSERT_TRUE(kxprofile::load_file(path.c_str(), error)) << error;
-}
-
-void load(const std::string &text)
-{
-    std::string error;
-    ASSERT_TRUE(kxprofile::load(text, error)) << error;
 }
 
 // `text` padded with 'x' to `size` bytes; a text value's size counts its
@@ -98,7 +92,7 @@ TEST(HostileInputs, RegistryValuesAtAndPastTheBuffers)
     for (const auto &row : rows) {
         std::string tag = std::string(row.key) + " " + row.value + ": " + std::to_string(row.size) + " bytes, type " +
                           std::to_string(row.type) + ", " + row.question;
-        load_machine("win98-pc.reg");
+        load_sample("win98-pc.reg");
         HKEY root = row.key == kDisplayNode ? HKEY_DYN_DATA : HKEY_LOCAL_MACHINE, key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, row.key, 0, KEY_SET_VALUE, &key)) << tag;
         std::string bytes = padded(row.text, row.size, row.type == REG_SZ);
@@ -148,7 +142,7 @@ TEST(HostileInputs, AThousandDevicesAndLiveNodes)
     for (const auto &row : rows) {
         std::string tag = std::to_string(row.devices) + " devices, " + std::to_string(row.nodes) +
                           " nodes, live VEN_" + std::to_string(row.live);
-        load(crowded_machine(row.devices, row.nodes, row.live));
+        kx::load_machine(crowded_machine(row.devices, row.nodes, row.live));
         EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo")) << tag;
     }
 }
@@ -196,7 +190,7 @@ TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
     g_open = open.original<decltype(g_open)>();
     for (const auto &row : rows) {
         g_length = row.length;
-        load_machine("win98-pc.reg");
+        load_sample("win98-pc.reg");
         // The live node names the long key, as far as a readable value holds it.
         std::string hardware_key = padded(("PCI\\" + padded(kDisplayDevice, row.length + 1, false)).c_str(), 2048, true);
         HKEY node;
@@ -238,7 +232,7 @@ TEST(HostileInputs, DefinitionFiles)
         {"Ctrl-Z after the match", match + "\x1a" + other, 1002},
         {"empty", "", -1},
     };
-    load_machine("win98-pc.reg");
+    load_sample("win98-pc.reg");
     kx::Dll dll;
     kx::TempCwd cwd;
     for (const auto &row : rows) {

@@ -25,15 +25,7 @@ struct Instance {
 
 std::string value_data(const std::string &text)
 {
-    if (text.compare(0, 3, "hex") == 0)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
+    return text.compare(0, 3, "hex") == 0 ? text : kxprofile::quoted(text);
 }
 
 std::string value_line(const char *name, const char *data)
@@ -62,12 +54,6 @@ std::string machine(const std::vector<Instance> &instances, const std::vector<co
                 "\"Problem\"=hex:00,00,00,00\n\n";
     }
     return text;
-}
-
-void load(const std::string &text)
-{
-    std::string error;
-    ASSERT_TRUE(kxprofile::load(text, error)) << error << "\n" << text;
 }
 
 // The hardware key's device key: what lies between "PCI\" and the next
@@ -120,7 +106,7 @@ TEST(GetPCIInfo, ReadsTheFieldOfTheLiveHardwareKey)
     for (const auto &row : rows) {
         std::string tag = std::string(row.hardware_key) + " selector " + std::to_string(row.selector);
         std::string device = device_of(row.hardware_key);
-        load(machine({{device.c_str(), "0", "DISPLAY", "Adapter"}}, {row.hardware_key}));
+        kx::load_machine(machine({{device.c_str(), "0", "DISPLAY", "Adapter"}}, {row.hardware_key}));
         EXPECT_EQ(row.expected, ask_pci_info(dll, row.selector, tag)) << tag;
 
         TraceWindow window;
@@ -171,7 +157,7 @@ TEST(GetPCIInfo, FindsTheLiveDisplayAdapter)
     };
     kx::Dll dll;
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
-        load(machine(rows[i].instances, rows[i].live));
+        kx::load_machine(machine(rows[i].instances, rows[i].live));
         std::string tag = "row " + std::to_string(i);
         EXPECT_EQ(rows[i].expected, ask_pci_info(dll, 0, tag)) << tag;
     }
@@ -180,7 +166,7 @@ TEST(GetPCIInfo, FindsTheLiveDisplayAdapter)
 TEST(GetPCIInfo, NoLiveDeviceTable)
 {
     kx::Dll dll;
-    load(machine({{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}}, {}, false));
+    kx::load_machine(machine({{"VEN_1111&DEV_0001", "BUS_01", "DISPLAY", "A"}}, {}, false));
     EXPECT_EQ(-1, ask_pci_info(dll, 0, "no table"));
     EXPECT_EQ(-1, ask_pci_info(dll, 5, "no table"));
 }
@@ -210,7 +196,7 @@ TEST(GetPCIInfo, TwentyCandidates)
             name[name.find('|')] = 0;
             instances.push_back({name.c_str(), name.c_str() + strlen(name.c_str()) + 1, "DISPLAY", "A"});
         }
-        load(machine(instances, {row.live}));
+        kx::load_machine(machine(instances, {row.live}));
         std::string tag = std::to_string(row.devices) + " devices, " + row.live;
         EXPECT_EQ(row.expected, ask_pci_info(dll, 0, tag)) << tag;
     }
@@ -238,7 +224,7 @@ TEST(GetPCIInfo, UnterminatedHardwareKeys)
     kx::Dll dll;
     for (const auto &row : rows) {
         std::string tag = std::to_string(row.size) + " bytes, type " + std::to_string(row.type);
-        load(machine({{"VEN_1234", "0", "DISPLAY", "A"}}, {"PCI\\VEN_9999&DEV_5555&SUBSYS_00000000\\0", "PCI\\"}));
+        kx::load_machine(machine({{"VEN_1234", "0", "DISPLAY", "A"}}, {"PCI\\VEN_9999&DEV_5555&SUBSYS_00000000\\0", "PCI\\"}));
         std::string data = row.head + std::string(row.size - strlen(row.head) - strlen(row.tail), 'x') + row.tail;
         HKEY node;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, "Config Manager\\Enum\\C01", 0, KEY_SET_VALUE, &node));
@@ -307,7 +293,7 @@ TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
     };
     // VEN_1111 is live first, unless a failure hides it; VEN_2222 is the
     // live node after it.
-    load(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}, {"VEN_2222", "BUS_02", "DISPLAY", "B"}},
+    kx::load_machine(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}, {"VEN_2222", "BUS_02", "DISPLAY", "B"}},
                  {"PCI\\VEN_1111\\0", "PCI\\VEN_2222\\0"}));
     kx::Dll dll;
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
@@ -330,7 +316,7 @@ TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
 // opened is closed once, in reverse order.
 TEST(GetPCIInfo, ReleasesEveryKeyOnEveryPath)
 {
-    load(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}, {"VEN_1111", "BUS_02", "MEDIA", "B"},
+    kx::load_machine(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}, {"VEN_1111", "BUS_02", "MEDIA", "B"},
                   {"VEN_2222", "BUS_02", "DISPLAY", "B"}},
                  {"PCI\\VEN_3333\\0", "PCI\\VEN_2222\\0"}));
     kx::Dll dll;
@@ -371,7 +357,7 @@ BOOL WINAPI counting_SetWindowTextA(HWND, LPCSTR)
 
 TEST(GetPCIInfo, TracesNothing)
 {
-    load(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}}, {"PCI\\VEN_1111\\0"}));
+    kx::load_machine(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}}, {"PCI\\VEN_1111\\0"}));
     kx::Dll dll;
     kx::ImportPatch get(dll.module(), "USER32.dll", "GetWindowTextA", (const void *)counting_GetWindowTextA);
     kx::ImportPatch set(dll.module(), "USER32.dll", "SetWindowTextA", (const void *)counting_SetWindowTextA);
@@ -428,7 +414,7 @@ TEST(Walk, CandidatesMatchAndTrace)
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         const auto &row = rows[i];
         std::string tag = "row " + std::to_string(i);
-        load(machine(row.instances, row.live));
+        kx::load_machine(machine(row.instances, row.live));
         TraceWindow window;
         int asked = 0;
         WalkParams params = {"Enum\\PCI", "DISPLAY", "PCI\\", window.handle, row.trace_candidates,
@@ -455,7 +441,7 @@ TEST(Walk, CandidatesMatchAndTrace)
 TEST(Walk, LongDescriptionIsCut)
 {
     std::string description(1500, 'd');
-    load(machine({{"VEN_1", "0", "DISPLAY", description.c_str()}}, {}, false));
+    kx::load_machine(machine({{"VEN_1", "0", "DISPLAY", description.c_str()}}, {}, false));
     static WalkResult result;
     memset(&result, 0xbd, sizeof(result));
     WalkParams params = {"Enum\\PCI", "DISPLAY", "PCI\\", nullptr, false, MatchTrace::nothing, nullptr, nullptr,

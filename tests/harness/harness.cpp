@@ -1,5 +1,7 @@
 #include "harness/harness.h"
 
+#include "profile.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -104,6 +106,12 @@ DWORD run_kxprobe(const std::string &args, std::string &output)
     output = read_file(printed);
     DeleteFileA(printed);
     return code;
+}
+
+void load_machine(const std::string &profile)
+{
+    std::string error;
+    ASSERT_TRUE(kxprofile::load(profile, error)) << error << "\n" << profile;
 }
 
 std::string read_file(const std::string &path)

@@ -54,6 +54,10 @@ DWORD run_with_output(const std::string &command, const char *output);
 // folder and returns its exit code, with what it printed in `output`.
 DWORD run_kxprobe(const std::string &args, std::string &output);
 
+// Replaces the registry hardware tree with a REGEDIT4 machine profile,
+// failing the test when the profile does not load.
+void load_machine(const std::string &profile);
+
 // The whole contents of a file; empty when it does not open.
 std::string read_file(const std::string &path);
 

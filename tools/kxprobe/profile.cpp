@@ -479,7 +479,7 @@ void clear()
     clear_subtrees(ignored);
 }
 
-static std::string quoted(const std::string& text)
+std::string quoted(const std::string& text)
 {
     std::string out = "\"";
     for (char c : text) {

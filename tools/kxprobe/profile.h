@@ -15,6 +15,10 @@ bool load(const std::string& text, std::string& error);
 // Reads a profile file and loads it as load() does.
 bool load_file(const char* path, std::string& error);
 
+// `text` between double quotes, with backslashes and quotes escaped, as a
+// REGEDIT4 string value or value name is written.
+std::string quoted(const std::string &text);
+
 // Deletes the three subtrees that a profile replaces.
 void clear();
 
