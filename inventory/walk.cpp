@@ -2,7 +2,6 @@
 
 #include "inventory/registry.h"
 
-#include <ctype.h>
 #include <string.h>
 
 namespace {
@@ -44,11 +43,7 @@ void store_candidate(const WalkParams &params, CandidateTable &table, const char
 // its DeviceDesc in `value` when it is.
 bool read_instance(HKEY instance, const char *class_name, char *value)
 {
-    if (!read_value(instance, "Class", value))
-        return false;
-    for (char *c = value; *c; ++c)
-        *c = (char)toupper((unsigned char)*c);
-    if (strcmp(value, class_name))
+    if (!read_value(instance, "Class", value) || strcmp(_strupr(value), class_name))
         return false;
     read_value(instance, "DeviceDesc", value);
     return true;
