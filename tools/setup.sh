@@ -1,19 +1,56 @@
 #!/bin/sh
 # Installs what building and testing need on a Debian machine, only what is
 # missing: the MinGW-w64 cross toolchain, CMake, GoogleTest's sources, Wine
-# with its 32-bit half, for the kit's tests NSIS and LLVM's linker for
-# Microsoft-style links, and clang with its runtimes (libFuzzer and the
-# sanitizers) for fuzzing the text readers natively. Safe to run again.
+# with its 32-bit half and its 64-bit wineserver, for the kit's tests NSIS
+# and LLVM's linker for Microsoft-style links, and clang with its runtimes
+# (libFuzzer and the sanitizers) for fuzzing the text readers natively.
+# Safe to run again.
+#
+# Some virtual machines cannot run 32-bit Linux programs at all ("Exec
+# format error"), and Wine's 32-bit half is one. There the machine gets
+# QEMU's user-mode i386 emulator, registered with binfmt_misc so that every
+# 32-bit program starts through it. It comes from bookworm-backports: the
+# emulator of Debian 12 itself takes close to a minute to start one Wine
+# process and crashes some, the backported one starts them in seconds.
 set -e
-packages="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest wine wine32:i386 nsis lld clang libclang-rt-dev $KX_EXTRA_PACKAGES"
-missing=
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-done
-[ -z "$missing" ] && exit 0
 sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "setup: installing$missing"
-dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
+}
+
+packages="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest wine wine32:i386 wine64 nsis lld clang libclang-rt-dev $KX_EXTRA_PACKAGES"
+missing=
+for p in $packages; do
+    installed "$p" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "setup: installing$missing"
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+# Whether this machine runs Wine's 32-bit loader, natively or emulated.
+runs_32bit() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+runs_32bit && exit 0
+
+backports=/etc/apt/sources.list.d/kx-bookworm-backports.list
+if ! installed qemu-user-static || ! qemu-i386-static --version | grep -q "version \(9\|[1-9][0-9]\)\."; then
+    echo "setup: this machine cannot run 32-bit programs; installing QEMU's i386 emulator for Wine"
+    [ -f "$backports" ] || echo "deb http://deb.debian.org/debian bookworm-backports main" | $sudo tee "$backports" >/dev/null
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        -t bookworm-backports qemu-user-static >/dev/null
+fi
+binfmt=/proc/sys/fs/binfmt_misc
+[ -f "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+# F: the kernel keeps the emulator open, so it also serves programs started
+# from other mount namespaces; an entry made for an older emulator goes first.
+[ -f "$binfmt/qemu-i386" ] && echo -1 | $sudo tee "$binfmt/qemu-i386" >/dev/null
+printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+    $sudo tee "$binfmt/register" >/dev/null
+runs_32bit || { echo "setup: Wine's 32-bit loader still does not start" >&2; exit 1; }
