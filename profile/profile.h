@@ -1,0 +1,23 @@
+// Machine profiles: the registry hardware tree of one machine as REGEDIT4
+// text, the format that regedit exports, for capturing a customer's machine
+// and replaying it under Wine. Files of any size are streamed; nothing here
+// holds a whole profile in memory.
+#pragma once
+
+enum { kProfileErrorSize = 512 };
+
+// Replays the profile in the file `path`: HKLM\Enum\PCI, HKLM\Enum\SCSI and
+// HKEY_DYN_DATA\Config Manager\Enum are cleared and the profile's keys and
+// values written. The whole file is checked first; a malformed one changes
+// nothing. On failure `error` says why, naming the line where there is one
+// ("machine.reg: line 7: ...").
+bool profile_load(const char *path, char error[kProfileErrorSize]);
+
+// Writes the three subtrees as they stand to the file `path` as REGEDIT4
+// text laid out as regedit exports it (CR LF line ends, each key followed by
+// its values and a blank line, depth first in the registry's own order), so
+// that loading it and capturing again gives the same file.
+bool profile_capture(const char *path, char error[kProfileErrorSize]);
+
+// Deletes the three subtrees.
+void profile_clear();
