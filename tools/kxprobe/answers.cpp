@@ -1,98 +1,92 @@
-// kxprobe's answers, as lines or as one JSON object.
 #include "answers.h"
 
-#include <windows.h>
-
-#include <cstdarg>
-#include <cstdio>
-#include <vector>
-
-namespace answers {
+#include "output.h"
 
 namespace {
 
 bool g_json;
 int g_records;
-// JSON: the details of the last record, which stays open until the next
-// answer or the end.
-std::vector<std::string> g_details;
+int g_details; // of the open record
 
-void close_record()
+// A record stays open for its details until the next one or the end.
+void open_record(const char *name)
 {
-    if (!g_records)
-        return;
-    printf(", \"details\": [");
-    for (size_t i = 0; i < g_details.size(); ++i)
-        printf("%s%s", i ? ", " : "", json_text(g_details[i]).c_str());
-    printf("]}");
-    g_details.clear();
+    if (g_records++)
+        out_text(kStdout, "]},\r\n  {\"export\": ");
+    else
+        out_text(kStdout, "{\"answers\": [\r\n  {\"export\": ");
+    g_details = 0;
+    if (name)
+        out_json_text(kStdout, name);
+    else
+        out_text(kStdout, "null");
+}
+
+void write_field(const char *name, const char *text)
+{
+    out_format(kStdout, ", \"%s\": ", name);
+    out_json_text(kStdout, text);
 }
 
 } // namespace
 
-void use_json()
+void answers_use_json()
 {
     g_json = true;
 }
 
-std::string format(const char *pattern, ...)
-{
-    va_list args;
-    va_start(args, pattern);
-    int length = vsnprintf(nullptr, 0, pattern, args);
-    va_end(args);
-    std::string text(length > 0 ? length : 0, '\0');
-    va_start(args, pattern);
-    vsnprintf(&text[0], text.size() + 1, pattern, args);
-    va_end(args);
-    return text;
-}
-
-std::string json_text(const std::string &ansi)
-{
-    std::wstring wide(ansi.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &wide[0], (int)wide.size()));
-    std::string json = "\"";
-    for (wchar_t c : wide) {
-        if (c == L'"' || c == L'\\')
-            json += '\\', json += (char)c;
-        else if (c < 0x20)
-            json += format("\\u%04x", (unsigned)c);
-        else {
-            char utf8[4];
-            json.append(utf8, WideCharToMultiByte(CP_UTF8, 0, &c, 1, utf8, sizeof(utf8), nullptr, nullptr));
-        }
-    }
-    return json + "\"";
-}
-
-void answer(const std::string &line, const char *name, const std::string &arguments, int value,
-            const char *meaning)
+void answers_answer(const char *line, const char *name, const Argument *arguments, int count, int value,
+                    const char *meaning)
 {
     if (!g_json) {
-        printf("%s\n", line.c_str());
+        out_format(kStdout, "%s\r\n", line);
         return;
     }
-    close_record();
-    printf("%s\n  {\"export\": \"%s\", \"arguments\": %s, \"answer\": %d, \"meaning\": %s, \"text\": %s",
-           g_records++ ? "," : "{\"answers\": [", name, arguments.c_str(), value, json_text(meaning).c_str(),
-           json_text(line).c_str());
+    open_record(name);
+    out_text(kStdout, ", \"arguments\": [");
+    for (int i = 0; i < count; ++i) {
+        if (i)
+            out_text(kStdout, ", ");
+        if (arguments[i].kind == Argument::number)
+            out_format(kStdout, "%d", arguments[i].value);
+        else if (arguments[i].kind == Argument::text)
+            out_json_text(kStdout, arguments[i].string);
+        else
+            out_text(kStdout, "null");
+    }
+    out_format(kStdout, "], \"answer\": %d", value);
+    write_field("meaning", meaning);
+    write_field("text", line);
+    out_text(kStdout, ", \"details\": [");
 }
 
-void detail(const std::string &text)
+void answers_dll(const char *line, const char *path, const char *version)
 {
-    if (g_json)
-        g_details.push_back(text);
-    else
-        printf("    %s\n", text.c_str());
+    if (!g_json) {
+        out_format(kStdout, "%s\r\n", line);
+        return;
+    }
+    open_record(nullptr);
+    write_field("path", path);
+    write_field("version", version);
+    write_field("text", line);
+    out_text(kStdout, ", \"details\": [");
 }
 
-void finish()
+void answers_detail(const char *text)
+{
+    if (!g_json) {
+        out_format(kStdout, "    %s\r\n", text);
+        return;
+    }
+    if (g_details++)
+        out_text(kStdout, ", ");
+    out_json_text(kStdout, text);
+}
+
+void answers_finish()
 {
     if (!g_json)
         return;
-    close_record();
-    printf("%s]}\n", g_records ? "\n" : "{\"answers\": [");
+    out_text(kStdout, g_records ? "]}\r\n]}\r\n" : "{\"answers\": []}\r\n");
 }
-
-} // namespace answers

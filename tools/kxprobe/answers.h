@@ -8,32 +8,32 @@
 //      "details": []},
 //     ...]}
 //
-// Texts are converted from the ANSI code page to UTF-8.
+// The first record names the DLL that answers: "export" is null there and
+// "path" and "version" say which file it is. Texts are converted from the
+// ANSI code page to UTF-8. Each record is written as it comes.
 #pragma once
 
-#include <string>
+void answers_use_json();
 
-namespace answers {
-
-void use_json();
-
-// printf into a string.
-std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
-
-// A JSON string holding an ANSI text.
-std::string json_text(const std::string &ansi);
+// One argument of an export, as the JSON record lists it.
+struct Argument {
+    enum Kind { number, text, null } kind;
+    int value;
+    const char *string;
+};
 
 // One answer. `line` is how people read it; the export's name, its
-// arguments as a JSON array, the answer and its meaning make the record.
-void answer(const std::string &line, const char *name, const std::string &arguments, int value,
-            const char *meaning);
+// arguments, the answer and its meaning make the record.
+void answers_answer(const char *line, const char *name, const Argument *arguments, int count, int value,
+                    const char *meaning);
+
+// The DLL that answers, before any answer.
+void answers_dll(const char *line, const char *path, const char *version);
 
 // A line that explains the last answer (the live device, a traced line):
 // indented under it for people, in its "details" for programs.
-void detail(const std::string &text);
+void answers_detail(const char *text);
 
 // Ends the output; with --json it closes the object, also when no answer
 // was given.
-void finish();
-
-} // namespace answers
+void answers_finish();

@@ -1,9 +1,11 @@
 #include "card_defs.h"
 
-#include <cstdio>
-#include <vector>
+#include <windows.h>
 
-namespace carddefs {
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
 namespace {
 
 struct FileFacts {
@@ -17,98 +19,129 @@ const FileFacts kFiles[] = {{CardFile::audio, "GetAudioCardID", -1}, {CardFile::
 // What one fgets call returned: a whole line, or a piece of a line longer
 // than 1023 characters, which the DLL reads as a line of its own.
 struct Piece {
-    int line, piece;  // physical line number and piece of it, from 1
-    std::string text; // as read, line feed included
+    int line, piece; // physical line number and piece of it, from 1
     bool counts;
-    CardLine card; // when it counts
+    CardLine card;            // when it counts
+    char text[kCardLineSize]; // as read, line feed included
 };
 
-struct DefFile {
-    bool opened = false;
-    std::vector<Piece> pieces;
-    long ctrl_z = -1; // offset of a Ctrl-Z that hides later bytes, or -1
+bool ends_line(const char *text)
+{
+    size_t length = strlen(text);
+    return length && text[length - 1] == '\n';
+}
+
+// Reads a card file as the DLL does, text mode and fgets into a 1024-byte
+// buffer, one piece ahead so that the last piece is known as such.
+struct PieceReader {
+    CardFile file;
+    FILE *stream;
+    int line, piece; // of the piece read ahead
+    Piece slot[2];
+    int ahead;       // the slot read ahead, or -1 at the end
+    long consumed;   // pieces handed out
 };
 
-bool ends_line(const Piece &piece)
+bool fetch(PieceReader &reader, Piece &piece)
 {
-    return !piece.text.empty() && piece.text.back() == '\n';
+    if (!fgets(piece.text, sizeof(piece.text), reader.stream))
+        return false;
+    char line[kCardLineSize];
+    strcpy(line, piece.text);
+    piece.line = reader.line;
+    piece.piece = reader.piece;
+    piece.counts = read_card_line(reader.file, line, piece.card);
+    if (ends_line(piece.text))
+        ++reader.line, reader.piece = 1;
+    else
+        ++reader.piece;
+    return true;
 }
 
-// Text mode stops at the first Ctrl-Z; only a byte read as binary shows
-// whether anything follows it.
-long ctrl_z_hiding_data(const std::string &path)
+bool make_path(const char *dir, CardFile file, char *path, size_t size)
 {
-    FILE *stream = fopen(path.c_str(), "rb");
-    if (!stream)
-        return -1;
-    long ctrl_z = -1, offset = 0;
-    bool hides_data = false;
-    for (int c; !hides_data && (c = fgetc(stream)) != EOF; ++offset) {
-        if (ctrl_z >= 0)
-            hides_data = true;
-        else if (c == 0x1a)
-            ctrl_z = offset;
-    }
-    fclose(stream);
-    return hides_data ? ctrl_z : -1;
+    const char *name = card_file_name(file);
+    if (strlen(dir) + 1 + strlen(name) >= size)
+        return false;
+    strcpy(path, dir);
+    strcat(path, "\\");
+    strcat(path, name);
+    return true;
 }
 
-// Reads the file as the DLL does: text mode, fgets into a 1024-byte buffer,
-// each piece judged by the DLL's line reader.
-DefFile read_file(const std::string &dir, CardFile file)
+bool open_reader(PieceReader &reader, CardFile file, const char *path)
 {
-    DefFile def;
-    const std::string path = dir + "\\" + card_file_name(file);
-    FILE *stream = fopen(path.c_str(), "rt");
-    if (!stream)
-        return def;
-    def.opened = true;
-    char buffer[kCardLineSize];
-    int line = 1, piece = 1;
-    while (fgets(buffer, sizeof(buffer), stream)) {
-        def.pieces.push_back({line, piece, buffer, false, {}});
-        Piece &read = def.pieces.back();
-        read.counts = read_card_line(file, buffer, read.card);
-        if (ends_line(read))
-            ++line, piece = 1;
-        else
-            ++piece;
-    }
-    fclose(stream);
-    def.ctrl_z = ctrl_z_hiding_data(path);
-    return def;
+    reader.file = file;
+    reader.stream = fopen(path, "rt");
+    reader.line = reader.piece = 1;
+    reader.consumed = 0;
+    reader.ahead = -1;
+    if (!reader.stream)
+        return false;
+    if (fetch(reader, reader.slot[0]))
+        reader.ahead = 0;
+    return true;
 }
 
-std::string quoted(const std::string &text)
+void close_reader(PieceReader &reader)
 {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        char escaped[8];
-        if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\')
-            snprintf(escaped, sizeof(escaped), "\\%c", c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : c);
-        else if (c < 0x20 || c >= 0x7f)
-            snprintf(escaped, sizeof(escaped), "\\x%02x", c);
-        else
-            snprintf(escaped, sizeof(escaped), "%c", c);
-        out += escaped;
-    }
-    return out + "\"";
+    if (reader.stream)
+        fclose(reader.stream);
+    reader.stream = nullptr;
 }
 
-std::string where(const Piece &piece)
+// The next piece, or null at the end; `last` tells whether another follows.
+const Piece *next_piece(PieceReader &reader, bool &last)
 {
-    std::string text = "line " + std::to_string(piece.line);
-    if (piece.piece > 1)
-        text += " piece " + std::to_string(piece.piece);
+    if (reader.ahead < 0)
+        return nullptr;
+    const Piece *piece = &reader.slot[reader.ahead];
+    int other = 1 - reader.ahead;
+    reader.ahead = fetch(reader, reader.slot[other]) ? other : -1;
+    last = reader.ahead < 0;
+    ++reader.consumed;
+    return piece;
+}
+
+// One character of a text shown between double quotes: line ends, tabs,
+// quotes and backslashes escaped as in C, other control and non-ASCII bytes
+// in hex.
+const char *escaped(unsigned char c)
+{
+    static char text[8];
+    if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\')
+        _snprintf(text, sizeof(text) - 1, "\\%c", c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : c);
+    else if (c < 0x20 || c >= 0x7f)
+        _snprintf(text, sizeof(text) - 1, "\\x%02x", c);
+    else
+        text[0] = (char)c, text[1] = 0;
+    return text;
+}
+
+void out_quoted(const char *text, size_t length)
+{
+    out_text(kStdout, "\"");
+    for (size_t i = 0; i < length; ++i)
+        out_text(kStdout, escaped(text[i]));
+    out_text(kStdout, "\"");
+}
+
+const char *where(int line, int piece)
+{
+    static char text[48];
+    if (piece > 1)
+        _snprintf(text, sizeof(text) - 1, "line %d piece %d", line, piece);
+    else
+        _snprintf(text, sizeof(text) - 1, "line %d", line);
     return text;
 }
 
 // Why a line that begins like a card line does not count, or null when it
 // does not look like one.
-const char *ignored_because(CardFile file, const std::string &text)
+const char *ignored_because(CardFile file, const char *text)
 {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos || text[first] < '0' || text[first] > '9')
+    size_t first = strspn(text, " \t");
+    if (text[first] < '0' || text[first] > '9')
         return nullptr;
     if (first > 0)
         return "a card line begins in the first column";
@@ -119,131 +152,392 @@ const char *ignored_because(CardFile file, const std::string &text)
 
 // An AudCards.def card line begins with its digit; VidCards.def sums four
 // characters without looking at them.
-bool identifier_is_digits(CardFile file, const std::string &text)
+bool identifier_is_digits(CardFile file, const char *text)
 {
     if (file == CardFile::audio)
         return true;
-    for (int at : {2, 3, 5, 6})
+    static const int kDigits[] = {2, 3, 5, 6};
+    for (int at : kDigits)
         if (text[at] < '0' || text[at] > '9')
             return false;
     return true;
 }
 
-// The later line whose key text begins this line's own, or null.
-const Piece *overriding_line(const DefFile &def, size_t index)
+// --check-defs takes a file in blocks of pieces kept in memory, so that a
+// file of any size is checked in the same room. Each block's own pieces
+// are printed once the later line that overrides each of them, if any, is
+// known: from within the block, then from a scan of the rest of the file.
+enum {
+    kBlockPieces = 65536,
+    kBlockBytes = 4 * 1024 * 1024,
+    kSlots = 2 * kBlockPieces, // hash table of keys, a power of two
+};
+
+struct BlockPiece {
+    int line, piece, identifier;
+    bool counts, ends_line, last, digits;
+    char last_char;         // the character that a counting piece lost
+    unsigned at, length;    // in the arena: the key of a counting piece, else the text
+    int over_line;          // the first later line whose key text begins this one's, or 0
+    int over_piece;
+    unsigned over_length;   // that key text's length: it is this key's beginning
+};
+
+struct Block {
+    BlockPiece *pieces;
+    int count;
+    char *arena;
+    size_t used;
+    int *slots, *order, *next_free;
+};
+
+void *heap_alloc(size_t size)
 {
-    for (size_t later = index + 1; later < def.pieces.size(); ++later)
-        if (def.pieces[later].counts && card_key_matches(def.pieces[later].card.key, def.pieces[index].card.key))
-            return &def.pieces[later];
-    return nullptr;
+    return HeapAlloc(GetProcessHeap(), 0, size);
 }
 
-int warn(const Piece &piece, const std::string &text)
+bool make_block(Block &block)
 {
-    printf("  %s: warning: %s\n", where(piece).c_str(), text.c_str());
+    block.pieces = (BlockPiece *)heap_alloc(kBlockPieces * sizeof(BlockPiece));
+    block.arena = (char *)heap_alloc(kBlockBytes);
+    block.slots = (int *)heap_alloc(kSlots * sizeof(int));
+    block.order = (int *)heap_alloc(kBlockPieces * sizeof(int));
+    block.next_free = (int *)heap_alloc((kBlockPieces + 1) * sizeof(int));
+    return block.pieces && block.arena && block.slots && block.order && block.next_free;
+}
+
+void free_block(Block &block)
+{
+    void *parts[] = {block.next_free, block.order, block.slots, block.arena, block.pieces};
+    for (void *part : parts)
+        if (part)
+            HeapFree(GetProcessHeap(), 0, part);
+}
+
+const char *key_of(const Block &block, int index)
+{
+    return block.arena + block.pieces[index].at;
+}
+
+void add_piece(Block &block, CardFile file, const Piece &piece, bool last)
+{
+    BlockPiece &to = block.pieces[block.count++];
+    const char *kept = piece.counts ? piece.card.key : piece.text;
+    size_t text_length = strlen(piece.text);
+    to.line = piece.line;
+    to.piece = piece.piece;
+    to.identifier = piece.card.identifier;
+    to.counts = piece.counts;
+    to.ends_line = ends_line(piece.text);
+    to.last = last;
+    to.digits = piece.counts && identifier_is_digits(file, piece.text);
+    to.last_char = text_length ? piece.text[text_length - 1] : 0;
+    to.at = (unsigned)block.used;
+    to.length = (unsigned)strlen(kept);
+    to.over_line = 0;
+    memcpy(block.arena + block.used, kept, to.length + 1);
+    block.used += to.length + 1;
+}
+
+bool block_full(const Block &block)
+{
+    return block.count == kBlockPieces || kBlockBytes - block.used < kCardLineSize;
+}
+
+unsigned long hash_step(unsigned long hash, unsigned char c)
+{
+    return (hash ^ c) * 16777619ul;
+}
+
+const unsigned long kHashStart = 2166136261ul;
+
+void set_overrider(BlockPiece &piece, int line, int piece_of_line, unsigned length)
+{
+    piece.over_line = line;
+    piece.over_piece = piece_of_line;
+    piece.over_length = length;
+}
+
+// From the last piece to the first: the table holds each key text met so
+// far with the earliest piece that has it, so looking up every beginning of
+// a piece's key finds the first later line that overrides it.
+void overriders_within(Block &block)
+{
+    for (int s = 0; s < kSlots; ++s)
+        block.slots[s] = -1;
+    for (int i = block.count - 1; i >= 0; --i) {
+        BlockPiece &piece = block.pieces[i];
+        if (!piece.counts)
+            continue;
+        const char *key = key_of(block, i);
+        unsigned long hash = kHashStart;
+        int first = -1;
+        unsigned first_length = 0;
+        for (unsigned length = 0;; hash = hash_step(hash, key[length++])) {
+            for (unsigned s = hash & (kSlots - 1); block.slots[s] >= 0; s = (s + 1) & (kSlots - 1)) {
+                int later = block.slots[s];
+                if (block.pieces[later].length == length && !memcmp(key_of(block, later), key, length) &&
+                    (first < 0 || later < first))
+                    first = later, first_length = length;
+            }
+            if (length == piece.length)
+                break;
+        }
+        if (first >= 0)
+            set_overrider(piece, block.pieces[first].line, block.pieces[first].piece, first_length);
+        unsigned s = hash & (kSlots - 1);
+        while (block.slots[s] >= 0 && strcmp(key_of(block, block.slots[s]), key))
+            s = (s + 1) & (kSlots - 1);
+        block.slots[s] = i;
+    }
+}
+
+const Block *g_sorting;
+
+int by_key(const void *a, const void *b)
+{
+    return strcmp(key_of(*g_sorting, *(const int *)a), key_of(*g_sorting, *(const int *)b));
+}
+
+int next_free(Block &block, int position)
+{
+    while (block.next_free[position] != position)
+        position = block.next_free[position] = block.next_free[block.next_free[position]];
+    return position;
+}
+
+// The pieces still without an overrider, sorted by key text: those that a
+// later key text begins lie together from where that text would sort.
+// Each is taken by the first later piece that begins it, then skipped.
+void overriders_after(Block &block, CardFile file, const char *path, long skip)
+{
+    int waiting = 0;
+    for (int i = 0; i < block.count; ++i)
+        if (block.pieces[i].counts && !block.pieces[i].over_line)
+            block.order[waiting++] = i;
+    if (!waiting)
+        return;
+    g_sorting = &block;
+    qsort(block.order, waiting, sizeof(int), by_key);
+    for (int p = 0; p <= waiting; ++p)
+        block.next_free[p] = p;
+
+    PieceReader reader;
+    if (!open_reader(reader, file, path))
+        return;
+    bool last;
+    const Piece *piece;
+    while (next_free(block, 0) < waiting && (piece = next_piece(reader, last))) {
+        if (reader.consumed <= skip || !piece->counts)
+            continue;
+        const char *key = piece->card.key;
+        size_t length = strlen(key);
+        int low = 0;
+        for (int count = waiting; count > 0;) {
+            int half = count / 2;
+            if (strcmp(key_of(block, block.order[low + half]), key) < 0)
+                low += half + 1, count -= half + 1;
+            else
+                count = half;
+        }
+        for (int p = next_free(block, low); p < waiting && !strncmp(key_of(block, block.order[p]), key, length);
+             p = next_free(block, p)) {
+            set_overrider(block.pieces[block.order[p]], piece->line, piece->piece, (unsigned)length);
+            block.next_free[p] = p + 1;
+        }
+    }
+    close_reader(reader);
+}
+
+// Opens a warning line about `piece`; the caller ends it.
+int warning(const BlockPiece &piece)
+{
+    out_format(kStdout, "  %s: warning: ", where(piece.line, piece.piece));
     return 1;
 }
 
-int check_piece(CardFile file, const DefFile &def, size_t index)
+int check_piece(CardFile file, const Block &block, int index)
 {
-    const Piece &piece = def.pieces[index];
-    const bool last = index + 1 == def.pieces.size();
+    const BlockPiece &piece = block.pieces[index];
+    const char *stored = key_of(block, index);
     int warnings = 0;
 
     if (piece.counts)
-        printf("  %s: card %d, key text %s\n", where(piece).c_str(), piece.card.identifier,
-               quoted(piece.card.key).c_str());
+        out_format(kStdout, "  %s: card %d, key text ", where(piece.line, piece.piece), piece.identifier);
     else
-        printf("  %s: ignored: %s\n", where(piece).c_str(), quoted(piece.text).c_str());
-    if (!ends_line(piece) && !last && piece.piece == 1)
-        warnings += warn(piece, "longer than 1023 characters: read in pieces of at most 1023, each taken as a "
-                                "line of its own");
-    if (piece.counts && piece.piece > 1)
-        warnings += warn(piece, "this piece of a long line counts as a card line of its own");
-    if (piece.counts && !ends_line(piece) && last)
-        warnings += warn(piece, "the last line has no line feed, so it loses its last real character " +
-                                    quoted(piece.text.substr(piece.text.size() - 1)));
-    const char *reason = piece.counts ? nullptr : ignored_because(file, piece.text);
-    if (reason)
-        warnings += warn(piece, std::string("looks like a card line but is ignored: ") + reason);
-    if (piece.counts && !identifier_is_digits(file, piece.text))
-        warnings += warn(piece, "identifier characters are not all digits; they are summed unchecked to " +
-                                    std::to_string(piece.card.identifier));
-    const Piece *later = piece.counts ? overriding_line(def, index) : nullptr;
-    if (later)
-        warnings += warn(piece, "never decides: the key text of " + where(*later) + ", " +
-                                    quoted(later->card.key) + ", begins its own, and the later line wins");
+        out_format(kStdout, "  %s: ignored: ", where(piece.line, piece.piece));
+    out_quoted(stored, piece.length);
+    out_text(kStdout, "\r\n");
+    if (!piece.ends_line && !piece.last && piece.piece == 1) {
+        warnings += warning(piece);
+        out_text(kStdout, "longer than 1023 characters: read in pieces of at most 1023, each taken as a line of "
+                          "its own\r\n");
+    }
+    if (piece.counts && piece.piece > 1) {
+        warnings += warning(piece);
+        out_text(kStdout, "this piece of a long line counts as a card line of its own\r\n");
+    }
+    if (piece.counts && !piece.ends_line && piece.last) {
+        warnings += warning(piece);
+        out_text(kStdout, "the last line has no line feed, so it loses its last real character ");
+        out_quoted(&piece.last_char, 1);
+        out_text(kStdout, "\r\n");
+    }
+    const char *reason = piece.counts ? nullptr : ignored_because(file, stored);
+    if (reason) {
+        warnings += warning(piece);
+        out_format(kStdout, "looks like a card line but is ignored: %s\r\n", reason);
+    }
+    if (piece.counts && !piece.digits) {
+        warnings += warning(piece);
+        out_format(kStdout, "identifier characters are not all digits; they are summed unchecked to %d\r\n",
+                   piece.identifier);
+    }
+    if (piece.over_line) {
+        warnings += warning(piece);
+        out_format(kStdout, "never decides: the key text of %s, ", where(piece.over_line, piece.over_piece));
+        out_quoted(stored, piece.over_length);
+        out_text(kStdout, ", begins its own, and the later line wins\r\n");
+    }
     return warnings;
 }
 
-// Every line that matches the description, in file order: the last decides.
-std::vector<const Piece *> matches(const DefFile &def, const std::string &description)
+// Text mode stops at the first Ctrl-Z; only the bytes read as binary show
+// whether anything follows it. The offset of such a Ctrl-Z, or -1.
+long ctrl_z_hiding_data(const char *path)
 {
-    char search_text[kCardLineSize];
-    fold_case(search_text, description.c_str(), sizeof(search_text));
-    std::vector<const Piece *> found;
-    for (const Piece &piece : def.pieces)
-        if (piece.counts && card_key_matches(piece.card.key, search_text))
-            found.push_back(&piece);
-    return found;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    static char chunk[65536];
+    long offset = 0, ctrl_z = -1, hiding = -1;
+    DWORD got;
+    while (hiding < 0 && ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got) {
+        const char *found = ctrl_z < 0 ? (const char *)memchr(chunk, 0x1a, got) : nullptr;
+        if (found)
+            ctrl_z = offset + (long)(found - chunk);
+        offset += (long)got;
+        if (ctrl_z >= 0 && ctrl_z + 1 < offset)
+            hiding = ctrl_z;
+    }
+    CloseHandle(file);
+    return hiding;
+}
+
+int check_file(const FileFacts &facts, const char *dir, Block &block)
+{
+    char path[MAX_PATH * 2];
+    PieceReader reader;
+    out_format(kStdout, "%s:\r\n", card_file_name(facts.file));
+    if (!make_path(dir, facts.file, path, sizeof(path)) || !open_reader(reader, facts.file, path)) {
+        out_format(kStdout, "  warning: does not open; %s answers %d for a live device\r\n", facts.question,
+                   facts.no_file);
+        return 1;
+    }
+    int warnings = 0;
+    bool last = false;
+    while (!last) {
+        block.count = 0;
+        block.used = 0;
+        const Piece *piece;
+        while (!block_full(block) && (piece = next_piece(reader, last))) {
+            add_piece(block, facts.file, *piece, last);
+            if (last)
+                break;
+        }
+        if (!block.count)
+            break;
+        last = last || reader.ahead < 0;
+        overriders_within(block);
+        if (!last)
+            overriders_after(block, facts.file, path, reader.consumed);
+        for (int i = 0; i < block.count; ++i)
+            warnings += check_piece(facts.file, block, i);
+    }
+    close_reader(reader);
+    long ctrl_z = ctrl_z_hiding_data(path);
+    if (ctrl_z >= 0) {
+        out_format(kStdout, "  warning: the Ctrl-Z at byte %ld ends the data; what follows it is never read\r\n",
+                   ctrl_z);
+        ++warnings;
+    }
+    return warnings;
+}
+
+// Every line of the file that matches the search text, in file order: the
+// last decides. Calls `found` for each; false when the file does not open.
+template <class Found> bool for_each_match(const char *path, CardFile file, const char *search_text, Found found)
+{
+    PieceReader reader;
+    if (!open_reader(reader, file, path))
+        return false;
+    bool last;
+    for (const Piece *piece; (piece = next_piece(reader, last));)
+        if (piece->counts && card_key_matches(piece->card.key, search_text))
+            found(*piece);
+    close_reader(reader);
+    return true;
 }
 
 } // namespace
 
-int check(const std::string &dir)
+int check_card_files(const char *dir)
 {
-    int warnings = 0;
-    for (const FileFacts &facts : kFiles) {
-        const DefFile def = read_file(dir, facts.file);
-        printf("%s:\n", card_file_name(facts.file));
-        if (!def.opened) {
-            printf("  warning: does not open; %s answers %d for a live device\n", facts.question, facts.no_file);
-            ++warnings;
-            continue;
-        }
-        for (size_t i = 0; i < def.pieces.size(); ++i)
-            warnings += check_piece(facts.file, def, i);
-        if (def.ctrl_z >= 0) {
-            printf("  warning: the Ctrl-Z at byte %ld ends the data; what follows it is never read\n", def.ctrl_z);
-            ++warnings;
-        }
+    Block block = {};
+    if (!make_block(block)) {
+        free_block(block);
+        out_text(kStderr, "kxprobe: not enough memory to check the card files\r\n");
+        return 1;
     }
-    printf("%d warning%s\n", warnings, warnings == 1 ? "" : "s");
+    int warnings = 0;
+    for (const FileFacts &facts : kFiles)
+        warnings += check_file(facts, dir, block);
+    free_block(block);
+    out_format(kStdout, "%d warning%s\r\n", warnings, warnings == 1 ? "" : "s");
     return warnings;
 }
 
-void explain(const std::string &dir, const std::string &description)
+void explain_card_files(const char *dir, const char *description)
 {
-    char search_text[kCardLineSize];
-    fold_case(search_text, description.c_str(), sizeof(search_text));
-    printf("search text %s\n", quoted(search_text).c_str());
+    char search_text[kCardLineSize], path[MAX_PATH * 2];
+    fold_case(search_text, description, sizeof(search_text));
+    out_text(kStdout, "search text ");
+    out_quoted(search_text, strlen(search_text));
+    out_text(kStdout, "\r\n");
     for (const FileFacts &facts : kFiles) {
-        const DefFile def = read_file(dir, facts.file);
-        printf("%s:\n", card_file_name(facts.file));
-        if (!def.opened) {
-            printf("  does not open: %s = %d\n", facts.question, facts.no_file);
-            continue;
-        }
+        out_format(kStdout, "%s:\r\n", card_file_name(facts.file));
         int answer = card_no_match(facts.file);
-        for (const Piece *piece : matches(def, description)) {
-            printf("  %s matches: card %d, key text %s\n", where(*piece).c_str(), piece->card.identifier,
-                   quoted(piece->card.key).c_str());
-            answer = piece->card.identifier;
-        }
-        printf("  %s = %d\n", facts.question, answer);
+        bool opened = make_path(dir, facts.file, path, sizeof(path)) &&
+                      for_each_match(path, facts.file, search_text, [&answer](const Piece &piece) {
+                          out_format(kStdout, "  %s matches: card %d, key text ", where(piece.line, piece.piece),
+                                     piece.card.identifier);
+                          out_quoted(piece.card.key, strlen(piece.card.key));
+                          out_text(kStdout, "\r\n");
+                          answer = piece.card.identifier;
+                      });
+        if (opened)
+            out_format(kStdout, "  %s = %d\r\n", facts.question, answer);
+        else
+            out_format(kStdout, "  does not open: %s = %d\r\n", facts.question, facts.no_file);
     }
 }
 
-std::string deciding_line(CardFile file, const std::string &description)
+void deciding_line(CardFile file, const char *description, Text &text)
 {
-    const DefFile def = read_file(".", file);
-    const auto found = matches(def, description);
-    if (found.empty())
-        return "no line matches";
-    std::string text = found.back()->text;
-    if (ends_line(*found.back()))
-        text.pop_back();
-    return where(*found.back()) + ": " + quoted(text);
+    char search_text[kCardLineSize];
+    static Piece decider;
+    fold_case(search_text, description, sizeof(search_text));
+    decider.line = 0;
+    for_each_match(card_file_name(file), file, search_text, [](const Piece &piece) { decider = piece; });
+    if (!decider.line) {
+        text_add(text, "no line matches");
+        return;
+    }
+    size_t length = strlen(decider.text);
+    if (ends_line(decider.text))
+        decider.text[--length] = 0;
+    text_format(text, "%s: \"", where(decider.line, decider.piece));
+    for (size_t i = 0; i < length; ++i)
+        text_add(text, escaped(decider.text[i]));
+    text_add(text, "\"");
 }
-
-} // namespace carddefs

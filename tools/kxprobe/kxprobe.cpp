@@ -5,57 +5,72 @@
 // that a customer's machine can be asked again under Wine. With --trace it
 // runs the device questions' own routines, built from the DLL's sources,
 // with a trace window, and prints under each answer what they traced.
+//
+// It runs on every 32-bit Windows from 95 on, as the DLL does: no C runtime
+// start-up code and no C++ runtime, its own entry point, fixed buffers and
+// the process heap.
 #include "answers.h"
 #include "card_defs.h"
-#include "profile.h"
+#include "command_line.h"
+#include "output.h"
 
 #include "inventory/card_id.h"
 #include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
+#include "profile/profile.h"
 
 #include <windows.h>
 
-#include <cctype>
-#include <cstdio>
-#include <cstring>
-#include <string>
+#include <stdio.h>
+#include <string.h>
 
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--dvd TEXT]\n"
-    "               [--file PATH [--signature HEX]] [--help]\n"
-    "       kxprobe --check-defs [DIR]\n"
-    "       kxprobe --explain DESCRIPTION [DIR]\n"
-    "\n"
-    "Loads KXVozaDa.dll from the program's folder or the current folder and\n"
-    "prints one line per question: the export, its argument if any, the answer\n"
-    "and what it means.\n"
-    "\n"
-    "  --profile FILE  first load a REGEDIT4 machine profile into the registry:\n"
-    "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\n"
-    "                  Manager\\Enum are cleared and the profile's keys written.\n"
-    "                  Only under Wine; refused on a real Windows machine.\n"
-    "  --capture FILE  first write this machine's HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI\n"
-    "                  and HKEY_DYN_DATA\\Config Manager\\Enum to FILE as a\n"
-    "                  REGEDIT4 profile, which --profile replays elsewhere\n"
-    "  --json          print the answers as one JSON object for programs\n"
-    "  --trace         answer the device questions with their own routines and\n"
-    "                  print, indented under each answer, the lines they traced\n"
-    "  --dvd TEXT      the drive description that IsDVDDrivePresent looks for\n"
-    "                  (default \"Generic DVD-ROM DX-5\", the sample machine's\n"
-    "                  drive); the text is printed again as the DLL left it\n"
-    "  --file PATH     also ask IsFileAvailable whether PATH can be read\n"
-    "  --signature HEX ... and whether it begins with these bytes (4D5A = \"MZ\")\n"
-    "  --check-defs [DIR]\n"
-    "                  reads AudCards.def and VidCards.def in DIR (the current\n"
-    "                  folder by default) as the DLL does and prints each line:\n"
-    "                  whether it counts, its identifier and key text, and a\n"
-    "                  warning for each trap. Exit status 1 when there are warnings.\n"
-    "  --explain DESCRIPTION [DIR]\n"
-    "                  every line of both files that matches a device so\n"
-    "                  described, and the identifier that the DLL answers\n"
-    "  --help          this text\n";
+    "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--dvd TEXT]\r\n"
+    "               [--file PATH [--signature HEX]] [--help]\r\n"
+    "       kxprobe --check-defs [DIR]\r\n"
+    "       kxprobe --explain DESCRIPTION [DIR]\r\n"
+    "\r\n"
+    "Loads KXVozaDa.dll from the program's folder or the current folder, says\r\n"
+    "which file and version answers, and prints one line per question: the\r\n"
+    "export, its argument if any, the answer and what it means.\r\n"
+    "\r\n"
+    "  --profile FILE  first load a REGEDIT4 machine profile into the registry:\r\n"
+    "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\r\n"
+    "                  Manager\\Enum are cleared and the profile's keys written.\r\n"
+    "                  Only under Wine; refused on a real Windows machine.\r\n"
+    "  --capture FILE  first write this machine's HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI\r\n"
+    "                  and HKEY_DYN_DATA\\Config Manager\\Enum to FILE as a\r\n"
+    "                  REGEDIT4 profile, which --profile replays elsewhere\r\n"
+    "  --json          print the answers as one JSON object for programs\r\n"
+    "  --trace         answer the device questions with their own routines and\r\n"
+    "                  print, indented under each answer, the lines they traced\r\n"
+    "  --dvd TEXT      the drive description that IsDVDDrivePresent looks for\r\n"
+    "                  (default \"Generic DVD-ROM DX-5\", the sample machine's\r\n"
+    "                  drive); the text is printed again as the DLL left it\r\n"
+    "  --file PATH     also ask IsFileAvailable whether PATH can be read\r\n"
+    "  --signature HEX ... and whether it begins with these bytes (4D5A = \"MZ\")\r\n"
+    "  --check-defs [DIR]\r\n"
+    "                  reads AudCards.def and VidCards.def in DIR (the current\r\n"
+    "                  folder by default) as the DLL does and prints each line:\r\n"
+    "                  whether it counts, its identifier and key text, and a\r\n"
+    "                  warning for each trap. Exit status 1 when there are warnings.\r\n"
+    "  --explain DESCRIPTION [DIR]\r\n"
+    "                  every line of both files that matches a device so\r\n"
+    "                  described, and the identifier that the DLL answers\r\n"
+    "  --help          this text\r\n"
+    "\r\n"
+    "Exit status: 0 when every question was asked, 1 when KXVozaDa.dll does not\r\n"
+    "load or lacks an export, or --check-defs warned, 2 on a usage or profile error.\r\n";
+
+enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
+
+// Every export of KXVozaDa.dll, in the order of its ordinals.
+const char *const kExports[] = {
+    "GetAudioCardID",  "GetGraphicsCardID", "GetPCIInfo",      "GetSystemID",      "IsATIMotionComp",
+    "IsBroadLogicPresent", "IsDVDDrivePresent", "IsFileAvailable", "IsInterleavedBob", "IsWin95",
+};
 
 struct Options {
     const char *profile = nullptr;
@@ -64,17 +79,15 @@ struct Options {
     bool trace = false;
     const char *dvd_text = "Generic DVD-ROM DX-5";
     const char *file = nullptr;
-    std::string signature;
-    bool has_signature = false;
-    const char *defs_dir = nullptr; // --check-defs or --explain
+    const char *signature = nullptr; // hex digits, checked
+    const char *defs_dir = nullptr;  // --check-defs or --explain
     const char *explain = nullptr;
 };
 
-enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
-
-using Ask0 = int(WINAPI *)(void);
-using Ask1 = int(WINAPI *)(int);
-using AskFile = int(WINAPI *)(const char *path, const void *signature, int length);
+typedef int(WINAPI *Ask0)(void);
+typedef int(WINAPI *Ask1)(int);
+typedef int(WINAPI *AskText)(char *);
+typedef int(WINAPI *AskFile)(const char *path, const void *signature, int length);
 
 struct Question {
     const char *name;
@@ -111,10 +124,10 @@ const char *broadlogic_meaning(int answer)
 
 const Question kQuestions[] = {
     {"GetSystemID", system_id_meaning, true},
-    {"IsATIMotionComp", motion_comp_meaning},
-    {"IsBroadLogicPresent", broadlogic_meaning},
-    {"IsInterleavedBob", interleaved_bob_meaning},
-    {"IsWin95", win95_meaning},
+    {"IsATIMotionComp", motion_comp_meaning, false},
+    {"IsBroadLogicPresent", broadlogic_meaning, false},
+    {"IsInterleavedBob", interleaved_bob_meaning, false},
+    {"IsWin95", win95_meaning, false},
 };
 
 const char *audio_card_meaning(int answer)
@@ -150,6 +163,8 @@ const CardQuestion kCardQuestions[] = {
 
 const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
 
+const Argument kNoArguments[1] = {};
+
 // Prints the lines traced to `window` since the last call, indented, and
 // empties the window for the next question.
 void print_trace(HWND window)
@@ -163,7 +178,7 @@ void print_trace(HWND window)
             char *feed = strchr(line, '\n');
             if (feed)
                 *feed = 0;
-            answers::detail(line);
+            answers_detail(line);
             if (!feed)
                 break;
             line = feed;
@@ -178,18 +193,24 @@ void print_trace(HWND window)
 void ask_cards(HMODULE dll, HWND trace)
 {
     for (const CardQuestion &q : kCardQuestions) {
-        auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
+        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
         if (!ask)
             continue;
-        char description[kTextSize] = "";
+        static char description[kTextSize];
+        description[0] = 0;
         int answer = trace ? q.identify(description, trace) : ask();
         if (!trace)
             q.identify(description, nullptr);
-        answers::answer(answers::format("%s = %d: %s", q.name, answer, q.meaning(answer)), q.name, "[]", answer,
-                        q.meaning(answer));
-        if (*description)
-            answers::detail(answers::format("live device \"%s\"; %s %s", description, card_file_name(q.file),
-                                            carddefs::deciding_line(q.file, description).c_str()));
+        static Text line;
+        text_clear(line);
+        text_format(line, "%s = %d: %s", q.name, answer, q.meaning(answer));
+        answers_answer(line.text, q.name, kNoArguments, 0, answer, q.meaning(answer));
+        if (*description) {
+            text_clear(line);
+            text_format(line, "live device \"%s\"; %s ", description, card_file_name(q.file));
+            deciding_line(q.file, description, line);
+            answers_detail(line.text);
+        }
         print_trace(trace);
     }
 }
@@ -198,35 +219,157 @@ void ask_cards(HMODULE dll, HWND trace)
 // the query routine itself answers.
 void ask_pci_info(HMODULE dll, HWND trace)
 {
-    auto ask = reinterpret_cast<Ask1>(GetProcAddress(dll, "GetPCIInfo"));
+    auto ask = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
         int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
-        std::string meaning = answer < 0 ? "no live PCI display adapter"
-                                         : std::string(kPciFields[selector]) + " of the live display adapter";
-        std::string hex = answer < 0 ? "" : answers::format(" (%04X)", answer);
-        answers::answer(answers::format("GetPCIInfo(%d) = %d%s: %s", selector, answer, hex.c_str(), meaning.c_str()),
-                        "GetPCIInfo", answers::format("[%d]", selector), answer, meaning.c_str());
+        Text meaning, line;
+        text_clear(meaning);
+        text_clear(line);
+        if (answer < 0) {
+            text_add(meaning, "no live PCI display adapter");
+            text_format(line, "GetPCIInfo(%d) = %d: %s", selector, answer, meaning.text);
+        } else {
+            text_format(meaning, "%s of the live display adapter", kPciFields[selector]);
+            text_format(line, "GetPCIInfo(%d) = %d (%04X): %s", selector, answer, answer, meaning.text);
+        }
+        Argument argument = {Argument::number, selector, nullptr};
+        answers_answer(line.text, "GetPCIInfo", &argument, 1, answer, meaning.text);
         print_trace(trace);
     }
+}
+
+char *heap_copy(const char *text)
+{
+    char *copy = (char *)HeapAlloc(GetProcessHeap(), 0, strlen(text) + 1);
+    if (copy)
+        strcpy(copy, text);
+    return copy;
 }
 
 // The DLL upper-cases the text in place once it has compared it with a live
 // drive, so it gets a copy.
 void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
 {
-    auto ask = reinterpret_cast<int(WINAPI *)(char *)>(GetProcAddress(dll, "IsDVDDrivePresent"));
-    if (!ask)
+    auto ask = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
+    char *buffer = heap_copy(text);
+    if (!ask || !buffer) {
+        HeapFree(GetProcessHeap(), 0, buffer);
         return;
-    std::string buffer = text;
-    int answer = trace ? detect_dvd_drive(&buffer[0], trace) : ask(&buffer[0]);
+    }
+    int answer = trace ? detect_dvd_drive(buffer, trace) : ask(buffer);
     const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
                                  : "no live CD-ROM drive's description begins with it";
-    answers::answer(answers::format("IsDVDDrivePresent(\"%s\") = %d: %s; the text now reads \"%s\"", text, answer,
-                                    meaning, buffer.c_str()),
-                    "IsDVDDrivePresent", "[" + answers::json_text(text) + "]", answer, meaning);
+    static Text line;
+    text_clear(line);
+    text_format(line, "IsDVDDrivePresent(\"%s\") = %d: %s; the text now reads \"%s\"", text, answer, meaning,
+                buffer);
+    Argument argument = {Argument::text, 0, text};
+    answers_answer(line.text, "IsDVDDrivePresent", &argument, 1, answer, meaning);
     print_trace(trace);
+    HeapFree(GetProcessHeap(), 0, buffer);
+}
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool is_hex(const char *text)
+{
+    size_t length = strlen(text);
+    for (size_t i = 0; i < length; ++i)
+        if (hex_value(text[i]) < 0)
+            return false;
+    return length % 2 == 0;
+}
+
+void ask_file(HMODULE dll, const Options &options)
+{
+    auto ask = (AskFile)(void *)GetProcAddress(dll, "IsFileAvailable");
+    if (!ask)
+        return;
+    const char *hex = options.signature;
+    int length = hex ? (int)strlen(hex) / 2 : 0;
+    unsigned char *signature = hex ? (unsigned char *)HeapAlloc(GetProcessHeap(), 0, length + 1) : nullptr;
+    if (hex && !signature)
+        return;
+    for (int i = 0; i < length; ++i)
+        signature[i] = (unsigned char)(hex_value(hex[2 * i]) << 4 | hex_value(hex[2 * i + 1]));
+    int answer = ask(options.file, signature, length);
+    const char *meaning = answer ? (hex ? "readable and begins with the signature" : "readable")
+                                 : (hex ? "unreadable, or does not begin with the signature" : "unreadable");
+    static Text line;
+    text_clear(line);
+    text_format(line, "IsFileAvailable(%s", options.file);
+    static char upper[kTextMax];
+    upper[0] = 0;
+    if (hex) {
+        lstrcpynA(upper, hex, sizeof(upper));
+        CharUpperA(upper);
+        text_format(line, ", %s", upper);
+    }
+    text_format(line, ") = %d: %s", answer, meaning);
+    Argument arguments[] = {{Argument::text, 0, options.file},
+                            {hex ? Argument::text : Argument::null, 0, upper},
+                            {Argument::number, length, nullptr}};
+    answers_answer(line.text, "IsFileAvailable", arguments, 3, answer, meaning);
+    HeapFree(GetProcessHeap(), 0, signature);
+}
+
+// The first line: which file answers, by its full path and the file
+// version of its version resource. VERSION.DLL's functions would read it
+// too, but kxprobe imports nothing beyond what the DLL itself may.
+void version_of(HMODULE dll, char *version, size_t size)
+{
+    lstrcpynA(version, "unknown", (int)size);
+    HRSRC found = FindResourceA(dll, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16)); // RT_VERSION
+    HGLOBAL loaded = found ? LoadResource(dll, found) : nullptr;
+    const BYTE *block = loaded ? (const BYTE *)LockResource(loaded) : nullptr;
+    DWORD length = found ? SizeofResource(dll, found) : 0;
+    // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO" and its NUL,
+    // padding to 32 bits, then VS_FIXEDFILEINFO.
+    const DWORD fixed_at = (6 + sizeof(L"VS_VERSION_INFO") + 3) & ~3u;
+    if (!block || length < fixed_at + sizeof(VS_FIXEDFILEINFO))
+        return;
+    VS_FIXEDFILEINFO fixed;
+    memcpy(&fixed, block + fixed_at, sizeof(fixed));
+    if (fixed.dwSignature != 0xfeef04bd)
+        return;
+    _snprintf(version, size - 1, "%lu.%lu.%lu.%lu", fixed.dwFileVersionMS >> 16, fixed.dwFileVersionMS & 0xffff,
+              fixed.dwFileVersionLS >> 16, fixed.dwFileVersionLS & 0xffff);
+    version[size - 1] = 0;
+}
+
+// Names the DLL that answers and, under it, each export it lacks. False
+// when one is missing.
+bool print_dll(HMODULE dll)
+{
+    static char path[MAX_PATH], version[32];
+    DWORD length = GetModuleFileNameA(dll, path, sizeof(path));
+    path[length < sizeof(path) ? length : sizeof(path) - 1] = 0;
+    version_of(dll, version, sizeof(version));
+    static Text line;
+    text_clear(line);
+    text_format(line, "KXVozaDa.dll: %s, file version %s", path, version);
+    answers_dll(line.text, path, version);
+    bool complete = true;
+    for (const char *name : kExports) {
+        if (GetProcAddress(dll, name))
+            continue;
+        text_clear(line);
+        text_format(line, "does not export %s: not asked", name);
+        answers_detail(line.text);
+        complete = false;
+    }
+    return complete;
 }
 
 // Wine's ntdll exports wine_get_version; no Windows release does.
@@ -236,79 +379,63 @@ bool running_under_wine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-bool parse_hex(const char *hex, std::string &bytes)
+// The folder that may follow argument i; the current one when none does.
+const char *optional_dir(const Arguments &arguments, int &i)
 {
-    for (; *hex; hex += 2) {
-        unsigned byte;
-        if (!isxdigit((unsigned char)hex[0]) || !isxdigit((unsigned char)hex[1]) ||
-            sscanf(hex, "%2x", &byte) != 1)
-            return false;
-        bytes += (char)byte;
-    }
-    return true;
-}
-
-// The folder that may follow argv[i]; the current one when none does.
-const char *optional_dir(int argc, char **argv, int &i)
-{
-    if (i + 1 < argc && strncmp(argv[i + 1], "--", 2))
-        return argv[++i];
+    if (i + 1 < arguments.count && strncmp(arguments.value[i + 1], "--", 2))
+        return arguments.value[++i];
     return ".";
 }
 
-bool parse(int argc, char **argv, Options &options)
+bool parse(const Arguments &arguments, Options &options)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (!strcmp(argv[i], "--profile") && i + 1 < argc)
-            options.profile = argv[++i];
-        else if (!strcmp(argv[i], "--capture") && i + 1 < argc)
-            options.capture = argv[++i];
-        else if (!strcmp(argv[i], "--json"))
+    for (int i = 0; i < arguments.count; ++i) {
+        const char *option = arguments.value[i];
+        bool has_value = i + 1 < arguments.count;
+        if (!strcmp(option, "--profile") && has_value)
+            options.profile = arguments.value[++i];
+        else if (!strcmp(option, "--capture") && has_value)
+            options.capture = arguments.value[++i];
+        else if (!strcmp(option, "--json"))
             options.json = true;
-        else if (!strcmp(argv[i], "--trace"))
+        else if (!strcmp(option, "--trace"))
             options.trace = true;
-        else if (!strcmp(argv[i], "--dvd") && i + 1 < argc)
-            options.dvd_text = argv[++i];
-        else if (!strcmp(argv[i], "--file") && i + 1 < argc)
-            options.file = argv[++i];
-        else if (!strcmp(argv[i], "--signature") && i + 1 < argc && parse_hex(argv[i + 1], options.signature))
-            options.has_signature = ++i;
-        else if (!strcmp(argv[i], "--check-defs") && !options.defs_dir)
-            options.defs_dir = optional_dir(argc, argv, i);
-        else if (!strcmp(argv[i], "--explain") && i + 1 < argc && !options.defs_dir) {
-            options.explain = argv[++i];
-            options.defs_dir = optional_dir(argc, argv, i);
-        }
-        else
+        else if (!strcmp(option, "--dvd") && has_value)
+            options.dvd_text = arguments.value[++i];
+        else if (!strcmp(option, "--file") && has_value)
+            options.file = arguments.value[++i];
+        else if (!strcmp(option, "--signature") && has_value && is_hex(arguments.value[i + 1]))
+            options.signature = arguments.value[++i];
+        else if (!strcmp(option, "--check-defs") && !options.defs_dir)
+            options.defs_dir = optional_dir(arguments, i);
+        else if (!strcmp(option, "--explain") && has_value && !options.defs_dir) {
+            options.explain = arguments.value[++i];
+            options.defs_dir = optional_dir(arguments, i);
+        } else
             return false;
     }
-    return options.file || !options.has_signature;
+    return options.file || !options.signature;
 }
 
 int load_profile(const char *path)
 {
     if (!running_under_wine()) {
-        fprintf(stderr, "kxprobe: --profile rewrites the hardware tree; refused outside Wine\n");
+        out_text(kStderr, "kxprobe: --profile rewrites the hardware tree; refused outside Wine\r\n");
         return kUsageError;
     }
-    std::string error;
-    if (!kxprofile::load_file(path, error)) {
-        fprintf(stderr, "kxprobe: %s\n", error.c_str());
+    static char error[kProfileErrorSize];
+    if (!profile_load(path, error)) {
+        out_format(kStderr, "kxprobe: %s\r\n", error);
         return kUsageError;
     }
     return kOk;
 }
 
-// Written in binary: the profile text already ends its lines in CR LF.
 int capture_profile(const char *path)
 {
-    std::string profile = kxprofile::capture();
-    FILE *file = fopen(path, "wb");
-    bool written = file && fwrite(profile.data(), 1, profile.size(), file) == profile.size();
-    if (file && fclose(file))
-        written = false;
-    if (!written) {
-        fprintf(stderr, "kxprobe: cannot write %s\n", path);
+    static char error[kProfileErrorSize];
+    if (!profile_capture(path, error)) {
+        out_format(kStderr, "kxprobe: %s\r\n", error);
         return kUsageError;
     }
     return kOk;
@@ -318,87 +445,92 @@ void ask_all(HMODULE dll, HWND trace)
 {
     ask_cards(dll, trace);
     for (const Question &q : kQuestions) {
-        auto ask = reinterpret_cast<Ask0>(GetProcAddress(dll, q.name));
+        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
         if (!ask)
             continue;
         DWORD start = GetTickCount();
         int answer = ask();
         DWORD took = GetTickCount() - start;
-        std::string line = answers::format("%s = %d: %s", q.name, answer, q.meaning(answer));
+        static Text line;
+        text_clear(line);
+        text_format(line, "%s = %d: %s", q.name, answer, q.meaning(answer));
         if (q.timed)
-            line += answers::format(" (took %lu ms)", took);
-        answers::answer(line, q.name, "[]", answer, q.meaning(answer));
+            text_format(line, " (took %lu ms)", took);
+        answers_answer(line.text, q.name, kNoArguments, 0, answer, q.meaning(answer));
     }
     ask_pci_info(dll, trace);
 }
 
-void ask_file(HMODULE dll, const Options &options)
+// The trace sink: a top-level window that is never shown. Message-only
+// windows would do, but Windows before 2000 has none.
+HWND make_trace_window()
 {
-    auto ask = reinterpret_cast<AskFile>(GetProcAddress(dll, "IsFileAvailable"));
-    if (!ask)
-        return;
-    const std::string &signature = options.signature;
-    int answer = ask(options.file, options.has_signature ? signature.data() : nullptr, (int)signature.size());
-    std::string hex;
-    for (unsigned char byte : signature)
-        hex += answers::format("%02X", byte);
-    const char *meaning = answer ? (options.has_signature ? "readable and begins with the signature" : "readable")
-                                 : (options.has_signature ? "unreadable, or does not begin with the signature"
-                                                          : "unreadable");
-    std::string shown = options.has_signature ? std::string(options.file) + ", " + hex : options.file;
-    std::string arguments = "[" + answers::json_text(options.file) +
-                            (options.has_signature ? ", " + answers::json_text(hex) : ", null") +
-                            answers::format(", %d]", (int)signature.size());
-    answers::answer(answers::format("IsFileAvailable(%s) = %d: %s", shown.c_str(), answer, meaning), "IsFileAvailable",
-                    arguments, answer, meaning);
+    return CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr),
+                           nullptr);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int ask_dll(const Options &options)
 {
-    Options options;
-    if (argc == 2 && !strcmp(argv[1], "--help")) {
-        fputs(kUsage, stdout);
-        return kOk;
-    }
-    if (!parse(argc, argv, options)) {
-        fputs(kUsage, stderr);
-        return kUsageError;
-    }
-    if (options.explain) {
-        carddefs::explain(options.defs_dir, options.explain);
-        return kOk;
-    }
-    if (options.defs_dir)
-        return carddefs::check(options.defs_dir) ? kWarnings : kOk;
-    if (options.profile) {
-        int status = load_profile(options.profile);
-        if (status != kOk)
-            return status;
-    }
-    if (options.capture) {
-        int status = capture_profile(options.capture);
-        if (status != kOk)
-            return status;
-    }
     if (options.json)
-        answers::use_json();
+        answers_use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
     if (!dll) {
-        fprintf(stderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\n", GetLastError());
+        out_format(kStderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\r\n", GetLastError());
         return kNoDll;
     }
-    // A message-only window: it is never shown, its text is the trace.
-    HWND trace = options.trace ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)
-                               : nullptr;
+    bool complete = print_dll(dll);
+    HWND trace = options.trace ? make_trace_window() : nullptr;
     ask_all(dll, trace);
     ask_dvd_drive(dll, options.dvd_text, trace);
     if (trace)
         DestroyWindow(trace);
     if (options.file)
         ask_file(dll, options);
-    answers::finish();
+    answers_finish();
     FreeLibrary(dll);
-    return kOk;
+    if (!complete)
+        out_text(kStderr, "kxprobe: KXVozaDa.dll lacks an export; see the first lines\r\n");
+    return complete ? kOk : kNoDll;
+}
+
+int run(const Arguments &arguments)
+{
+    Options options;
+    if (arguments.count == 1 && !strcmp(arguments.value[0], "--help")) {
+        out_text(kStdout, kUsage);
+        return kOk;
+    }
+    if (!parse(arguments, options)) {
+        out_text(kStderr, kUsage);
+        return kUsageError;
+    }
+    if (options.explain) {
+        explain_card_files(options.defs_dir, options.explain);
+        return kOk;
+    }
+    if (options.defs_dir)
+        return check_card_files(options.defs_dir) ? kWarnings : kOk;
+    int status = options.profile ? load_profile(options.profile) : kOk;
+    if (status == kOk && options.capture)
+        status = capture_profile(options.capture);
+    return status == kOk ? ask_dll(options) : status;
+}
+
+} // namespace
+
+// The image's entry point: there is no C runtime start-up code to call a
+// main() and no exit() to flush its streams.
+extern "C" void kxprobe_start()
+{
+    Arguments arguments;
+    int status;
+    if (split_command_line(GetCommandLineA(), arguments))
+        status = run(arguments);
+    else {
+        out_text(kStderr, "kxprobe: not enough memory for the command line\r\n");
+        status = kUsageError;
+    }
+    free_arguments(arguments);
+    out_flush();
+    ExitProcess(status);
 }

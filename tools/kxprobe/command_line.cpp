@@ -1,0 +1,88 @@
+#include "command_line.h"
+
+#include <windows.h>
+
+#include <string.h>
+
+namespace {
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// The program name ends at the first blank outside quotes; backslashes in
+// it are never escapes, since a path ends in them.
+const char *skip_program_name(const char *line)
+{
+    bool quoted = false;
+    for (; *line && (quoted || !is_blank(*line)); ++line)
+        if (*line == '"')
+            quoted = !quoted;
+    return line;
+}
+
+// Copies one argument from `from` to `to` and returns where the next one
+// may begin.
+const char *copy_argument(const char *from, char *&to)
+{
+    bool quoted = false;
+    while (*from && (quoted || !is_blank(*from))) {
+        size_t backslashes = 0;
+        while (from[backslashes] == '\\')
+            ++backslashes;
+        if (from[backslashes] == '"') {
+            memset(to, '\\', backslashes / 2);
+            to += backslashes / 2;
+            from += backslashes;
+            if (backslashes % 2) {
+                *to++ = '"';
+            } else if (quoted && from[1] == '"') {
+                *to++ = '"';
+                ++from;
+            } else {
+                quoted = !quoted;
+            }
+            ++from;
+        } else if (backslashes) {
+            memcpy(to, from, backslashes);
+            to += backslashes;
+            from += backslashes;
+        } else {
+            *to++ = *from++;
+        }
+    }
+    *to++ = 0;
+    return from;
+}
+
+} // namespace
+
+bool split_command_line(const char *line, Arguments &arguments)
+{
+    line = skip_program_name(line);
+    size_t length = strlen(line);
+    // Every argument takes at least one character and a blank of the line.
+    size_t most = length / 2 + 1;
+    char *block = (char *)HeapAlloc(GetProcessHeap(), 0, most * sizeof(char *) + length + 1);
+    arguments.count = 0;
+    arguments.value = (char **)block;
+    if (!block)
+        return false;
+    char *to = block + most * sizeof(char *);
+    for (;;) {
+        while (is_blank(*line))
+            ++line;
+        if (!*line)
+            return true;
+        arguments.value[arguments.count++] = to;
+        line = copy_argument(line, to);
+    }
+}
+
+void free_arguments(Arguments &arguments)
+{
+    HeapFree(GetProcessHeap(), 0, arguments.value);
+    arguments.value = nullptr;
+    arguments.count = 0;
+}

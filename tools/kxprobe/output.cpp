@@ -1,0 +1,177 @@
+#include "output.h"
+
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+struct Buffer {
+    char bytes[4096];
+    size_t used;
+};
+
+Buffer g_buffers[2];
+const DWORD kHandles[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+
+// A standard handle that is missing or closed swallows the output; there is
+// nowhere left to say so.
+void flush_buffer(OutStream stream)
+{
+    Buffer &buffer = g_buffers[stream];
+    HANDLE handle = GetStdHandle(kHandles[stream]);
+    size_t done = 0;
+    while (done < buffer.used && handle && handle != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        if (!WriteFile(handle, buffer.bytes + done, (DWORD)(buffer.used - done), &written, nullptr) || !written)
+            break;
+        done += written;
+    }
+    buffer.used = 0;
+}
+
+// The C runtime's _vsnprintf neither terminates a text that fills the
+// buffer nor says how long it would have been.
+size_t format_into(char *to, size_t size, const char *pattern, va_list args)
+{
+    int length = _vsnprintf(to, size - 1, pattern, args);
+    if (length < 0 || (size_t)length >= size - 1)
+        length = (int)(size - 1);
+    to[length] = 0;
+    return (size_t)length;
+}
+
+} // namespace
+
+void out_write(OutStream stream, const char *bytes, size_t length)
+{
+    Buffer &buffer = g_buffers[stream];
+    // stderr is not held back: what it says must come out before a long wait.
+    while (length) {
+        size_t part = sizeof(buffer.bytes) - buffer.used;
+        if (part > length)
+            part = length;
+        memcpy(buffer.bytes + buffer.used, bytes, part);
+        buffer.used += part;
+        bytes += part;
+        length -= part;
+        if (buffer.used == sizeof(buffer.bytes))
+            flush_buffer(stream);
+    }
+    if (stream == kStderr)
+        out_flush();
+}
+
+void out_text(OutStream stream, const char *text)
+{
+    out_write(stream, text, strlen(text));
+}
+
+void out_format(OutStream stream, const char *pattern, ...)
+{
+    static char line[8192];
+    va_list args;
+    va_start(args, pattern);
+    size_t length = format_into(line, sizeof(line), pattern, args);
+    va_end(args);
+    out_write(stream, line, length);
+}
+
+void out_flush()
+{
+    flush_buffer(kStdout);
+    flush_buffer(kStderr);
+}
+
+void text_clear(Text &text)
+{
+    text.text[0] = 0;
+    text.length = 0;
+}
+
+void text_add(Text &text, const char *more)
+{
+    size_t room = sizeof(text.text) - 1 - text.length;
+    size_t length = strlen(more);
+    if (length > room)
+        length = room;
+    memcpy(text.text + text.length, more, length);
+    text.length += length;
+    text.text[text.length] = 0;
+}
+
+void text_format(Text &text, const char *pattern, ...)
+{
+    va_list args;
+    va_start(args, pattern);
+    text.length += format_into(text.text + text.length, sizeof(text.text) - text.length, pattern, args);
+    va_end(args);
+}
+
+namespace {
+
+void out_utf8(OutStream stream, unsigned long code)
+{
+    char bytes[4];
+    size_t length;
+    if (code < 0x80) {
+        bytes[0] = (char)code;
+        length = 1;
+    } else if (code < 0x800) {
+        bytes[0] = (char)(0xc0 | code >> 6);
+        bytes[1] = (char)(0x80 | (code & 0x3f));
+        length = 2;
+    } else if (code < 0x10000) {
+        bytes[0] = (char)(0xe0 | code >> 12);
+        bytes[1] = (char)(0x80 | (code >> 6 & 0x3f));
+        bytes[2] = (char)(0x80 | (code & 0x3f));
+        length = 3;
+    } else {
+        bytes[0] = (char)(0xf0 | code >> 18);
+        bytes[1] = (char)(0x80 | (code >> 12 & 0x3f));
+        bytes[2] = (char)(0x80 | (code >> 6 & 0x3f));
+        bytes[3] = (char)(0x80 | (code & 0x3f));
+        length = 4;
+    }
+    out_write(stream, bytes, length);
+}
+
+bool is_high_surrogate(WCHAR c)
+{
+    return c >= 0xd800 && c < 0xdc00;
+}
+
+bool is_low_surrogate(WCHAR c)
+{
+    return c >= 0xdc00 && c < 0xe000;
+}
+
+} // namespace
+
+void out_json_text(OutStream stream, const char *ansi)
+{
+    // Texts here are lines of at most a few kilobytes: answers, trace lines.
+    static WCHAR wide[8192];
+    int bytes = 0;
+    while (bytes < (int)(sizeof(wide) / sizeof(wide[0])) && ansi[bytes])
+        ++bytes;
+    int length = MultiByteToWideChar(CP_ACP, 0, ansi, bytes, wide, sizeof(wide) / sizeof(wide[0]));
+    out_text(stream, "\"");
+    for (int i = 0; i < length; ++i) {
+        WCHAR c = wide[i];
+        if (c == L'"' || c == L'\\') {
+            char escaped[2] = {'\\', (char)c};
+            out_write(stream, escaped, 2);
+        } else if (c < 0x20) {
+            out_format(stream, "\\u%04x", (unsigned)c);
+        } else if (is_high_surrogate(c) && i + 1 < length && is_low_surrogate(wide[i + 1])) {
+            out_utf8(stream, 0x10000 + ((unsigned long)(c - 0xd800) << 10) + (wide[i + 1] - 0xdc00));
+            ++i;
+        } else {
+            out_utf8(stream, c);
+        }
+    }
+    out_text(stream, "\"");
+}

@@ -1,0 +1,29 @@
+// kxprobe's output: written to the standard handles with WriteFile through
+// a small buffer each, so that nothing of the C runtime's stdio is needed
+// and a redirected output gets exactly the bytes written. Lines end in
+// CR LF, as a Windows text file does.
+#pragma once
+
+#include <stddef.h>
+
+enum OutStream { kStdout, kStderr };
+
+void out_write(OutStream stream, const char *bytes, size_t length);
+void out_text(OutStream stream, const char *text);
+// printf-style (the C runtime's _vsnprintf); a text longer than 8 KB is cut.
+void out_format(OutStream stream, const char *pattern, ...) __attribute__((format(printf, 2, 3)));
+void out_flush();
+
+// A text built in a fixed buffer, cut at its size.
+enum { kTextMax = 4096 };
+struct Text {
+    char text[kTextMax];
+    size_t length;
+};
+void text_clear(Text &text);
+void text_add(Text &text, const char *more);
+void text_format(Text &text, const char *pattern, ...) __attribute__((format(printf, 2, 3)));
+
+// Writes `ansi` as a JSON string: converted from the ANSI code page to
+// UTF-16 and encoded as UTF-8 here, since Windows 95 has no CP_UTF8.
+void out_json_text(OutStream stream, const char *ansi);
