@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,19 @@ const char kCleanAudio[] = "; audio cards\r\n5 WAVE DEVICE\r\n3 WAVE DEVICE PCI\
 const char kCleanVideo[] = "0.12.34.GRAPHICS ONE\n0.00.07.Graphics Two\n";
 
 // Each trap gets its warning, on its line, and the exit status says so.
+// More lines than --check-defs keeps in memory at once: an override within
+// the first block, one across the boundary and one from the last line.
+std::string lines_past_a_block()
+{
+    std::string video = "0.00.01.LONG KEY TEXT\n";
+    for (int line = 2; line <= 70000; ++line) {
+        char filler[32];
+        snprintf(filler, sizeof(filler), "0.00.02.FILLER %05d\n", line);
+        video += line == 65536 ? "0.00.04.EDGE CASE KEY\n" : line == 65537 ? "0.00.05.EDGE\n" : filler;
+    }
+    return video + "0.00.03.LONG\n";
+}
+
 TEST(CheckDefs, WarnsOfEveryTrap)
 {
     const struct {
@@ -295,6 +309,11 @@ TEST(CheckDefs, WarnsOfEveryTrap)
          {"line 1: warning: never decides: the key text of line 2, \"WAVE DEVICE\", begins its own"}, 1},
         {"overridden by an empty key", kCleanAudio, "0.12.34.GRAPHICS ONE\n0.00.01.\n",
          {"line 1: warning: never decides: the key text of line 2, \"\", begins its own"}, 1},
+        {"more lines than one block", kCleanAudio, lines_past_a_block(),
+         {"line 1: warning: never decides: the key text of line 70001, \"LONG\", begins its own",
+          "line 65536: warning: never decides: the key text of line 65537, \"EDGE\", begins its own",
+          "line 70001: card 3, key text \"LONG\"", "\n2 warnings"},
+         1},
         {"lone CR kept in the key", "3 WAVE DEVICE\r\r\n", kCleanVideo,
          {"line 1: card 3, key text \"WAVE DEVICE\\r\"", "0 warnings"}, 0},
     };

@@ -14,9 +14,9 @@ namespace {
 // Runs kxprobe and keeps what it printed, its lines ended by LF alone.
 std::string g_printed;
 
-DWORD kxprobe(const std::string &args)
+DWORD kxprobe(const std::string &args, const char *version = nullptr)
 {
-    DWORD code = kx::run_kxprobe(args, g_printed);
+    DWORD code = kx::run_kxprobe(args, g_printed, version);
     g_printed.erase(std::remove(g_printed.begin(), g_printed.end(), '\r'), g_printed.end());
     return code;
 }
@@ -47,7 +47,11 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
         kxprofile::clear();
         if (!machine.empty())
             ASSERT_TRUE(kxprofile::load_file(machine.c_str(), error)) << machine << ": " << error;
-        EXPECT_EQ(0u, kxprobe("--capture first.reg")) << machine;
+        // As a customer's Windows 95 runs it, trace window and all.
+        EXPECT_EQ(0u, kxprobe("--capture first.reg --trace", "win95")) << machine;
+        EXPECT_NE(std::string::npos, g_printed.find("IsWin95 = 1: Windows 95")) << machine << "\n" << g_printed;
+        if (!machine.empty())
+            EXPECT_NE(std::string::npos, g_printed.find("\n    Vendor ID: ")) << machine << "\n" << g_printed;
         kxprofile::clear();
         EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg")) << machine;
         std::string first = kx::read_file("first.reg");
@@ -76,17 +80,23 @@ const char kQuotingMachine[] = R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500\BUS_00]
 "Class"="MEDIA"
-"DeviceDesc"="Wave \"Q\" \\ Audio"
+"DeviceDesc"="Wave \"Q\" \\ Audio )" "\xe9" R"("
 
 [HKEY_DYN_DATA\Config Manager\Enum\C1]
 "HardWareKey"="PCI\\VEN_1E7C&DEV_5500\\BUS_00"
 )";
 
+// The tests' texts use ANSI only from Latin-1, which is UTF-16 unchanged.
 std::string json_text(const std::string &text)
 {
     std::string json = "\"";
-    for (char c : text)
-        json += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\')
+            json += '\\';
+        if (c >= 0x80)
+            json += (char)(0xc0 | c >> 6), c = 0x80 | (c & 0x3f);
+        json += (char)c;
+    }
     return json + "\"";
 }
 
@@ -122,9 +132,70 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
         for (size_t at = 0; (at = json.find("{\"export\": ", at)) != std::string::npos; ++at)
             ++records;
         EXPECT_EQ(answers, records) << options;
-        EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio")) << options;
+        // The description's e acute of the ANSI code page, in UTF-8.
+        EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio \xc3\xa9")) << options;
     }
     kxprofile::clear();
+}
+
+// The program's own splitting of its command line, seen in the text that
+// IsDVDDrivePresent is asked about.
+TEST(CommandLine, IsSplitTheWindowsWay)
+{
+    static const struct {
+        const char *tail, *argument;
+    } rows[] = {
+        {"--dvd plain", "plain"},
+        {"--dvd \"two words\"", "two words"},
+        {"--dvd half\" quoted\"", "half quoted"},
+        {"--dvd a\\b", "a\\b"},
+        {"--dvd a\\\\\"b c\"", "a\\b c"},
+        {"--dvd a\\\"b", "a\"b"},
+        {"--dvd \"a\"\"b\"", "a\"b"},
+        {"--dvd \"\"", ""},
+        {"\t--dvd\t  tabbed  ", "tabbed"},
+    };
+    kx::TempCwd cwd;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.tail);
+        EXPECT_EQ(0u, kxprobe(row.tail));
+        EXPECT_NE(std::string::npos, g_printed.find(std::string("IsDVDDrivePresent(\"") + row.argument + "\") = "))
+            << g_printed;
+    }
+}
+
+// A wrong KXVozaDa.dll beside kxprobe: it says which file answered, names
+// each export that the file lacks, asks the rest and fails.
+TEST(WrongDll, IsNamedWithWhatItLacks)
+{
+    static const struct {
+        const char *dll;
+        std::vector<std::string> asked;
+    } rows[] = {
+        {"kxpartial.dll", {"GetPCIInfo(0) = 4660 (1234)", "GetPCIInfo(2) = 4662 (1236)", "IsWin95 = 1"}},
+        {"kxempty.dll", {}},
+    };
+    static const char *const kExports[] = {"GetAudioCardID", "GetGraphicsCardID", "GetPCIInfo", "GetSystemID",
+                                           "IsATIMotionComp", "IsBroadLogicPresent", "IsDVDDrivePresent",
+                                           "IsFileAvailable", "IsInterleavedBob", "IsWin95"};
+    kx::TempCwd cwd;
+    ASSERT_TRUE(CopyFileA((kx::bin_dir() + "kxprobe.exe").c_str(), "kxprobe.exe", FALSE));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.dll);
+        ASSERT_TRUE(CopyFileA((kx::bin_dir() + row.dll).c_str(), "KXVozaDa.dll", FALSE));
+        EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --file kxprobe.exe", "out.txt"));
+        std::string printed = kx::read_file("out.txt");
+        EXPECT_EQ(0u, printed.find("KXVozaDa.dll: " + cwd.path() + "\\KXVozaDa.dll, file version unknown\r\n"))
+            << printed;
+        for (const char *name : kExports) {
+            bool lacking = printed.find(std::string("    does not export ") + name + ": not asked\r\n") !=
+                           std::string::npos;
+            bool answered = printed.find(std::string("\n") + name) != std::string::npos;
+            EXPECT_NE(lacking, answered) << name << "\n" << printed;
+        }
+        for (const std::string &line : row.asked)
+            EXPECT_NE(std::string::npos, printed.find(line)) << line << "\n" << printed;
+    }
 }
 
 } // namespace

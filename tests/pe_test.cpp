@@ -9,7 +9,9 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,60 +68,98 @@ std::map<std::string, std::set<std::string>> imports_of(const Image &image)
     return imports;
 }
 
-TEST(Image, LoadsOnWindows95)
+// Every image that the kit installs into bin/, with the most it may weigh.
+const std::map<std::string, DWORD> kMaxSize = {{"KXVozaDa.dll", 16384}, {"kxprobe.exe", 65536}};
+
+std::vector<std::string> kit_images()
 {
-    Image image(kDll);
-    ASSERT_GT(image.size(), 0u);
-    const IMAGE_OPTIONAL_HEADER32 &opt = image.nt().OptionalHeader;
-    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, image.nt().FileHeader.Machine);
-    EXPECT_TRUE(image.nt().FileHeader.Characteristics & IMAGE_FILE_DLL);
-    EXPECT_EQ(4, opt.MajorOperatingSystemVersion);
-    EXPECT_EQ(0, opt.MinorOperatingSystemVersion);
-    EXPECT_EQ(4, opt.MajorSubsystemVersion);
-    EXPECT_EQ(0, opt.MinorSubsystemVersion);
-    EXPECT_EQ(0u, image.dir(IMAGE_DIRECTORY_ENTRY_TLS).VirtualAddress) << "static TLS fails LoadLibrary on 95";
-    EXPECT_GT(image.dir(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size, 8u) << "no base relocations";
-    EXPECT_EQ(0u, image.nt().FileHeader.PointerToSymbolTable) << "not stripped";
-    const IMAGE_SECTION_HEADER *s = image.sections();
-    for (int i = 0; i < image.nt().FileHeader.NumberOfSections; ++i, ++s)
-        EXPECT_NE(0, strncmp((const char *)s->Name, ".debug", 6)) << "debug section " << (const char *)s->Name;
-    EXPECT_LE(image.size(), 16384u);
+    std::vector<std::string> names;
+    std::istringstream list(KX_KIT_IMAGES);
+    for (std::string name; std::getline(list, name, ',');)
+        names.push_back(name);
+    return names;
 }
 
-// The loader matches module names in any letter case.
-struct IgnoreCase {
-    bool operator()(const std::string &a, const std::string &b) const { return lstrcmpiA(a.c_str(), b.c_str()) < 0; }
-};
-
-// Functions that every 32-bit Windows from 95 on exports by these names.
-const std::map<std::string, std::set<std::string>, IgnoreCase> kAllowedImports = {
-    {"KERNEL32.dll",
-     {"GetVersionExA", "GetProcessHeap", "HeapAlloc", "HeapFree", "CreateFileA", "ReadFile", "CloseHandle",
-      "DeleteFileA", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "WinExec", "Sleep",
-      "LoadLibraryA", "GetProcAddress", "FreeLibrary"}},
-    {"USER32.dll", {"GetWindowTextA", "SetWindowTextA"}},
-    {"ADVAPI32.dll", {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegCloseKey"}},
-    {"CRTDLL.dll",
-     {"fopen", "fgets", "fclose", "toupper", "strncmp", "strncpy", "strstr", "_strupr", "strlen", "strcmp",
-      "strcpy", "strcat", "strchr", "memset", "memcpy", "memmove", "memcmp", "malloc", "free"}},
-};
-
-TEST(Image, ImportsOnlyWhatWindows95Has)
+// Module names are matched in any letter case, as the loader does.
+std::string upper(std::string text)
 {
-    Image image(kDll);
-    auto imports = imports_of(image);
-    EXPECT_FALSE(imports.empty());
-    for (const auto &dll : imports) {
-        // Windows matches module names without regard to case; MinGW's
-        // import library names the runtime "crtdll.dll".
-        auto allowed = std::find_if(kAllowedImports.begin(), kAllowedImports.end(),
-                                    [&](const auto &entry) { return !_stricmp(entry.first.c_str(), dll.first.c_str()); });
-        if (allowed == kAllowedImports.end()) {
-            ADD_FAILURE() << "imports from " << dll.first;
-            continue;
+    for (char &c : text)
+        c = (char)toupper((unsigned char)c);
+    return text;
+}
+
+// What Windows 95 needs before it starts a program or loads a library.
+TEST(Image, EveryKitImageStartsOnWindows95)
+{
+    for (const std::string &name : kit_images()) {
+        SCOPED_TRACE(name);
+        Image image(kx::bin_dir() + name);
+        ASSERT_GT(image.size(), 0u);
+        const IMAGE_OPTIONAL_HEADER32 &opt = image.nt().OptionalHeader;
+        EXPECT_EQ(IMAGE_FILE_MACHINE_I386, image.nt().FileHeader.Machine);
+        EXPECT_EQ(4, opt.MajorOperatingSystemVersion);
+        EXPECT_EQ(0, opt.MinorOperatingSystemVersion);
+        EXPECT_EQ(4, opt.MajorSubsystemVersion);
+        EXPECT_EQ(0, opt.MinorSubsystemVersion);
+        const bool dll = upper(name).rfind(".DLL") == name.size() - 4;
+        EXPECT_EQ(dll, !!(image.nt().FileHeader.Characteristics & IMAGE_FILE_DLL));
+        if (dll) {
+            EXPECT_EQ(0u, image.dir(IMAGE_DIRECTORY_ENTRY_TLS).VirtualAddress) << "static TLS fails LoadLibrary on 95";
+            EXPECT_GT(image.dir(IMAGE_DIRECTORY_ENTRY_BASERELOC).Size, 8u) << "no base relocations";
         }
-        for (const auto &function : dll.second)
-            EXPECT_TRUE(allowed->second.count(function)) << dll.first << "!" << function;
+        EXPECT_EQ(0u, image.nt().FileHeader.PointerToSymbolTable) << "not stripped";
+        const IMAGE_SECTION_HEADER *s = image.sections();
+        for (int i = 0; i < image.nt().FileHeader.NumberOfSections; ++i, ++s)
+            EXPECT_NE(0, strncmp((const char *)s->Name, ".debug", 6)) << "debug section " << (const char *)s->Name;
+        auto most = kMaxSize.find(name);
+        ASSERT_NE(kMaxSize.end(), most) << "no size limit for this image";
+        EXPECT_LE(image.size(), most->second);
+    }
+}
+
+// The words of a list file, past its comment lines; where lines begin with
+// "DLL:", only those of `dll`.
+std::set<std::string> listed(const std::string &path, const std::string &dll = "")
+{
+    std::ifstream in(path);
+    EXPECT_TRUE(in.good()) << path;
+    std::set<std::string> words;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        std::string word;
+        if (!dll.empty() && (!(fields >> word) || word != dll + ":"))
+            continue;
+        while (fields >> word)
+            words.insert(word);
+    }
+    return words;
+}
+
+TEST(Image, EveryKitImageImportsOnlyWhatWindows95Has)
+{
+    const std::string lists = std::string("Z:") + KX_SOURCE_DIR + "/tests/win95/";
+    const std::map<std::string, std::set<std::string>> allowed = {
+        {"KERNEL32.DLL", listed(lists + "kernel32.txt")},
+        {"USER32.DLL", listed(lists + "user32-advapi32.txt", "USER32")},
+        {"ADVAPI32.DLL", listed(lists + "user32-advapi32.txt", "ADVAPI32")},
+        {"CRTDLL.DLL", listed(KX_CRTDLL_EXPORTS)},
+    };
+    for (const auto &dll : allowed)
+        ASSERT_GT(dll.second.size(), 4u) << dll.first << ": list not read";
+    for (const std::string &name : kit_images()) {
+        auto imports = imports_of(Image(kx::bin_dir() + name));
+        EXPECT_FALSE(imports.empty()) << name;
+        for (const auto &dll : imports) {
+            auto functions = allowed.find(upper(dll.first));
+            if (functions == allowed.end()) {
+                ADD_FAILURE() << name << " imports from " << dll.first;
+                continue;
+            }
+            for (const auto &function : dll.second)
+                EXPECT_TRUE(functions->second.count(function)) << name << ": " << dll.first << "!" << function;
+        }
     }
 }
 
