@@ -67,21 +67,38 @@ static DWORD run_command(std::string command, STARTUPINFOA &startup, BOOL inheri
     return code;
 }
 
+// Wine takes the Windows version that a program sees from
+// HKCU\Software\Wine\AppDefaults\<program>\Version; the setting lasts
+// for the lifetime of the object. No version: Wine's default.
+class AppVersion {
+public:
+    AppVersion(const char *program, const char *version)
+        : key_(std::string("Software\\Wine\\AppDefaults\\") + program), set_(version != nullptr)
+    {
+        HKEY key;
+        if (!set_ || RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                     nullptr) != ERROR_SUCCESS)
+            return;
+        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version, (DWORD)strlen(version) + 1);
+        RegCloseKey(key);
+    }
+    ~AppVersion()
+    {
+        if (set_)
+            RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+    }
+
+private:
+    std::string key_;
+    bool set_;
+};
+
 DWORD run_as_version(const char *program, const char *version, const char *args)
 {
-    std::string app_key = std::string("Software\\Wine\\AppDefaults\\") + program;
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, app_key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return 0xdeadbeef;
-    RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version, (DWORD)strlen(version) + 1);
-    RegCloseKey(key);
-
+    AppVersion as(program, version);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    DWORD code = run_command("\"" + bin_dir() + program + "\" " + args, startup, FALSE);
-    RegDeleteKeyA(HKEY_CURRENT_USER, app_key.c_str());
-    return code;
+    return run_command("\"" + bin_dir() + program + "\" " + args, startup, FALSE);
 }
 
 DWORD run_with_output(const std::string &command, const char *output)
@@ -99,8 +116,9 @@ DWORD run_with_output(const std::string &command, const char *output)
     return code;
 }
 
-DWORD run_kxprobe(const std::string &args, std::string &output)
+DWORD run_kxprobe(const std::string &args, std::string &output, const char *version)
 {
+    AppVersion as("kxprobe.exe", version);
     const char printed[] = "kxprobe.txt";
     DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed);
     output = read_file(printed);

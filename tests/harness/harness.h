@@ -51,8 +51,9 @@ DWORD run_as_version(const char *program, const char *version, const char *args)
 DWORD run_with_output(const std::string &command, const char *output);
 
 // Runs bin/kxprobe.exe with the command-line tail `args` in the current
-// folder and returns its exit code, with what it printed in `output`.
-DWORD run_kxprobe(const std::string &args, std::string &output);
+// folder, as the Windows version `version` when one is given, and returns
+// its exit code, with what it printed in `output`.
+DWORD run_kxprobe(const std::string &args, std::string &output, const char *version = nullptr);
 
 // Replaces the registry hardware tree with a REGEDIT4 machine profile,
 // failing the test when the profile does not load.
