@@ -28,7 +28,7 @@ namespace {
 
 const char kUsage[] =
     "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--dvd TEXT]\r\n"
-    "               [--file PATH [--signature HEX]] [--help]\r\n"
+    "               [--file PATH [--signature HEX]] [--help] [--version]\r\n"
     "       kxprobe --check-defs [DIR]\r\n"
     "       kxprobe --explain DESCRIPTION [DIR]\r\n"
     "\r\n"
@@ -60,6 +60,7 @@ const char kUsage[] =
     "                  every line of both files that matches a device so\r\n"
     "                  described, and the identifier that the DLL answers\r\n"
     "  --help          this text\r\n"
+    "  --version       kxprobe's version\r\n"
     "\r\n"
     "Exit status: 0 when every question was asked, 1 when KXVozaDa.dll does not\r\n"
     "load or lacks an export, or --check-defs warned, 2 on a usage or profile error.\r\n";
@@ -387,34 +388,72 @@ const char *optional_dir(const Arguments &arguments, int &i)
     return ".";
 }
 
+// What is wrong with the command line, said in one line; null when nothing.
+Text g_problem;
+
+bool problem(const char *pattern, const char *what)
+{
+    text_clear(g_problem);
+    text_format(g_problem, pattern, what);
+    return false;
+}
+
+// The value that follows option i, or null when there is none.
+const char *value_of(const Arguments &arguments, int &i)
+{
+    return i + 1 < arguments.count ? arguments.value[++i] : nullptr;
+}
+
+// The options that take a value, and what the value is.
+struct ValueOption {
+    const char *name, *problem;
+    const char *Options::*value;
+};
+
+const ValueOption kValueOptions[] = {
+    {"--profile", "--profile needs the FILE of a machine profile", &Options::profile},
+    {"--capture", "--capture needs the FILE to write the machine to", &Options::capture},
+    {"--dvd", "--dvd needs the TEXT of a drive description", &Options::dvd_text},
+    {"--file", "--file needs the PATH of a file", &Options::file},
+    {"--signature", "--signature needs HEX digits", &Options::signature},
+};
+
+bool parse_option(const Arguments &arguments, int &i, Options &options)
+{
+    const char *option = arguments.value[i];
+    for (const ValueOption &known : kValueOptions) {
+        if (strcmp(option, known.name))
+            continue;
+        options.*known.value = value_of(arguments, i);
+        return options.*known.value || problem("%s", known.problem);
+    }
+    if (!strcmp(option, "--json"))
+        return options.json = true;
+    if (!strcmp(option, "--trace"))
+        return options.trace = true;
+    if (!strcmp(option, "--check-defs") || !strcmp(option, "--explain")) {
+        if (options.defs_dir)
+            return problem("%s: --check-defs and --explain are asked one at a time", option);
+        if (option[2] == 'e' && !(options.explain = value_of(arguments, i)))
+            return problem("%s needs a device description", option);
+        if (options.explain && !*options.explain)
+            return problem("%s: the device description is empty", option);
+        options.defs_dir = optional_dir(arguments, i);
+        return true;
+    }
+    return problem(strncmp(option, "--", 2) ? "%s: not an option" : "%s: no such option", option);
+}
+
 bool parse(const Arguments &arguments, Options &options)
 {
-    for (int i = 0; i < arguments.count; ++i) {
-        const char *option = arguments.value[i];
-        bool has_value = i + 1 < arguments.count;
-        if (!strcmp(option, "--profile") && has_value)
-            options.profile = arguments.value[++i];
-        else if (!strcmp(option, "--capture") && has_value)
-            options.capture = arguments.value[++i];
-        else if (!strcmp(option, "--json"))
-            options.json = true;
-        else if (!strcmp(option, "--trace"))
-            options.trace = true;
-        else if (!strcmp(option, "--dvd") && has_value)
-            options.dvd_text = arguments.value[++i];
-        else if (!strcmp(option, "--file") && has_value)
-            options.file = arguments.value[++i];
-        else if (!strcmp(option, "--signature") && has_value && is_hex(arguments.value[i + 1]))
-            options.signature = arguments.value[++i];
-        else if (!strcmp(option, "--check-defs") && !options.defs_dir)
-            options.defs_dir = optional_dir(arguments, i);
-        else if (!strcmp(option, "--explain") && has_value && !options.defs_dir) {
-            options.explain = arguments.value[++i];
-            options.defs_dir = optional_dir(arguments, i);
-        } else
+    for (int i = 0; i < arguments.count; ++i)
+        if (!parse_option(arguments, i, options))
             return false;
-    }
-    return options.file || !options.signature;
+    if (options.signature && !is_hex(options.signature))
+        return problem("--signature %s: give the bytes as pairs of hex digits, such as 4D5A", options.signature);
+    if (options.signature && !options.file)
+        return problem("%s needs --file", "--signature");
+    return true;
 }
 
 int load_profile(const char *path)
@@ -475,7 +514,10 @@ int ask_dll(const Options &options)
         answers_use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
     if (!dll) {
-        out_format(kStderr, "kxprobe: cannot load KXVozaDa.dll (error %lu)\r\n", GetLastError());
+        static Text error;
+        text_clear(error);
+        text_windows_error(error, GetLastError());
+        out_format(kStderr, "kxprobe: cannot load KXVozaDa.dll: %s\r\n", error.text);
         return kNoDll;
     }
     bool complete = print_dll(dll);
@@ -493,15 +535,28 @@ int ask_dll(const Options &options)
     return complete ? kOk : kNoDll;
 }
 
+// --help and --version answer wherever they stand on the line.
+bool asked_for(const Arguments &arguments, const char *option)
+{
+    for (int i = 0; i < arguments.count; ++i)
+        if (!strcmp(arguments.value[i], option))
+            return true;
+    return false;
+}
+
 int run(const Arguments &arguments)
 {
     Options options;
-    if (arguments.count == 1 && !strcmp(arguments.value[0], "--help")) {
+    if (asked_for(arguments, "--help")) {
         out_text(kStdout, kUsage);
         return kOk;
     }
+    if (asked_for(arguments, "--version")) {
+        out_text(kStdout, "kxprobe " KX_VERSION "\r\n");
+        return kOk;
+    }
     if (!parse(arguments, options)) {
-        out_text(kStderr, kUsage);
+        out_format(kStderr, "kxprobe: %s\r\nkxprobe --help lists the options\r\n", g_problem.text);
         return kUsageError;
     }
     if (options.explain) {

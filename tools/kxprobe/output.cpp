@@ -110,6 +110,17 @@ void text_format(Text &text, const char *pattern, ...)
     va_end(args);
 }
 
+void text_windows_error(Text &text, unsigned long code)
+{
+    char message[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                  message, sizeof(message), nullptr);
+    while (length && (message[length - 1] == '\n' || message[length - 1] == '\r' || message[length - 1] == ' '))
+        --length;
+    message[length] = 0;
+    text_format(text, "%s%s(error %lu)", message, length ? " " : "", code);
+}
+
 namespace {
 
 void out_utf8(OutStream stream, unsigned long code)
