@@ -5,7 +5,9 @@
 ;
 ; builds KXVozaDa-sample.exe from the kit's layout (the DLL in ..\..\bin,
 ; the card definition files in ..); -DKIT_BIN=DIR and -DKIT_CARDS=DIR take
-; them from elsewhere, -DOUTFILE=NAME names the installer. Run it with /S
+; them from elsewhere, -DOUTFILE=NAME names the installer. makensis works
+; from the script's folder, so relative paths start there, wherever it was
+; run from. Run it with /S
 ; to ask without a window and /D=DIR to choose where the answers go.
 ;
 ; The DLL is called through the System plug-in, which calls stdcall by
@@ -20,10 +22,10 @@ SilentInstall normal
 ShowInstDetails show
 
 !ifndef KIT_BIN
-  !define KIT_BIN "${__FILEDIR__}\..\..\bin"
+  !define KIT_BIN "..\..\bin"
 !endif
 !ifndef KIT_CARDS
-  !define KIT_CARDS "${__FILEDIR__}\.."
+  !define KIT_CARDS ".."
 !endif
 !ifndef OUTFILE
   !define OUTFILE "KXVozaDa-sample.exe"

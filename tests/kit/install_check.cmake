@@ -29,6 +29,14 @@ list(FIND installed samples/machines/win98-pc.reg sample_machine)
 if(sample_machine LESS 0)
   message(SEND_ERROR "missing from the kit: the sample machine profiles")
 endif()
+# As the README has it: from the kit's root, naming the script by a relative
+# path, and again by its whole path from elsewhere.
+execute_process(COMMAND "${MAKENSIS}" -V2 samples/nsis/KXVozaDa.nsi WORKING_DIRECTORY "${PREFIX}"
+                RESULT_VARIABLE status)
+if(status OR NOT EXISTS "${PREFIX}/samples/nsis/KXVozaDa-sample.exe")
+  message(SEND_ERROR "the NSIS sample does not build from the kit's root")
+endif()
+file(REMOVE "${PREFIX}/samples/nsis/KXVozaDa-sample.exe")
 execute_process(COMMAND "${MAKENSIS}" -V2 -DOUTFILE=${PREFIX}/sample.exe "${PREFIX}/samples/nsis/KXVozaDa.nsi"
                 RESULT_VARIABLE status)
 if(status OR NOT EXISTS "${PREFIX}/sample.exe")
