@@ -60,7 +60,7 @@ void answers_answer(const char *line, const char *name, const Argument *argument
     out_text(kStdout, ", \"details\": [");
 }
 
-void answers_dll(const char *line, const char *path, const char *version)
+void answers_dll(const char *line, const char *path, const char *version, const char *folder)
 {
     if (!g_json) {
         out_format(kStdout, "%s\r\n", line);
@@ -69,6 +69,7 @@ void answers_dll(const char *line, const char *path, const char *version)
     open_record(nullptr);
     write_field("path", path);
     write_field("version", version);
+    write_field("folder", folder);
     write_field("text", line);
     out_text(kStdout, ", \"details\": [");
 }

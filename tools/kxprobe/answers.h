@@ -8,8 +8,8 @@
 //      "details": []},
 //     ...]}
 //
-// The first record names the DLL that answers: "export" is null there and
-// "path" and "version" say which file it is. Texts are converted from the
+// The first record names the DLL that answers: "export" is null there,
+// "path" and "version" say which file it is and "folder" where it was asked. Texts are converted from the
 // ANSI code page to UTF-8. Each record is written as it comes.
 #pragma once
 
@@ -28,7 +28,7 @@ void answers_answer(const char *line, const char *name, const Argument *argument
                     const char *meaning);
 
 // The DLL that answers, before any answer.
-void answers_dll(const char *line, const char *path, const char *version);
+void answers_dll(const char *line, const char *path, const char *version, const char *folder);
 
 // A line that explains the last answer (the live device, a traced line):
 // indented under it for people, in its "details" for programs.

@@ -86,3 +86,48 @@ void free_arguments(Arguments &arguments)
     arguments.value = nullptr;
     arguments.count = 0;
 }
+
+// Quoted when it holds a blank or a quote, or is empty; backslashes are
+// doubled only where a quote follows them, the argument's own or the
+// closing one.
+static char *append_argument(char *to, const char *argument)
+{
+    bool quote = !*argument || strpbrk(argument, " \t\"");
+    if (quote)
+        *to++ = '"';
+    for (const char *c = argument;; ++c) {
+        size_t backslashes = 0;
+        while (c[backslashes] == '\\')
+            ++backslashes;
+        bool before_quote = c[backslashes] == '"' || (quote && !c[backslashes]);
+        for (size_t i = 0; i < (before_quote ? 2 * backslashes : backslashes); ++i)
+            *to++ = '\\';
+        c += backslashes;
+        if (!*c)
+            break;
+        if (*c == '"')
+            *to++ = '\\';
+        *to++ = *c;
+    }
+    if (quote)
+        *to++ = '"';
+    return to;
+}
+
+char *join_command_line(char *const *arguments, int count)
+{
+    size_t size = 1;
+    for (int i = 0; i < count; ++i)
+        size += 2 * strlen(arguments[i]) + 3;
+    char *line = (char *)HeapAlloc(GetProcessHeap(), 0, size);
+    if (!line)
+        return nullptr;
+    char *to = line;
+    for (int i = 0; i < count; ++i) {
+        if (i)
+            *to++ = ' ';
+        to = append_argument(to, arguments[i]);
+    }
+    *to = 0;
+    return line;
+}

@@ -14,3 +14,8 @@ struct Arguments {
 // "" gives one literal quote. False only when no memory can be had.
 bool split_command_line(const char *line, Arguments &arguments);
 void free_arguments(Arguments &arguments);
+
+// A command line for CreateProcessA that a program splits back into
+// `count` arguments exactly as given; in the process heap, or null when no
+// memory can be had.
+char *join_command_line(char *const *arguments, int count);

@@ -27,8 +27,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kxprobe [--profile FILE] [--capture FILE] [--json] [--trace] [--dvd TEXT]\r\n"
-    "               [--file PATH [--signature HEX]] [--help] [--version]\r\n"
+    "usage: kxprobe [--profile FILE] [--capture FILE] [--folder DIR] [--json] [--trace]\r\n"
+    "               [--dvd TEXT] [--file PATH [--signature HEX]] [--help] [--version]\r\n"
+    "       kxprobe [--profile FILE] [--capture FILE] [--folder DIR] --run PROGRAM [ARGUMENTS]\r\n"
     "       kxprobe --check-defs [DIR]\r\n"
     "       kxprobe --explain DESCRIPTION [DIR]\r\n"
     "\r\n"
@@ -59,6 +60,15 @@ const char kUsage[] =
     "  --explain DESCRIPTION [DIR]\r\n"
     "                  every line of both files that matches a device so\r\n"
     "                  described, and the identifier that the DLL answers\r\n"
+    "  --folder DIR    ask with DIR as the current folder, whose AudCards.def,\r\n"
+    "                  VidCards.def and GetSystemID helper programs the DLL\r\n"
+    "                  reads (the current folder by default); named on the\r\n"
+    "                  first line\r\n"
+    "  --run PROGRAM [ARGUMENTS]\r\n"
+    "                  instead of asking, run PROGRAM with the rest of the line\r\n"
+    "                  as its arguments, wait for it and exit with its status:\r\n"
+    "                  a program of yours asks a replayed machine (--profile)\r\n"
+    "                  while it lasts, which under Wine is as long as kxprobe runs\r\n"
     "  --help          this text\r\n"
     "  --version       kxprobe's version\r\n"
     "\r\n"
@@ -83,6 +93,9 @@ struct Options {
     const char *signature = nullptr; // hex digits, checked
     const char *defs_dir = nullptr;  // --check-defs or --explain
     const char *explain = nullptr;
+    const char *folder = nullptr;    // where the questions are asked
+    char *const *run = nullptr;      // a program and its arguments
+    int run_count = 0;
 };
 
 typedef int(WINAPI *Ask0)(void);
@@ -353,14 +366,16 @@ void version_of(HMODULE dll, char *version, size_t size)
 // when one is missing.
 bool print_dll(HMODULE dll)
 {
-    static char path[MAX_PATH], version[32];
+    static char path[MAX_PATH], version[32], folder[MAX_PATH];
     DWORD length = GetModuleFileNameA(dll, path, sizeof(path));
     path[length < sizeof(path) ? length : sizeof(path) - 1] = 0;
     version_of(dll, version, sizeof(version));
+    length = GetCurrentDirectoryA(sizeof(folder), folder);
+    folder[length < sizeof(folder) ? length : 0] = 0;
     static Text line;
     text_clear(line);
-    text_format(line, "KXVozaDa.dll: %s, file version %s", path, version);
-    answers_dll(line.text, path, version);
+    text_format(line, "KXVozaDa.dll: %s, file version %s; card files and helpers from %s", path, version, folder);
+    answers_dll(line.text, path, version, folder);
     bool complete = true;
     for (const char *name : kExports) {
         if (GetProcAddress(dll, name))
@@ -416,6 +431,7 @@ const ValueOption kValueOptions[] = {
     {"--dvd", "--dvd needs the TEXT of a drive description", &Options::dvd_text},
     {"--file", "--file needs the PATH of a file", &Options::file},
     {"--signature", "--signature needs HEX digits", &Options::signature},
+    {"--folder", "--folder needs the DIR of the card files and helper programs", &Options::folder},
 };
 
 bool parse_option(const Arguments &arguments, int &i, Options &options)
@@ -426,6 +442,12 @@ bool parse_option(const Arguments &arguments, int &i, Options &options)
             continue;
         options.*known.value = value_of(arguments, i);
         return options.*known.value || problem("%s", known.problem);
+    }
+    if (!strcmp(option, "--run")) {
+        options.run = arguments.value + i + 1;
+        options.run_count = arguments.count - i - 1;
+        i = arguments.count;
+        return options.run_count || problem("%s needs a PROGRAM to run", option);
     }
     if (!strcmp(option, "--json"))
         return options.json = true;
@@ -480,6 +502,15 @@ int capture_profile(const char *path)
     return kOk;
 }
 
+// Progress is for a person watching: only a console gets it, so that it
+// never mixes into output that a program reads.
+void progress(const char *pattern, const char *what)
+{
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err && err != INVALID_HANDLE_VALUE && GetFileType(err) == FILE_TYPE_CHAR)
+        out_format(kStderr, pattern, what);
+}
+
 void ask_all(HMODULE dll, HWND trace)
 {
     ask_cards(dll, trace);
@@ -487,6 +518,8 @@ void ask_all(HMODULE dll, HWND trace)
         auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
         if (!ask)
             continue;
+        if (q.timed)
+            progress("kxprobe: %s waits up to 8 seconds for Kxdodaze.exe and BIOSID.EXE of this folder\r\n", q.name);
         DWORD start = GetTickCount();
         int answer = ask();
         DWORD took = GetTickCount() - start;
@@ -508,18 +541,45 @@ HWND make_trace_window()
                            nullptr);
 }
 
+int windows_error(const char *what, const char *name, int status)
+{
+    static Text error;
+    text_clear(error);
+    text_windows_error(error, GetLastError());
+    out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text);
+    return status;
+}
+
+// Runs the program in this Wine session, with the replayed machine still
+// there, waits for it and answers with its exit status.
+int run_program(const Options &options)
+{
+    char *command = join_command_line(options.run, options.run_count);
+    if (!command)
+        return kUsageError;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        HeapFree(GetProcessHeap(), 0, command);
+        return windows_error("cannot start", options.run[0], kUsageError);
+    }
+    HeapFree(GetProcessHeap(), 0, command);
+    DWORD status = kUsageError;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return (int)status;
+}
+
 int ask_dll(const Options &options)
 {
     if (options.json)
         answers_use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
-    if (!dll) {
-        static Text error;
-        text_clear(error);
-        text_windows_error(error, GetLastError());
-        out_format(kStderr, "kxprobe: cannot load KXVozaDa.dll: %s\r\n", error.text);
-        return kNoDll;
-    }
+    if (!dll)
+        return windows_error("cannot load", "KXVozaDa.dll", kNoDll);
     bool complete = print_dll(dll);
     HWND trace = options.trace ? make_trace_window() : nullptr;
     ask_all(dll, trace);
@@ -536,9 +596,10 @@ int ask_dll(const Options &options)
 }
 
 // --help and --version answer wherever they stand on the line.
+// What follows --run is the program's own.
 bool asked_for(const Arguments &arguments, const char *option)
 {
-    for (int i = 0; i < arguments.count; ++i)
+    for (int i = 0; i < arguments.count && strcmp(arguments.value[i], "--run"); ++i)
         if (!strcmp(arguments.value[i], option))
             return true;
     return false;
@@ -568,7 +629,17 @@ int run(const Arguments &arguments)
     int status = options.profile ? load_profile(options.profile) : kOk;
     if (status == kOk && options.capture)
         status = capture_profile(options.capture);
-    return status == kOk ? ask_dll(options) : status;
+    if (status != kOk)
+        return status;
+    // Paths on the command line are the user's: from the folder kxprobe
+    // was started in, also after --folder.
+    static char file[MAX_PATH];
+    DWORD length = options.file ? GetFullPathNameA(options.file, sizeof(file), file, nullptr) : 0;
+    if (length && length < sizeof(file))
+        options.file = file;
+    if (options.folder && !SetCurrentDirectoryA(options.folder))
+        return windows_error("--folder", options.folder, kUsageError);
+    return options.run ? run_program(options) : ask_dll(options);
 }
 
 } // namespace
