@@ -138,6 +138,52 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
     kxprofile::clear();
 }
 
+// A usage error is one line that names the option or the value, then a
+// pointer to --help; --help and --version answer anywhere on the line.
+TEST(CommandLine, ErrorsNameTheProblem)
+{
+    static const struct {
+        const char *tail;
+        DWORD status;
+        const char *printed; // the whole output
+    } rows[] = {
+        {"--bogus", 2, "kxprobe: --bogus: no such option\nkxprobe --help lists the options\n"},
+        {"--dvd x stray", 2, "kxprobe: stray: not an option\nkxprobe --help lists the options\n"},
+        {"--file x --signature 4D5", 2,
+         "kxprobe: --signature 4D5: give the bytes as pairs of hex digits, such as 4D5A\n"
+         "kxprobe --help lists the options\n"},
+        {"--signature 4D5A", 2, "kxprobe: --signature needs --file\nkxprobe --help lists the options\n"},
+        {"--profile", 2, "kxprobe: --profile needs the FILE of a machine profile\nkxprobe --help lists the options\n"},
+        {"--explain \"\"", 2, "kxprobe: --explain: the device description is empty\nkxprobe --help lists the options\n"},
+        {"--check-defs --explain x", 2,
+         "kxprobe: --explain: --check-defs and --explain are asked one at a time\nkxprobe --help lists the options\n"},
+        {"--run", 2, "kxprobe: --run needs a PROGRAM to run\nkxprobe --help lists the options\n"},
+        {"--folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
+        {"--run no-such-program.exe", 2, "kxprobe: cannot start no-such-program.exe: "},
+        {"--version", 0, "kxprobe 1.0.0.13\n"},
+        {"--bogus --version", 0, "kxprobe 1.0.0.13\n"},
+        {"--json --help", 0, "usage: kxprobe "},
+    };
+    kx::TempCwd cwd;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.tail);
+        EXPECT_EQ(row.status, kxprobe(row.tail));
+        EXPECT_EQ(0u, g_printed.find(row.printed)) << g_printed;
+    }
+}
+
+// --run lets a program of the user's ask the replayed machine, which Wine
+// keeps only while a program runs, and passes its exit status on.
+TEST(Run, AProgramAsksTheReplayedMachine)
+{
+    kx::TempCwd cwd;
+    const std::string machine = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/win98-pc.reg";
+    EXPECT_EQ(7514u, kxprobe("--profile " + machine + " --run \"" + kx::bin_dir() + "kxask.exe\" GetPCIInfo 0"))
+        << g_printed;
+    EXPECT_EQ(1042u, kxprobe("--profile " + machine + " --run \"" + kx::bin_dir() + "kxask.exe\" GetPCIInfo 1"))
+        << g_printed;
+}
+
 // The program's own splitting of its command line, seen in the text that
 // IsDVDDrivePresent is asked about.
 TEST(CommandLine, IsSplitTheWindowsWay)
@@ -185,7 +231,8 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         ASSERT_TRUE(CopyFileA((kx::bin_dir() + row.dll).c_str(), "KXVozaDa.dll", FALSE));
         EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --file kxprobe.exe", "out.txt"));
         std::string printed = kx::read_file("out.txt");
-        EXPECT_EQ(0u, printed.find("KXVozaDa.dll: " + cwd.path() + "\\KXVozaDa.dll, file version unknown\r\n"))
+        EXPECT_EQ(0u, printed.find("KXVozaDa.dll: " + cwd.path() + "\\KXVozaDa.dll, file version unknown; card "
+                                   "files and helpers from " + cwd.path() + "\r\n"))
             << printed;
         for (const char *name : kExports) {
             bool lacking = printed.find(std::string("    does not export ") + name + ": not asked\r\n") !=
