@@ -3,6 +3,8 @@
 // the library has no load-time dependency on it and a machine without
 // DirectDraw simply answers 0.
 #define DIRECTDRAW_VERSION 0x0500
+#include "display/display.h"
+
 #include <windows.h>
 #include <ddraw.h>
 
@@ -99,12 +101,12 @@ static int ask_display(DisplayQuestion question)
     return answer;
 }
 
-extern "C" int WINAPI IsATIMotionComp(void)
+int display_offers_motion_comp(void)
 {
     return ask_display(creates_motion_comp_overlay);
 }
 
-extern "C" int WINAPI IsInterleavedBob(void)
+int display_bobs_interleaved(void)
 {
     return ask_display(bobs_interleaved);
 }

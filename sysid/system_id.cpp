@@ -1,5 +1,7 @@
 // GetSystemID: the maker of this computer, as reported by two helper
 // programs in the installer's current folder.
+#include "sysid/sysid.h"
+
 #include <windows.h>
 
 #include <string.h>
@@ -70,7 +72,7 @@ static int ask_result_file_helper(void)
     return id;
 }
 
-extern "C" int WINAPI GetSystemID(void)
+int identify_system(void)
 {
     int id = ask_exit_code_helper();
     return id ? id : ask_result_file_helper();
