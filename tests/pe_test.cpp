@@ -96,7 +96,7 @@ const std::map<std::string, std::set<std::string>, IgnoreCase> kAllowedImports =
     {"KERNEL32.dll",
      {"GetVersionExA", "GetProcessHeap", "HeapAlloc", "HeapFree", "CreateFileA", "ReadFile", "CloseHandle",
       "DeleteFileA", "CreateProcessA", "WaitForSingleObject", "GetExitCodeProcess", "Sleep",
-      "LoadLibraryA", "GetProcAddress", "FreeLibrary"}},
+      "GetSystemDirectoryA", "LoadLibraryA", "GetProcAddress", "FreeLibrary"}},
     {"USER32.dll", {"GetWindowTextA", "SetWindowTextA"}},
     {"ADVAPI32.dll", {"RegOpenKeyExA", "RegEnumKeyExA", "RegQueryValueExA", "RegCloseKey"}},
     {"CRTDLL.dll",
