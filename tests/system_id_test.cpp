@@ -227,16 +227,21 @@ TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
 
 TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
 {
+    // The exit code is asked for only once the wait saw the helper end: a
+    // helper that is still running would report STILL_ACTIVE, or an exit
+    // code it sets later.
     static const struct {
         const char *name;
-        const char *failing;
+        const char *failing, *mode;
         DWORD real_cap;
         bool left_running;
+        int exit_code_reads;
     } rows[] = {
-        {"helper outlives the wait", nullptr, 0, true},
-        {"wait fails", "WaitForSingleObject", INFINITE, true},
-        {"exit code unreadable", "GetExitCodeProcess", INFINITE, false},
-        {"helper cannot start", "CreateProcessA", INFINITE, false},
+        {"helper outlives the wait", nullptr, "", 0, true, 0},
+        {"wait fails", "WaitForSingleObject", "WAIT_FAILED", INFINITE, true, 0},
+        {"wait reports a time-out", "WaitForSingleObject", "WAIT_TIMEOUT", INFINITE, true, 0},
+        {"exit code unreadable", "GetExitCodeProcess", "", INFINITE, false, 1},
+        {"helper cannot start", "CreateProcessA", "", INFINITE, false, 0},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -246,12 +251,13 @@ TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
         kx::Ledger ledger;
         kx::ResourceHooks hooks(dll.module(), ledger);
         if (row.failing)
-            ledger.fail(row.failing);
+            ledger.fail(row.failing, 0, row.mode);
         FastClock clock(dll, folder, row.real_cap);
 
         // BIOSID.EXE is absent, so the fallback ends at once with 0.
         EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
         EXPECT_EQ(2, ledger.count("CreateProcessA"));
+        EXPECT_EQ(row.exit_code_reads, ledger.count("GetExitCodeProcess"));
         EXPECT_TRUE(clock.pauses.empty());
         EXPECT_EQ("", ledger.problems());
         EXPECT_EQ(std::vector<std::string>(row.left_running ? 1 : 0, "Kxdodaze.exe"), running_helpers());
