@@ -306,7 +306,6 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
     } rows[] = {
         {"in the current folder", true, false, false, 70, 1},
         {"beside the calling program only", false, true, false, 0, 0},
-        {"in both, the current folder's runs", true, true, false, 70, 1},
         {"in the current folder, start fails", true, false, true, 0, 0},
     };
     for (const auto &row : rows) {
