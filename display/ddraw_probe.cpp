@@ -1,10 +1,14 @@
 // IsATIMotionComp and IsInterleavedBob: two questions put to the display
-// driver through DirectDraw. ddraw.dll is loaded by name on every call, so
-// the library has no load-time dependency on it and a machine without
+// driver through DirectDraw. ddraw.dll is loaded on every call, so the
+// library has no load-time dependency on it and a machine without
 // DirectDraw simply answers 0.
 #define DIRECTDRAW_VERSION 0x0500
+#include "display/display.h"
+
 #include <windows.h>
 #include <ddraw.h>
+
+#include <string.h>
 
 // The DirectX 5 sizes that every DirectDraw from 5 on accepts.
 static_assert(sizeof(DDSURFACEDESC) == 108, "surface request must be 108 bytes");
@@ -78,11 +82,26 @@ static int ask_cooperatively(IDirectDraw *display, DisplayQuestion question)
     return answer;
 }
 
+// DirectDraw always lives in the system folder. Loaded by its bare name,
+// Windows 9x would look in the program's folder and the current folder
+// first and take any ddraw.dll planted beside the installer.
+static HMODULE load_system_ddraw(void)
+{
+    static const char name[] = "\\ddraw.dll";
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, sizeof(path));
+
+    if (!length || length + sizeof(name) > sizeof(path))
+        return nullptr;
+    memcpy(path + length, name, sizeof(name));
+    return LoadLibraryA(path);
+}
+
 // Opens the active display driver, asks `question` and lets go of
 // everything in reverse order.
 static int ask_display(DisplayQuestion question)
 {
-    HMODULE ddraw = LoadLibraryA("ddraw.dll");
+    HMODULE ddraw = load_system_ddraw();
     if (!ddraw)
         return 0;
     int answer = 0;
@@ -99,12 +118,12 @@ static int ask_display(DisplayQuestion question)
     return answer;
 }
 
-extern "C" int WINAPI IsATIMotionComp(void)
+int display_offers_motion_comp(void)
 {
     return ask_display(creates_motion_comp_overlay);
 }
 
-extern "C" int WINAPI IsInterleavedBob(void)
+int display_bobs_interleaved(void)
 {
     return ask_display(bobs_interleaved);
 }

@@ -1,9 +1,11 @@
+#include "exports/win_version.h"
+
 #include <windows.h>
 
 // Windows 95 reports platform 1 with minor version 0; Windows 98 and Me
 // report minor versions 10 and 90 on the same platform. Only the platform
 // and the minor version are looked at.
-extern "C" int WINAPI IsWin95(void)
+int running_windows_95(void)
 {
     OSVERSIONINFOA info;
 

@@ -13,6 +13,15 @@
  * directory of the calling process: make the folder that holds them current
  * before asking.
  *
+ * The four device questions on the PCI and SCSI buses (GetAudioCardID,
+ * GetGraphicsCardID, GetPCIInfo, IsDVDDrivePresent) list the installed
+ * devices of their class, then take the first node of the live-device table
+ * (HKEY_DYN_DATA\Config Manager\Enum) whose HardWareKey begins with one of
+ * their keys. Of the installed devices at most 20 are kept, so a 21st
+ * display adapter answers as absent; each key ("PCI\" and the device key's
+ * name) is cut to 1023 characters. A live node without a readable
+ * HardWareKey is passed over, and the nodes after it are still looked at.
+ *
  * Link with libKXVozaDa.a (MinGW) or KXVozaDa.lib (Microsoft's linker), or
  * load the DLL with LoadLibraryA and look the functions up by these plain
  * names with GetProcAddress; the KXVOZADA_*_FN types fit the results.
@@ -32,15 +41,20 @@ extern "C" {
  *          0 also when no line matches, and when no PCI multimedia device
  *          is live (card 0 and "no card" cannot be told apart)
  *   -1     a live device was found, but AudCards.def cannot be opened
- *   -2     the live-device table cannot be read (not Windows 95/98) */
+ *   -2     the live-device table cannot be read: every Windows of the NT
+ *          family, which has none, even without any PCI device */
 int WINAPI GetAudioCardID(void);
 
 /* Graphics card of the live PCI display adapter, by the identifier that
  * VidCards.def in the current directory gives its description:
- *    0..9999  the identifier of the last line of VidCards.def that matches
- *   -1        no line matches, no PCI display adapter is live, or the
- *             live-device table cannot be read (not Windows 95/98)
- *   -2        a live adapter was found, but VidCards.def cannot be opened */
+ *   the identifier of the last line of VidCards.def that matches: 0..9999
+ *        when its four identifier characters are digits. They are not
+ *        checked: each counts as its byte value, read unsigned, less that
+ *        of '0', so "0.1x.34." gives 8234 and any value from -52217 to
+ *        229977 can come back, -1 and -2 included
+ *   -1   no line matches, no PCI display adapter is live, or the
+ *        live-device table cannot be read (not Windows 95/98)
+ *   -2   a live adapter was found, but VidCards.def cannot be opened */
 int WINAPI GetGraphicsCardID(void);
 
 /* One identifier of the live PCI display adapter, from its hardware key
@@ -54,7 +68,9 @@ int WINAPI GetGraphicsCardID(void);
 int WINAPI GetPCIInfo(int selector);
 
 /* Maker of the computer, as the helper programs Kxdodaze.exe and BIOSID.EXE
- * in the current directory report it. Blocks for up to about 8 seconds.
+ * in the current directory report it; both are started from there only,
+ * never from the program's own folder, the system folders or PATH. Blocks
+ * for up to about 8 seconds.
  *    the exit code of Kxdodaze.exe, when it ends within 4 seconds with a
  *    code other than 0 and 259 (any 32-bit value, negative ones included)
  *   70  otherwise, when BIOSID.EXE writes a BIOSID.TMP naming Gateway
@@ -63,7 +79,9 @@ int WINAPI GetSystemID(void);
 
 /* 1  the display driver, asked through DirectDraw, creates a 100 by 100
  *    "MC12" YUV overlay surface in video memory (motion compensation)
- * 0  it does not, or DirectDraw is missing or fails */
+ * 0  it does not, or DirectDraw is missing or fails. DirectDraw is loaded
+ *    from the system folder only, never from the program's or the current
+ *    folder */
 int WINAPI IsATIMotionComp(void);
 
 /* 1  a device of the PCI hardware tree names BroadLogic (any letter case)
@@ -92,7 +110,8 @@ int WINAPI IsFileAvailable(const char *path, const void *signature, int length);
 
 /* 1  the display driver's hardware capabilities carry bob deinterlacing of
  *    interleaved video (DDCAPS2_CANBOBINTERLEAVED)
- * 0  they do not, or DirectDraw is missing or fails */
+ * 0  they do not, or DirectDraw is missing or fails (loaded from the
+ *    system folder only, as for IsATIMotionComp) */
 int WINAPI IsInterleavedBob(void);
 
 /* 1  a Windows 95 release: the 9x platform with a minor version below 10

@@ -1,5 +1,7 @@
 // IsFileAvailable: can a file be opened for reading, and does it begin
 // with the given bytes?
+#include "sysid/sysid.h"
+
 #include <windows.h>
 
 #include <string.h>
@@ -23,7 +25,7 @@ static BOOL begins_with(HANDLE file, const BYTE *signature, int length)
     return same;
 }
 
-extern "C" int WINAPI IsFileAvailable(const char *path, const BYTE *signature, int length)
+int file_available(const char *path, const BYTE *signature, int length)
 {
     // Without FILE_FLAG_BACKUP_SEMANTICS a folder does not open, and a file
     // that someone holds open for writing is refused by the share mode.

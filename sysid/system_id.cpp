@@ -1,33 +1,50 @@
 // GetSystemID: the maker of this computer, as reported by two helper
 // programs in the installer's current folder.
+#include "sysid/sysid.h"
+
 #include <windows.h>
 
 #include <string.h>
 
 enum { kGatewayId = 70, kExitCodeWaitMs = 4000, kPolls = 4, kPollPauseMs = 1000 };
 
-// Kxdodaze.exe answers with its exit code. 0 means it does not know the
-// system, and STILL_ACTIVE is what a process that has not ended reports,
-// so neither is an answer. A helper that takes too long is left running.
-static int ask_exit_code_helper(void)
+// Both helpers are started hidden by their bare names as the application
+// name, which CreateProcessA takes from the current folder alone. WinExec
+// and a bare command line would search the calling program's own folder,
+// the system folders and PATH first.
+static bool start_helper(const char *program, char *command, PROCESS_INFORMATION &process)
 {
     STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    DWORD code = STILL_ACTIVE;
-    int id = 0;
 
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    if (!CreateProcessA("Kxdodaze.exe", NULL, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL,
-                        &startup, &process))
+    return CreateProcessA(program, command, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL, &startup,
+                          &process);
+}
+
+static void close_helper(PROCESS_INFORMATION &process)
+{
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
+
+// Kxdodaze.exe answers with its exit code. 0 means it does not know the
+// system, and STILL_ACTIVE is what a process that has not ended reports,
+// so neither is an answer. A helper that takes too long is left running.
+static int ask_exit_code_helper(void)
+{
+    PROCESS_INFORMATION process;
+    DWORD code = STILL_ACTIVE;
+    int id = 0;
+
+    if (!start_helper("Kxdodaze.exe", NULL, process))
         return 0;
     if (WaitForSingleObject(process.hProcess, kExitCodeWaitMs) == WAIT_OBJECT_0 &&
         GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE)
         id = (int)code;
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    close_helper(process);
     return id;
 }
 
@@ -58,9 +75,13 @@ static int read_result_file(HANDLE file)
 
 static int ask_result_file_helper(void)
 {
-    // WinExec answers 31 or less when the program could not be started.
-    if (WinExec("BIOSID.EXE", SW_HIDE) <= 31)
+    // BIOSID.EXE is never waited for: it only has to leave its file behind.
+    char command[] = "BIOSID.EXE";
+    PROCESS_INFORMATION process;
+
+    if (!start_helper("BIOSID.EXE", command, process))
         return 0;
+    close_helper(process);
     HANDLE file = wait_for_result_file();
     if (file == INVALID_HANDLE_VALUE)
         return 0;
@@ -70,7 +91,7 @@ static int ask_result_file_helper(void)
     return id;
 }
 
-extern "C" int WINAPI GetSystemID(void)
+int identify_system(void)
 {
     int id = ask_exit_code_helper();
     return id ? id : ask_result_file_helper();

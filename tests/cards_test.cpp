@@ -157,6 +157,9 @@ TEST(CardId, AnswersAndReleases)
         int fopens;
     } rows[] = {
         {"no live-device table", "REGEDIT4\n\n" + devices, true, nullptr, 0, -2, -1, 0},
+        // Every Windows of the NT family: the live-device table is looked
+        // for even though no device could match.
+        {"no hardware tree at all", "REGEDIT4\n\n", true, nullptr, 0, -2, -1, 0},
         {"nothing installed", "REGEDIT4\n\n" + live_table + live_node("C1", kAudioKey), false, nullptr, 0, 0, -1,
          0},
         {"installed, not live", "REGEDIT4\n\n" + devices + live_table + live_node("C1", kOtherVideoKey), false,

@@ -14,7 +14,9 @@
 
 namespace {
 
-#define LOAD "LoadLibraryA(ddraw.dll) "
+// DirectDraw is loaded from the system folder by its whole path.
+#define FOLDER "GetSystemDirectoryA(buffer,260) "
+#define LOAD FOLDER "LoadLibraryA(<system>\\ddraw.dll) "
 #define ENTRY LOAD "GetProcAddress(ddraw,DirectDrawCreate) "
 #define CREATE ENTRY "DirectDrawCreate(null,out,null) "
 #define COOPERATE CREATE "dd.SetCooperativeLevel(null,0x8) "
@@ -49,6 +51,9 @@ void run(const char *name, const Row *rows, size_t count)
 
 // Up to the question itself both probes run the same steps.
 const Row kSharedRows[] = {
+    {"no system folder", "GetSystemDirectoryA", "0", 0x10, 0, FOLDER},
+    {"system folder longer than the buffer", "GetSystemDirectoryA", "longer than the buffer", 0x10, 0, FOLDER},
+    {"no room for \\ddraw.dll after 250 characters", "GetSystemDirectoryA", "250 characters", 0x10, 0, FOLDER},
     {"no ddraw.dll", "LoadLibraryA", "null", 0x10, 0, LOAD},
     {"no DirectDrawCreate", "GetProcAddress", "null", 0x10, 0, ENTRY FREE},
     {"DirectDrawCreate fails", "DirectDrawCreate", "error", 0x10, 0, CREATE FREE},
@@ -123,6 +128,8 @@ TEST(IsInterleavedBob, AnswersFromTheInterleavedBobBitOnly)
 {
     static const Row rows[] = {
         {"bob interleaved only", nullptr, nullptr, 0x10, 1, CAPS "dd2.Release dd.Release " FREE},
+        {"system folder of 249 characters", "GetSystemDirectoryA", "249 characters", 0x10, 1,
+         CAPS "dd2.Release dd.Release " FREE},
         {"bob interleaved among every bit", nullptr, nullptr, 0xffffffff, 1, CAPS "dd2.Release dd.Release " FREE},
         {"both bob kinds", nullptr, nullptr, 0x30, 1, CAPS "dd2.Release dd.Release " FREE},
         {"bob non-interleaved only", nullptr, nullptr, 0x20, 0, CAPS "dd2.Release dd.Release " FREE},

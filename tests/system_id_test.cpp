@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -154,16 +155,16 @@ struct FastClock {
 };
 FastClock *FastClock::live;
 
-// What the DLL passed to CreateProcessA and WinExec; both are passed on.
+// What the DLL passed to CreateProcessA, and what it answered; each call
+// is passed on.
 struct Starts {
     static Starts *live;
     std::vector<std::string> seen;
-    std::vector<UINT> win_exec_results;
-    kx::ImportPatch create, exec;
+    std::vector<BOOL> results;
+    kx::ImportPatch create;
 
     explicit Starts(const kx::Dll &dll)
-        : create(dll.module(), "KERNEL32.dll", "CreateProcessA", (const void *)fake_CreateProcessA),
-          exec(dll.module(), "KERNEL32.dll", "WinExec", (const void *)fake_WinExec)
+        : create(dll.module(), "KERNEL32.dll", "CreateProcessA", (const void *)fake_CreateProcessA)
     {
         live = this;
     }
@@ -177,17 +178,12 @@ struct Starts {
         char text[256];
         snprintf(text, sizeof(text), "CreateProcessA %s command=%s security=%s/%s inherit=%d flags=%#lx "
                  "environment=%s folder=%s cb=%lu flags=%#lx show=%u",
-                 app ? app : "(null)", given(command), given(ps), given(ts), inherit, flags, given(env),
-                 given(dir), startup->cb, startup->dwFlags, startup->wShowWindow);
+                 app ? app : "(null)", command ? command : "null", given(ps), given(ts), inherit, flags,
+                 given(env), given(dir), startup->cb, startup->dwFlags, startup->wShowWindow);
         live->seen.push_back(text);
-        return live->create.original<decltype(&CreateProcessA)>()(app, command, ps, ts, inherit, flags, env,
-                                                                   dir, startup, info);
-    }
-    static UINT WINAPI fake_WinExec(LPCSTR command, UINT show)
-    {
-        live->seen.push_back(std::string("WinExec ") + command + " " + std::to_string(show));
-        UINT result = live->exec.original<decltype(&WinExec)>()(command, show);
-        live->win_exec_results.push_back(result);
+        BOOL result = live->create.original<decltype(&CreateProcessA)>()(app, command, ps, ts, inherit, flags,
+                                                                          env, dir, startup, info);
+        live->results.push_back(result);
         return result;
     }
 };
@@ -195,7 +191,8 @@ Starts *Starts::live;
 
 const char kStartFirst[] = "CreateProcessA Kxdodaze.exe command=null security=null/null inherit=0 flags=0x20 "
                            "environment=null folder=null cb=68 flags=0x1 show=0";
-const char kStartSecond[] = "WinExec BIOSID.EXE 0";
+const char kStartSecond[] = "CreateProcessA BIOSID.EXE command=BIOSID.EXE security=null/null inherit=0 flags=0x20 "
+                            "environment=null folder=null cb=68 flags=0x1 show=0";
 
 TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
 {
@@ -230,16 +227,21 @@ TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
 
 TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
 {
+    // The exit code is asked for only once the wait saw the helper end: a
+    // helper that is still running would report STILL_ACTIVE, or an exit
+    // code it sets later.
     static const struct {
         const char *name;
-        const char *failing;
+        const char *failing, *mode;
         DWORD real_cap;
         bool left_running;
+        int exit_code_reads;
     } rows[] = {
-        {"helper outlives the wait", nullptr, 0, true},
-        {"wait fails", "WaitForSingleObject", INFINITE, true},
-        {"exit code unreadable", "GetExitCodeProcess", INFINITE, false},
-        {"helper cannot start", "CreateProcessA", INFINITE, false},
+        {"helper outlives the wait", nullptr, "", 0, true, 0},
+        {"wait fails", "WaitForSingleObject", "WAIT_FAILED", INFINITE, true, 0},
+        {"wait reports a time-out", "WaitForSingleObject", "WAIT_TIMEOUT", INFINITE, true, 0},
+        {"exit code unreadable", "GetExitCodeProcess", "", INFINITE, false, 1},
+        {"helper cannot start", "CreateProcessA", "", INFINITE, false, 0},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -249,12 +251,13 @@ TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
         kx::Ledger ledger;
         kx::ResourceHooks hooks(dll.module(), ledger);
         if (row.failing)
-            ledger.fail(row.failing);
+            ledger.fail(row.failing, 0, row.mode);
         FastClock clock(dll, folder, row.real_cap);
 
         // BIOSID.EXE is absent, so the fallback ends at once with 0.
         EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
-        EXPECT_EQ(1, ledger.count("WinExec"));
+        EXPECT_EQ(2, ledger.count("CreateProcessA"));
+        EXPECT_EQ(row.exit_code_reads, ledger.count("GetExitCodeProcess"));
         EXPECT_TRUE(clock.pauses.empty());
         EXPECT_EQ("", ledger.problems());
         EXPECT_EQ(std::vector<std::string>(row.left_running ? 1 : 0, "Kxdodaze.exe"), running_helpers());
@@ -275,34 +278,53 @@ TEST(GetSystemID, BothHelpersAbsentAnswersAtOnce)
     EXPECT_LT(took, 500u);
     EXPECT_EQ(0, ledger.count("Sleep"));
     EXPECT_EQ(0, ledger.count("CreateFileA"));
-    ASSERT_EQ(1u, starts.win_exec_results.size());
-    EXPECT_LE(starts.win_exec_results[0], 31u);
+    EXPECT_EQ((std::vector<BOOL>{FALSE, FALSE}), starts.results);
     EXPECT_EQ("", ledger.problems());
 }
 
-UINT g_win_exec_result;
-UINT WINAPI fake_WinExec(LPCSTR, UINT)
-{
-    return g_win_exec_result;
-}
+// A BIOSID.EXE beside the test program, removed again at the end; declared
+// before the HelperFolder, whose end stops any helper still running.
+struct BesideCaller {
+    const std::string path = kx::bin_dir() + "BIOSID.EXE";
+    BesideCaller()
+    {
+        EXPECT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\BIOSID.EXE").c_str(), path.c_str(), FALSE));
+    }
+    ~BesideCaller() { DeleteFileA(path.c_str()); }
+};
 
-TEST(GetSystemID, WinExecAtOrBelow31MeansNotStarted)
+// BIOSID.EXE is taken from the current folder and nowhere else: a program
+// of that name beside the installer is not started, and when the start
+// fails nothing is waited for.
+TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
 {
     static const struct {
-        UINT result;
+        const char *name;
+        bool in_current_folder, beside_caller, start_fails;
+        int expected;
         size_t polls;
-    } rows[] = {{0, 0}, {2, 0}, {31, 0}, {32, 4}, {0x80000000, 4}};
+    } rows[] = {
+        {"in the current folder", true, false, false, 70, 1},
+        {"beside the calling program only", false, true, false, 0, 0},
+        {"in the current folder, start fails", true, false, true, 0, 0},
+    };
     for (const auto &row : rows) {
-        SCOPED_TRACE("WinExec answers " + std::to_string(row.result));
+        SCOPED_TRACE(row.name);
+        std::unique_ptr<BesideCaller> beside(row.beside_caller ? new BesideCaller : nullptr);
         HelperFolder folder;
+        if (row.in_current_folder)
+            folder.install("BIOSID.EXE");
+        set("KX_BIOSID_BYTES", "hex:" + hex_of("Gateway"));
         kx::Dll dll;
         kx::Ledger ledger;
         kx::ResourceHooks hooks(dll.module(), ledger);
-        kx::ImportPatch exec(dll.module(), "KERNEL32.dll", "WinExec", (const void *)fake_WinExec);
-        FastClock clock(dll, folder, 0);
-        g_win_exec_result = row.result;
+        if (row.start_fails)
+            ledger.fail("CreateProcessA", 1);
+        Starts starts(dll);
+        FastClock clock(dll, folder, INFINITE);
 
-        EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
+        EXPECT_EQ(row.expected, kx::call_export(dll, "GetSystemID"));
+        EXPECT_EQ((std::vector<std::string>{kStartFirst, kStartSecond}), starts.seen);
         EXPECT_EQ(std::vector<DWORD>(row.polls, 1000), clock.pauses);
         EXPECT_EQ((int)row.polls, ledger.count("CreateFileA"));
         EXPECT_EQ("", ledger.problems());

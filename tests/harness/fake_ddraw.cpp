@@ -31,6 +31,7 @@ struct State {
     FakeObject dd, dd2, surface;
     BYTE request[FakeDirectDraw::kSurfaceRequestSize];
     DWORD caps_size;
+    std::string system_folder; // as GetSystemDirectoryA last answered it
 } g;
 
 void record(const char *format, ...)
@@ -170,9 +171,32 @@ HRESULT WINAPI fake_DirectDrawCreate(GUID *driver, void **out, IUnknown *outer)
     return hand_out("DirectDrawCreate", g.dd, out);
 }
 
+// The real system folder, or one of exactly `length` characters; too long
+// a folder for the caller's buffer is answered with the size it needs.
+UINT WINAPI fake_GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    record("GetSystemDirectoryA(%s,%u)", pointer(buffer, "buffer"), size);
+    char real[MAX_PATH];
+    switch (g.ledger->enter("GetSystemDirectoryA", {"0", "longer than the buffer", "250 characters", "249 characters"})) {
+    case 1: return 0;
+    case 2: return size + 1;
+    case 3: g.system_folder = "C:\\" + std::string(247, 'S'); break;
+    case 4: g.system_folder = "C:\\" + std::string(246, 'S'); break;
+    default: g.system_folder.assign(real, GetSystemDirectoryA(real, sizeof(real)));
+    }
+    if (g.system_folder.size() >= size)
+        return (UINT)g.system_folder.size() + 1;
+    memcpy(buffer, g.system_folder.c_str(), g.system_folder.size() + 1);
+    return (UINT)g.system_folder.size();
+}
+
+// The system folder that GetSystemDirectoryA answered shows as <system>.
 HMODULE WINAPI fake_LoadLibraryA(LPCSTR name)
 {
-    record("LoadLibraryA(%s)", name);
+    std::string shown = name;
+    if (!g.system_folder.empty() && !shown.compare(0, g.system_folder.size(), g.system_folder))
+        shown.replace(0, g.system_folder.size(), "<system>");
+    record("LoadLibraryA(%s)", shown.c_str());
     if (g.ledger->enter("LoadLibraryA", {"null"}))
         return nullptr;
     g.ledger->acquire("module", kFakeDdraw);
@@ -199,11 +223,12 @@ BOOL WINAPI fake_FreeLibrary(HMODULE module)
 } // namespace
 
 FakeDirectDraw::FakeDirectDraw(const Dll &dll)
-    : dll_(dll), load_(dll.module(), "KERNEL32.dll", "LoadLibraryA", (const void *)fake_LoadLibraryA),
+    : dll_(dll), folder_(dll.module(), "KERNEL32.dll", "GetSystemDirectoryA", (const void *)fake_GetSystemDirectoryA),
+      load_(dll.module(), "KERNEL32.dll", "LoadLibraryA", (const void *)fake_LoadLibraryA),
       entry_(dll.module(), "KERNEL32.dll", "GetProcAddress", (const void *)fake_GetProcAddress),
       free_(dll.module(), "KERNEL32.dll", "FreeLibrary", (const void *)fake_FreeLibrary)
 {
-    EXPECT_TRUE(load_.applied() && entry_.applied() && free_.applied());
+    EXPECT_TRUE(folder_.applied() && load_.applied() && entry_.applied() && free_.applied());
     build_vtables();
 }
 
@@ -217,6 +242,7 @@ int32_t FakeDirectDraw::ask(const char *name, Ledger &ledger, DWORD caps2)
     g.surface = {g_surface_vtable, "surface", 0};
     memset(g.request, 0xbd, sizeof(g.request));
     g.caps_size = 0xdeadbeef;
+    g.system_folder.clear();
     int32_t answer = call_export(dll_, name);
     g.ledger = nullptr;
     return answer;

@@ -1,5 +1,6 @@
 // A scripted DirectDraw that KXVozaDa.dll reaches through its own
-// LoadLibraryA, GetProcAddress and FreeLibrary: hand-written vtables that
+// GetSystemDirectoryA, LoadLibraryA, GetProcAddress and FreeLibrary, with
+// the system folder answered as the ledger says: hand-written vtables that
 // log every call with its arguments, count references, record their calls
 // in a ledger and fail the way the ledger is told.
 #pragma once
@@ -34,7 +35,7 @@ public:
 
 private:
     const Dll &dll_;
-    ImportPatch load_, entry_, free_;
+    ImportPatch folder_, load_, entry_, free_;
 };
 
 } // namespace kx

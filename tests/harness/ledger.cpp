@@ -100,7 +100,6 @@ KX_REAL(HeapFree);
 KX_REAL(GetVersionExA);
 KX_REAL(WaitForSingleObject);
 KX_REAL(GetExitCodeProcess);
-KX_REAL(WinExec);
 KX_REAL(Sleep);
 KX_REAL(DeleteFileA);
 static FILE *(__cdecl *real_fopen)(const char *, const char *);
@@ -286,15 +285,6 @@ static BOOL WINAPI hook_GetExitCodeProcess(HANDLE process, LPDWORD code)
     return real_GetExitCodeProcess(process, code);
 }
 
-static UINT WINAPI hook_WinExec(LPCSTR command, UINT show)
-{
-    switch (g_ledger->enter("WinExec", {"ERROR_FILE_NOT_FOUND", "out of resources"})) {
-    case 1: return ERROR_FILE_NOT_FOUND;
-    case 2: return 0;
-    }
-    return real_WinExec(command, show);
-}
-
 static void WINAPI hook_Sleep(DWORD ms)
 {
     g_ledger->enter("Sleep");
@@ -354,8 +344,7 @@ static const Hook kHooks[] = {
     KX_HOOK("KERNEL32.dll", FreeLibrary),   KX_HOOK("KERNEL32.dll", HeapAlloc),
     KX_HOOK("KERNEL32.dll", HeapFree),      KX_HOOK("KERNEL32.dll", GetVersionExA),
     KX_HOOK("KERNEL32.dll", WaitForSingleObject), KX_HOOK("KERNEL32.dll", GetExitCodeProcess),
-    KX_HOOK("KERNEL32.dll", WinExec),       KX_HOOK("KERNEL32.dll", Sleep),
-    KX_HOOK("KERNEL32.dll", DeleteFileA),
+    KX_HOOK("KERNEL32.dll", Sleep),         KX_HOOK("KERNEL32.dll", DeleteFileA),
     KX_HOOK("CRTDLL.dll", fopen),           KX_HOOK("CRTDLL.dll", fclose),
     KX_HOOK("CRTDLL.dll", fgets),
 };

@@ -1,0 +1,67 @@
+// The ten exports of KXVozaDa.def, each a call into the routine of its area.
+// They are defined against the installers' own header: a C function whose
+// definition parts from its prototype there does not compile, and one that
+// the header lacks fails -Werror=missing-declarations.
+#include "include/KXVozaDa.h"
+
+#include "display/display.h"
+#include "exports/win_version.h"
+#include "inventory/broadlogic.h"
+#include "inventory/card_id.h"
+#include "inventory/dvd_drive.h"
+#include "inventory/pci_query.h"
+#include "sysid/sysid.h"
+
+// The device questions run their routines with no description buffer and
+// no trace window.
+extern "C" int WINAPI GetAudioCardID(void)
+{
+    return identify_audio_card(nullptr, nullptr);
+}
+
+extern "C" int WINAPI GetGraphicsCardID(void)
+{
+    return identify_graphics_card(nullptr, nullptr);
+}
+
+extern "C" int WINAPI GetPCIInfo(int selector)
+{
+    return query_pci_identifier(selector, 0, nullptr);
+}
+
+extern "C" int WINAPI GetSystemID(void)
+{
+    return identify_system();
+}
+
+extern "C" int WINAPI IsATIMotionComp(void)
+{
+    return display_offers_motion_comp();
+}
+
+extern "C" int WINAPI IsBroadLogicPresent(void)
+{
+    return detect_broadlogic_device();
+}
+
+// The caller's text is upper-cased in place once a live drive is compared
+// with it, so it must be writable.
+extern "C" int WINAPI IsDVDDrivePresent(char *description)
+{
+    return detect_dvd_drive(description, nullptr);
+}
+
+extern "C" int WINAPI IsFileAvailable(const char *path, const void *signature, int length)
+{
+    return file_available(path, (const BYTE *)signature, length);
+}
+
+extern "C" int WINAPI IsInterleavedBob(void)
+{
+    return display_bobs_interleaved();
+}
+
+extern "C" int WINAPI IsWin95(void)
+{
+    return running_windows_95();
+}
