@@ -1,7 +1,7 @@
 // kxprobe run as an installer author runs it: capturing a machine's
 // hardware tree into a profile that replays it elsewhere.
 #include "harness/harness.h"
-#include "profile.h"
+#include "profile/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -44,11 +44,11 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
     for (const std::string &machine : rows) {
         kx::TempCwd cwd;
         std::string error;
-        kxprofile::clear();
+        profile_clear();
         if (!machine.empty())
-            ASSERT_TRUE(kxprofile::load_file(machine.c_str(), error)) << machine << ": " << error;
+            ASSERT_TRUE(kx::load_profile_file(machine, error)) << machine << ": " << error;
         EXPECT_EQ(0u, kxprobe("--capture first.reg")) << machine;
-        kxprofile::clear();
+        profile_clear();
         EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg")) << machine;
         std::string first = kx::read_file("first.reg");
         EXPECT_EQ(0u, first.find("REGEDIT4\r\n")) << machine;
@@ -58,7 +58,7 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
             EXPECT_NE(std::string::npos, first.find("\"HardWareKey\"=\"PCI\\\\VEN_")) << machine;
         }
     }
-    kxprofile::clear();
+    profile_clear();
 }
 
 TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
@@ -96,7 +96,7 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
 {
     kx::TempCwd cwd;
     std::string error;
-    ASSERT_TRUE(kxprofile::load(kQuotingMachine, error)) << error;
+    ASSERT_TRUE(kx::load_profile(kQuotingMachine, error)) << error;
     cwd.write("AudCards.def", "7 WAVE \"Q\"\n");
     static const char *const rows[] = {"", "--trace", "--file AudCards.def --signature 3720"};
     for (const char *options : rows) {
@@ -124,7 +124,7 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
         EXPECT_EQ(answers, records) << options;
         EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio")) << options;
     }
-    kxprofile::clear();
+    profile_clear();
 }
 
 } // namespace

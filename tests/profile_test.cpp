@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "profile.h"
+#include "harness/harness.h"
+#include "profile/profile.h"
 
 using namespace std::string_literals;
 
@@ -101,7 +102,7 @@ protected:
 
     static void cleanUp()
     {
-        kxprofile::clear();
+        profile_clear();
         for (const Place& place : kOutside)
             RegDeleteKeyA(place.root, place.path);
     }
@@ -109,7 +110,7 @@ protected:
     static bool load(const std::string& text)
     {
         std::string error;
-        const bool ok = kxprofile::load(text, error);
+        const bool ok = kx::load_profile(text, error);
         EXPECT_TRUE(ok) << error;
         EXPECT_EQ(ok, error.empty()) << error;
         return ok;
@@ -245,7 +246,7 @@ REGEDIT4
     for (const LineEnd& end : kLineEnds) {
         for (const KeyCase& row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
-            kxprofile::clear();
+            profile_clear();
             if (!load(with_line_end(row.text, end)))
                 continue;
             for (const Place& key : row.keys)
@@ -349,7 +350,7 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
         for (const BadCase& row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
             std::string error;
-            EXPECT_FALSE(kxprofile::load(with_line_end(row.text, end), error));
+            EXPECT_FALSE(kx::load_profile(with_line_end(row.text, end), error));
             const std::string prefix = "line " + std::to_string(row.line) + ": ";
             EXPECT_EQ(error.compare(0, prefix.size(), prefix), 0) << error;
             EXPECT_GT(error.size(), prefix.size()) << error;
@@ -368,7 +369,7 @@ TEST_F(Profile, RefusedWriteIsReported)
     const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n\"Ok\"=\"1\"\n\"" +
                              std::string(20000, 'n') + "\"=\"refused\"\n";
     std::string error;
-    EXPECT_FALSE(kxprofile::load(text, error));
+    EXPECT_FALSE(kx::load_profile(text, error));
     EXPECT_EQ(error.compare(0, 8, "line 5: "), 0) << error;
     EXPECT_NE(error.find("error"), std::string::npos) << error;
 }
@@ -411,12 +412,12 @@ TEST_F(Profile, OnlyTheHardwareTreeMayBeWritten)
     };
     for (const PlaceCase& row : cases) {
         SCOPED_TRACE(row.label);
-        kxprofile::clear();
+        profile_clear();
         const std::string leaf = row.path + "\\KXLEAF"s;
         RegDeleteKeyA(row.root, leaf.c_str());
         const std::string text = "REGEDIT4\n\n["s + row.key + "\\KXLEAF]\n\"Mark\"=\"1\"\n";
         std::string error;
-        EXPECT_EQ(kxprofile::load(text, error), row.allowed) << error;
+        EXPECT_EQ(kx::load_profile(text, error), row.allowed) << error;
         EXPECT_EQ(key_exists(row.root, leaf), row.allowed);
         if (row.allowed)
             continue;
@@ -444,12 +445,12 @@ TEST_F(Profile, ClearRemovesTheThreeSubtreesOnly)
                 make_key(subtree.root, subtree.path);
             }
         }
-        kxprofile::clear();
+        profile_clear();
         for (const Place& subtree : subtrees)
             EXPECT_FALSE(key_exists(subtree.root, subtree.path)) << subtree.path;
         for (const Place& place : kOutside)
             EXPECT_EQ(stored_value(place.root, place.path, "KxMark").data, "outside\0"s) << place.path;
-        EXPECT_EQ(kxprofile::capture(), "REGEDIT4\r\n\r\n");
+        EXPECT_EQ(kx::capture_profile(), "REGEDIT4\r\n\r\n");
     }
 }
 
@@ -579,7 +580,7 @@ TEST_F(Profile, CaptureGivesBackACanonicalProfile)
         SCOPED_TRACE(row.label);
         const std::string text = crlf(row.text);
         if (load(text)) {
-            EXPECT_EQ(kxprofile::capture(), text);
+            EXPECT_EQ(kx::capture_profile(), text);
         }
     }
 }
@@ -610,7 +611,7 @@ TEST_F(Profile, CaptureWritesValuesAsRegeditWould)
             const std::string expected = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI]\r\n"s + row.value_out +
                                          "\r\n\r\n";
             if (load(with_line_end(text, end))) {
-                EXPECT_EQ(kxprofile::capture(), expected);
+                EXPECT_EQ(kx::capture_profile(), expected);
             }
         }
     }
@@ -640,9 +641,9 @@ TEST_F(Profile, CaptureAndLoadAgainChangeNothing)
                              "\"Crlf\"=hex(1):41,0d,0a,00\n"
                              "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\D]\n@=hex(7):61,00,00\n";
     ASSERT_TRUE(load(text));
-    const std::string first = kxprofile::capture();
+    const std::string first = kx::capture_profile();
     ASSERT_TRUE(load(first));
-    EXPECT_EQ(kxprofile::capture(), first);
+    EXPECT_EQ(kx::capture_profile(), first);
     const char* const path = "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00";
     const Stored stored[] = {
         stored_value(HKEY_LOCAL_MACHINE, path, "Big"),
@@ -689,7 +690,7 @@ TEST_F(Profile, LoadFileReadsInBinary)
     };
     for (const FileCase& row : cases) {
         SCOPED_TRACE(row.label);
-        kxprofile::clear();
+        profile_clear();
         const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -698,7 +699,7 @@ TEST_F(Profile, LoadFileReadsInBinary)
         CloseHandle(file);
         ASSERT_EQ(written, row.content.size());
         std::string error;
-        EXPECT_EQ(kxprofile::load_file(path.c_str(), error), row.ok) << error;
+        EXPECT_EQ(kx::load_profile_file(path, error), row.ok) << error;
         const std::string expected = *row.error_start ? path + ": " + row.error_start : "";
         EXPECT_EQ(error.compare(0, expected.size(), expected), 0) << error;
         EXPECT_EQ(stored_value(HKEY_LOCAL_MACHINE, "Enum\\PCI\\F", "V").data, row.ok ? "x\0"s : "");
@@ -709,7 +710,7 @@ TEST_F(Profile, LoadFileReadsInBinary)
     for (const std::string& name : unreadable) {
         SCOPED_TRACE(name);
         std::string error;
-        EXPECT_FALSE(kxprofile::load_file(name.c_str(), error));
+        EXPECT_FALSE(kx::load_profile_file(name, error));
         EXPECT_NE(error.find(name), std::string::npos) << error;
     }
 }

@@ -7,7 +7,7 @@
 // with a trace window, and prints under each answer what they traced.
 #include "answers.h"
 #include "card_defs.h"
-#include "profile.h"
+#include "profile/profile.h"
 
 #include "inventory/card_id.h"
 #include "inventory/dvd_drive.h"
@@ -291,24 +291,19 @@ int load_profile(const char *path)
         fprintf(stderr, "kxprobe: --profile rewrites the hardware tree; refused outside Wine\n");
         return kUsageError;
     }
-    std::string error;
-    if (!kxprofile::load_file(path, error)) {
-        fprintf(stderr, "kxprobe: %s\n", error.c_str());
+    char error[kProfileErrorSize];
+    if (!profile_load(path, error)) {
+        fprintf(stderr, "kxprobe: %s\n", error);
         return kUsageError;
     }
     return kOk;
 }
 
-// Written in binary: the profile text already ends its lines in CR LF.
 int capture_profile(const char *path)
 {
-    std::string profile = kxprofile::capture();
-    FILE *file = fopen(path, "wb");
-    bool written = file && fwrite(profile.data(), 1, profile.size(), file) == profile.size();
-    if (file && fclose(file))
-        written = false;
-    if (!written) {
-        fprintf(stderr, "kxprobe: cannot write %s\n", path);
+    char error[kProfileErrorSize];
+    if (!profile_capture(path, error)) {
+        fprintf(stderr, "kxprobe: %s\n", error);
         return kUsageError;
     }
     return kOk;
