@@ -313,10 +313,10 @@ static void parse_value(RegeditParser &parser, Span line, RegeditLine &out)
 
 static void parse_body_line(RegeditParser &parser, Span line, RegeditLine &out)
 {
-    if (memchr(line.text, 0, line.length))
-        return fail(out, out.line, "NUL character");
     if (line.length == 0 || line.text[0] == ';')
         return;
+    if (memchr(line.text, 0, line.length))
+        return fail(out, out.line, "NUL character");
     if (line.text[0] == '[') {
         parse_key(line, out);
         parser.key = parser.key || out.kind == regedit_key;
