@@ -44,6 +44,28 @@ struct ValueData {
     size_t capacity;
 };
 
+// What a load or a capture holds besides its own block of the heap.
+struct Held {
+    HKEY key;
+    ValueData data;
+};
+
+// A load or a capture lives on the heap, raw: what it holds is released by
+// this guard.
+template <class Work> struct WorkGuard {
+    Work *work;
+    ~WorkGuard()
+    {
+        if (!work)
+            return;
+        if (work->held.key)
+            RegCloseKey(work->held.key);
+        if (work->held.data.bytes)
+            HeapFree(GetProcessHeap(), 0, work->held.data.bytes);
+        HeapFree(GetProcessHeap(), 0, work);
+    }
+};
+
 } // namespace
 
 static void *heap_alloc(size_t size)
@@ -82,15 +104,23 @@ static RegeditOutput error_text(char *error)
     return RegeditOutput{error, kProfileErrorSize, 0, nullptr, nullptr, false};
 }
 
+// Ends an error text with `what` and, where there is one, ": error N".
+static bool put_failure(RegeditOutput &out, const char *what, DWORD status)
+{
+    regedit_put_text(out, what);
+    if (status) {
+        regedit_put_text(out, ": error ");
+        regedit_put_number(out, status);
+    }
+    return false;
+}
+
 // "what name: error N"
 static bool fail_status(char *error, const char *what, const char *name, DWORD status)
 {
     RegeditOutput out = error_text(error);
     regedit_put_text(out, what);
-    regedit_put_text(out, name);
-    regedit_put_text(out, ": error ");
-    regedit_put_number(out, status);
-    return false;
+    return put_failure(out, name, status);
 }
 
 // "file: line N: what", with ": error N" when there is a status.
@@ -101,12 +131,7 @@ static bool fail_line(char *error, const char *file, unsigned long line, const c
     regedit_put_text(out, ": line ");
     regedit_put_number(out, line);
     regedit_put_text(out, ": ");
-    regedit_put_text(out, what);
-    if (status) {
-        regedit_put_text(out, ": error ");
-        regedit_put_number(out, status);
-    }
-    return false;
+    return put_failure(out, what, status);
 }
 
 // ---- reading a file line by line ----
@@ -171,8 +196,7 @@ struct Loader {
     bool writing;
     RegeditParser parser;
     RegeditLine parsed;
-    HKEY key;
-    ValueData data;
+    Held held;
     unsigned long value_line;
     unsigned long type;
     char name[kRegeditLineSize];
@@ -187,13 +211,13 @@ struct Loader {
 static bool write_key(Loader &load)
 {
     const RegeditLine &parsed = load.parsed;
-    if (load.key)
-        RegCloseKey(load.key);
-    load.key = nullptr;
+    if (load.held.key)
+        RegCloseKey(load.held.key);
+    load.held.key = nullptr;
     const LONG status = RegCreateKeyExA(root_key(parsed.root), parsed.path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                        KEY_SET_VALUE, nullptr, &load.key, nullptr);
+                                        KEY_SET_VALUE, nullptr, &load.held.key, nullptr);
     if (status != ERROR_SUCCESS) {
-        load.key = nullptr;
+        load.held.key = nullptr;
         return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
     }
     return true;
@@ -204,19 +228,19 @@ static bool write_key(Loader &load)
 static bool add_bytes(Loader &load)
 {
     const RegeditLine &parsed = load.parsed;
-    if (parsed.length > kProfileMaxValueBytes - load.data.size)
+    if (parsed.length > kProfileMaxValueBytes - load.held.data.size)
         return fail_line(load.error, load.path, load.value_line, "value data larger than the profile limit");
     if (load.writing) {
-        if (!reserve(load.data, load.data.size + parsed.length))
+        if (!reserve(load.held.data, load.held.data.size + parsed.length))
             return fail_line(load.error, load.path, load.value_line, "out of memory",
                              ERROR_NOT_ENOUGH_MEMORY);
-        memcpy(load.data.bytes + load.data.size, parsed.data, parsed.length);
+        memcpy(load.held.data.bytes + load.held.data.size, parsed.data, parsed.length);
     }
-    load.data.size += parsed.length;
+    load.held.data.size += parsed.length;
     if (parsed.continues || !load.writing)
         return true;
-    const BYTE *bytes = load.data.bytes ? load.data.bytes : (const BYTE *)"";
-    const LONG status = RegSetValueExA(load.key, load.name, 0, load.type, bytes, DWORD(load.data.size));
+    const BYTE *bytes = load.held.data.bytes ? load.held.data.bytes : (const BYTE *)"";
+    const LONG status = RegSetValueExA(load.held.key, load.name, 0, load.type, bytes, DWORD(load.held.data.size));
     if (status != ERROR_SUCCESS)
         return fail_line(load.error, load.path, load.value_line, "cannot set the value", DWORD(status));
     return true;
@@ -233,7 +257,7 @@ static bool take_line(Loader &load)
     case regedit_value:
         load.value_line = parsed.line;
         load.type = parsed.type;
-        load.data.size = 0;
+        load.held.data.size = 0;
         memcpy(load.name, parsed.name, parsed.name_length + 1);
         return add_bytes(load);
     case regedit_more_bytes:
@@ -307,10 +331,7 @@ static bool clear_subtrees(char *error)
         regedit_put_text(out, "cannot clear ");
         regedit_put_text(out, regedit_root_name(subtree.root));
         regedit_put_text(out, "\\");
-        regedit_put_text(out, subtree.path);
-        regedit_put_text(out, ": error ");
-        regedit_put_number(out, DWORD(status));
-        return false;
+        return put_failure(out, subtree.path, DWORD(status));
     }
     return true;
 }
@@ -321,25 +342,6 @@ void profile_clear()
     clear_subtrees(ignored);
 }
 
-namespace {
-
-// The loader lives on the heap, raw: what it holds is released here.
-struct LoaderGuard {
-    Loader *load;
-    ~LoaderGuard()
-    {
-        if (!load)
-            return;
-        if (load->key)
-            RegCloseKey(load->key);
-        if (load->data.bytes)
-            HeapFree(GetProcessHeap(), 0, load->data.bytes);
-        HeapFree(GetProcessHeap(), 0, load);
-    }
-};
-
-} // namespace
-
 bool profile_load(const char *path, char error[kProfileErrorSize])
 {
     error[0] = 0;
@@ -348,8 +350,8 @@ bool profile_load(const char *path, char error[kProfileErrorSize])
         regedit_put_text(out, "no profile file named");
         return false;
     }
-    LoaderGuard guard = {(Loader *)heap_alloc(sizeof(Loader))};
-    Loader *load = guard.load;
+    WorkGuard<Loader> guard = {(Loader *)heap_alloc(sizeof(Loader))};
+    Loader *load = guard.work;
     if (!load)
         return fail_status(error, "cannot read ", path, ERROR_NOT_ENOUGH_MEMORY);
     load->path = path;
@@ -380,7 +382,7 @@ struct Capture {
     HANDLE file;
     DWORD write_status;
     RegeditOutput out;
-    ValueData data;
+    Held held;
     size_t path_length;
     char path[kRegeditLineSize];
     char name[kValueNameBuffer];
@@ -408,31 +410,26 @@ static bool fail_key(Capture &capture, RegeditRoot root, const char *what, DWORD
     regedit_put_text(out, "\\");
     regedit_put_text(out, capture.path);
     regedit_put_text(out, ": ");
-    regedit_put_text(out, what);
-    if (status) {
-        regedit_put_text(out, ": error ");
-        regedit_put_number(out, status);
-    }
-    return false;
+    return put_failure(out, what, status);
 }
 
 // RegEnumValueA reports ERROR_MORE_DATA with the size it needs; the value
 // may also grow between calls, so keep asking until it fits.
 static LONG read_value(Capture &capture, HKEY key, DWORD index, DWORD &name_size, DWORD &type)
 {
-    if (!reserve(capture.data, 256))
+    if (!reserve(capture.held.data, 256))
         return ERROR_NOT_ENOUGH_MEMORY;
     for (;;) {
         name_size = sizeof capture.name;
-        DWORD size = DWORD(capture.data.capacity);
+        DWORD size = DWORD(capture.held.data.capacity);
         const LONG status = RegEnumValueA(key, index, capture.name, &name_size, nullptr, &type,
-                                          capture.data.bytes, &size);
-        capture.data.size = size;
-        if (status != ERROR_MORE_DATA || size <= capture.data.capacity)
+                                          capture.held.data.bytes, &size);
+        capture.held.data.size = size;
+        if (status != ERROR_MORE_DATA || size <= capture.held.data.capacity)
             return status;
         if (size > kProfileMaxValueBytes)
             return ERROR_MORE_DATA;
-        if (!reserve(capture.data, size))
+        if (!reserve(capture.held.data, size))
             return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
@@ -448,7 +445,7 @@ static bool capture_values(Capture &capture, RegeditRoot root, HKEY key)
             return fail_key(capture, root, "value data larger than the profile limit", 0);
         if (status != ERROR_SUCCESS)
             return fail_key(capture, root, "cannot read a value", DWORD(status));
-        regedit_put_value(capture.out, capture.name, name_size, type, capture.data.bytes, capture.data.size);
+        regedit_put_value(capture.out, capture.name, name_size, type, capture.held.data.bytes, capture.held.data.size);
     }
 }
 
@@ -505,27 +502,11 @@ static bool capture_subtrees(Capture &capture)
     return true;
 }
 
-namespace {
-
-struct CaptureGuard {
-    Capture *capture;
-    ~CaptureGuard()
-    {
-        if (!capture)
-            return;
-        if (capture->data.bytes)
-            HeapFree(GetProcessHeap(), 0, capture->data.bytes);
-        HeapFree(GetProcessHeap(), 0, capture);
-    }
-};
-
-} // namespace
-
 bool profile_capture(const char *path, char error[kProfileErrorSize])
 {
     error[0] = 0;
-    CaptureGuard guard = {(Capture *)heap_alloc(sizeof(Capture))};
-    Capture *capture = guard.capture;
+    WorkGuard<Capture> guard = {(Capture *)heap_alloc(sizeof(Capture))};
+    Capture *capture = guard.work;
     if (!capture)
         return fail_status(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
     capture->file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -9,10 +9,15 @@
 #include <vector>
 
 #include "harness/harness.h"
+#include "harness/regedit_string.h"
 #include "profile/profile.h"
 #include "profile/regedit_text.h"
 
 using namespace std::string_literals;
+using kx::crlf;
+using kx::kLineEnds;
+using kx::LineEnd;
+using kx::with_line_end;
 
 namespace {
 
@@ -56,28 +61,6 @@ void make_key(HKEY root, const std::string& path, const std::string& value = "")
     EXPECT_EQ(RegSetValueExA(key, "KxMark", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                              DWORD(value.size() + 1)), ERROR_SUCCESS) << path;
     RegCloseKey(key);
-}
-
-std::string crlf(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
-}
-
-struct LineEnd {
-    const char* label;
-    bool crlf;
-};
-const LineEnd kLineEnds[] = {{"LF", false}, {"CR LF", true}};
-
-std::string with_line_end(const std::string& text, const LineEnd& end)
-{
-    return end.crlf ? crlf(text) : text;
 }
 
 // Keys that lie just outside the subtrees, to show that nothing beyond them

@@ -19,7 +19,7 @@ source=$root/inventory/${reader}.cpp
 sh "$root/tools/setup.sh"
 out=${KX_BUILD_DIR:-$root/build}/fuzz
 mkdir -p "$out/${reader}-corpus"
-clang++ -std=c++17 -g -O1 -I"$root" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+clang++ -std=c++17 -g -O1 -I"$root" -I"$root/tests" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -o "$out/${reader}_fuzz" "$root/tests/fuzz/${reader}_fuzz.cpp" "$source"
 cd "$out"
 exec "./${reader}_fuzz" -artifact_prefix="$out/${reader}-" "$@" "${reader}-corpus" "$root/tests/fuzz/corpus/$reader"

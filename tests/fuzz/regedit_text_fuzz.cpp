@@ -2,6 +2,7 @@
 // The input is a profile's text, fed a line at a time, each line in a block
 // of exactly its own size. Every value read is written back out and read
 // again, and must come back as it was.
+#include "harness/regedit_string.h"
 #include "profile/regedit_text.h"
 
 #include <cstdint>
@@ -10,12 +11,6 @@
 #include <string>
 
 namespace {
-
-bool append_text(RegeditOutput &out)
-{
-    static_cast<std::string *>(out.context)->append(out.buffer, out.used);
-    return true;
-}
 
 struct Value {
     std::string name;
@@ -62,13 +57,13 @@ bool parse(RegeditParser &parser, const char *text, size_t length, RegeditLine &
 // The value written out and read back under a key of its own.
 void check_round_trip(const Value &value)
 {
-    std::string text = "REGEDIT4\r\n[HKLM\\Enum\\PCI]\r\n";
-    char buffer[5];
-    RegeditOutput out = {buffer, sizeof buffer, 0, append_text, &text, false};
-    regedit_put_value(out, value.name.data(), value.name.size(), value.type,
+    kx::StringOutput out;
+    out.text = "REGEDIT4\r\n[HKLM\\Enum\\PCI]\r\n";
+    regedit_put_value(out.out, value.name.data(), value.name.size(), value.type,
                       reinterpret_cast<const unsigned char *>(value.data.data()), value.data.size());
-    if (!regedit_finish(out))
+    if (!regedit_finish(out.out))
         abort();
+    const std::string &text = out.text;
     RegeditParser parser;
     regedit_begin(parser);
     RegeditLine line;

@@ -1,7 +1,7 @@
 #include "harness/harness.h"
 
 #include "profile/profile.h"
-#include "profile/regedit_text.h"
+#include "harness/regedit_string.h"
 
 #include <gtest/gtest.h>
 
@@ -160,20 +160,12 @@ std::string capture_profile()
     return text;
 }
 
-static bool append_text(RegeditOutput &out)
-{
-    static_cast<std::string *>(out.context)->append(out.buffer, out.used);
-    return true;
-}
-
 std::string quoted(const std::string &text)
 {
-    std::string result;
-    char buffer[64];
-    RegeditOutput out = {buffer, sizeof buffer, 0, append_text, &result, false};
-    regedit_put_quoted(out, text.data(), text.size());
-    regedit_finish(out);
-    return result;
+    StringOutput out;
+    regedit_put_quoted(out.out, text.data(), text.size());
+    regedit_finish(out.out);
+    return out.text;
 }
 
 std::string read_file(const std::string &path)

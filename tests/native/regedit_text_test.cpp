@@ -1,5 +1,6 @@
 // REGEDIT4 text read line by line and written back, natively: what the
 // registry would store is checked under Wine in profile_test.
+#include "harness/regedit_string.h"
 #include "profile/regedit_text.h"
 
 #include <gtest/gtest.h>
@@ -10,28 +11,13 @@
 #include <vector>
 
 using namespace std::string_literals;
+using kx::crlf;
+using kx::kLineEnds;
+using kx::LineEnd;
+using kx::StringOutput;
+using kx::with_line_end;
 
 namespace {
-
-bool append_text(RegeditOutput &out)
-{
-    static_cast<std::string *>(out.context)->append(out.buffer, out.used);
-    return true;
-}
-
-// Collects a writer's text through a buffer of a few bytes, so that every
-// kind of line is split across flushes somewhere.
-struct Collected {
-    std::string text;
-    char buffer[7];
-    RegeditOutput out = {buffer, sizeof buffer, 0, append_text, &text, false};
-
-    const std::string &finish()
-    {
-        EXPECT_TRUE(regedit_finish(out));
-        return text;
-    }
-};
 
 // Lines split at LF as a file is, the last being whatever follows the last
 // LF; each in a block of its own size, so that reading past it is caught.
@@ -49,7 +35,7 @@ std::vector<std::string> lines_of(const std::string &text)
 // text, or "line N: message" at the first error.
 std::string reformat(const std::string &text)
 {
-    Collected out;
+    StringOutput out;
     RegeditParser parser;
     regedit_begin(parser);
     RegeditLine line;
@@ -96,25 +82,9 @@ std::string reformat(const std::string &text)
         return "line " + std::to_string(line.line) + ": " + line.message;
     if (in_key)
         regedit_put_key_end(out.out);
-    return out.finish();
+    EXPECT_TRUE(regedit_finish(out.out));
+    return out.text;
 }
-
-std::string crlf(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
-}
-
-struct LineEnd {
-    const char *label;
-    bool crlf;
-};
-const LineEnd kLineEnds[] = {{"LF", false}, {"CR LF", true}};
 
 struct BadCase {
     const char *label;
@@ -193,7 +163,7 @@ TEST(RegeditText, MalformedLineIsNamed)
     for (const LineEnd &end : kLineEnds) {
         for (const BadCase &row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
-            const std::string error = reformat(end.crlf ? crlf(row.text) : row.text);
+            const std::string error = reformat(with_line_end(row.text, end));
             const std::string prefix = "line " + std::to_string(row.line) + ": ";
             EXPECT_EQ(error.compare(0, prefix.size(), prefix), 0) << error;
             EXPECT_GT(error.size(), prefix.size()) << error;
@@ -250,7 +220,7 @@ TEST(RegeditText, ValuesAreWrittenAsRegeditWould)
         for (const FormatCase &row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
             const std::string text = "REGEDIT4\n[HKLM\\Enum\\PCI]\n" + row.value_in + "\n";
-            EXPECT_EQ(reformat(end.crlf ? crlf(text) : text),
+            EXPECT_EQ(reformat(with_line_end(text, end)),
                       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI]\r\n" + row.value_out + "\r\n\r\n");
         }
     }
@@ -273,11 +243,12 @@ TEST(RegeditText, EveryWrittenLineCanBeReadBack)
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.label);
-        Collected out;
+        StringOutput out;
         const std::string data = row.text + '\0';
         regedit_put_value(out.out, "V", 1, kRegeditString, reinterpret_cast<const unsigned char *>(data.data()),
                           data.size());
-        const std::string line = out.finish();
+        EXPECT_TRUE(regedit_finish(out.out));
+        const std::string &line = out.text;
         EXPECT_EQ(line.rfind(row.quoted ? "\"V\"=\"" : "\"V\"=hex(1):", 0), 0u) << line.substr(0, 20);
         size_t longest = 0;
         for (const std::string &each : lines_of(line))
@@ -358,12 +329,13 @@ TEST(RegeditText, OutputStopsWhereItMust)
     for (size_t i = 4; i < sizeof buffer; ++i)
         EXPECT_EQ(buffer[i], '\xbd') << i;
 
-    Collected numbers;
+    StringOutput numbers;
     for (unsigned long number : {0ul, 7ul, 10ul, 4294967295ul}) {
         regedit_put_number(numbers.out, number);
         regedit_put(numbers.out, " ", 1);
     }
-    EXPECT_EQ(numbers.finish(), "0 7 10 4294967295 ");
+    EXPECT_TRUE(regedit_finish(numbers.out));
+    EXPECT_EQ(numbers.text, "0 7 10 4294967295 ");
 }
 
 } // namespace
