@@ -4,7 +4,16 @@
 // holds a whole profile in memory.
 #pragma once
 
-enum { kProfileErrorSize = 512 };
+enum {
+    kProfileErrorSize = 512,
+    // The most data one value may hold, in a profile or in the registry
+    // being captured. Windows 9x keeps values far smaller; a larger one is
+    // no hardware value.
+    kProfileMaxValueBytes = 16 * 1024 * 1024,
+};
+
+// A profile's lines are read whole and may be up to kRegeditLineSize bytes
+// long (profile/regedit_text.h); a longer line is an error naming it.
 
 // Replays the profile in the file `path`: HKLM\Enum\PCI, HKLM\Enum\SCSI and
 // HKEY_DYN_DATA\Config Manager\Enum are cleared and the profile's keys and

@@ -6,7 +6,6 @@
 // an overrun or a hang.
 #include "harness/harness.h"
 #include "harness/import_patch.h"
-#include "profile.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +28,7 @@ void load_sample(const char *name)
 {
     std::string error;
     std::string path = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/" + name;
-    ASSERT_TRUE(kxprofile::load_file(path.c_str(), error)) << error;
+    ASSERT_TRUE(kx::load_profile_file(path, error)) << error;
 }
 
 // `text` padded with 'x' to `size` bytes; a text value's size counts its

@@ -6,7 +6,6 @@
 #include "harness/ledger.h"
 #include "inventory/pci_query.h"
 #include "inventory/walk.h"
-#include "profile.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +24,7 @@ struct Instance {
 
 std::string value_data(const std::string &text)
 {
-    return text.compare(0, 3, "hex") == 0 ? text : kxprofile::quoted(text);
+    return text.compare(0, 3, "hex") == 0 ? text : kx::quoted(text);
 }
 
 std::string value_line(const char *name, const char *data)

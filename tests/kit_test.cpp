@@ -3,7 +3,7 @@
 // every question on one machine and write their answers, which must be the
 // machine's.
 #include "harness/harness.h"
-#include "profile.h"
+#include "profile/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +82,7 @@ protected:
     void SetUp() override
     {
         std::string error;
-        ASSERT_TRUE(kxprofile::load(kMachine, error)) << error;
+        ASSERT_TRUE(kx::load_profile(kMachine, error)) << error;
         for (const char *name : {"AudCards.def", "VidCards.def"})
             ASSERT_TRUE(CopyFileA((std::string("Z:") + KX_SOURCE_DIR + "/tests/kit/" + name).c_str(), name, FALSE)) << name;
         ASSERT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\Kxdodaze.exe").c_str(), "Kxdodaze.exe", FALSE));
@@ -91,7 +91,7 @@ protected:
     void TearDown() override
     {
         SetEnvironmentVariableA("KX_DODAZE_EXIT", nullptr);
-        kxprofile::clear();
+        profile_clear();
     }
 
     kx::TempCwd cwd_;

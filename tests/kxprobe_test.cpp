@@ -1,7 +1,7 @@
 // kxprobe run as an installer author runs it: capturing a machine's
 // hardware tree into a profile that replays it elsewhere.
 #include "harness/harness.h"
-#include "profile.h"
+#include "profile/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -44,15 +44,15 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
     for (const std::string &machine : rows) {
         kx::TempCwd cwd;
         std::string error;
-        kxprofile::clear();
+        profile_clear();
         if (!machine.empty())
-            ASSERT_TRUE(kxprofile::load_file(machine.c_str(), error)) << machine << ": " << error;
+            ASSERT_TRUE(kx::load_profile_file(machine, error)) << machine << ": " << error;
         // As a customer's Windows 95 runs it, trace window and all.
         EXPECT_EQ(0u, kxprobe("--capture first.reg --trace", "win95")) << machine;
         EXPECT_NE(std::string::npos, g_printed.find("IsWin95 = 1: Windows 95")) << machine << "\n" << g_printed;
         if (!machine.empty())
             EXPECT_NE(std::string::npos, g_printed.find("\n    Vendor ID: ")) << machine << "\n" << g_printed;
-        kxprofile::clear();
+        profile_clear();
         EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg")) << machine;
         std::string first = kx::read_file("first.reg");
         EXPECT_EQ(0u, first.find("REGEDIT4\r\n")) << machine;
@@ -62,7 +62,7 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
             EXPECT_NE(std::string::npos, first.find("\"HardWareKey\"=\"PCI\\\\VEN_")) << machine;
         }
     }
-    kxprofile::clear();
+    profile_clear();
 }
 
 TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
@@ -106,7 +106,7 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
 {
     kx::TempCwd cwd;
     std::string error;
-    ASSERT_TRUE(kxprofile::load(kQuotingMachine, error)) << error;
+    ASSERT_TRUE(kx::load_profile(kQuotingMachine, error)) << error;
     cwd.write("AudCards.def", "7 WAVE \"Q\"\n");
     static const char *const rows[] = {"", "--trace", "--file AudCards.def --signature 3720"};
     for (const char *options : rows) {
@@ -135,7 +135,7 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
         // The description's e acute of the ANSI code page, in UTF-8.
         EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio \xc3\xa9")) << options;
     }
-    kxprofile::clear();
+    profile_clear();
 }
 
 // A usage error is one line that names the option or the value, then a

@@ -8,7 +8,6 @@
 #include "harness/fake_ddraw.h"
 #include "harness/harness.h"
 #include "harness/ledger.h"
-#include "profile.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +41,7 @@ public:
         std::string error, samples = std::string("Z:") + KX_SOURCE_DIR + "/samples/";
         if (setup & (kSampleMachine | kDecoderMachine)) {
             const char *machine = setup & kSampleMachine ? "machines/win98-pc.reg" : "machines/win98-decoder-pc.reg";
-            EXPECT_TRUE(kxprofile::load_file((samples + machine).c_str(), error)) << error;
+            EXPECT_TRUE(kx::load_profile_file(samples + machine, error)) << error;
         }
         for (const char *file : {"AudCards.def", "VidCards.def"})
             if (setup & kCardFiles)

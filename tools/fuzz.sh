@@ -13,10 +13,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 reader=$1
 shift
 [ -f "$root/tests/fuzz/${reader}_fuzz.cpp" ] || { echo "usage: fuzz.sh READER [libFuzzer options]" >&2; exit 2; }
+# The reader's source lies beside the code that uses it.
+source=$root/inventory/${reader}.cpp
+[ -f "$source" ] || source=$root/profile/${reader}.cpp
 sh "$root/tools/setup.sh"
 out=${KX_BUILD_DIR:-$root/build}/fuzz
 mkdir -p "$out/${reader}-corpus"
-clang++ -std=c++17 -g -O1 -I"$root" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -o "$out/${reader}_fuzz" "$root/tests/fuzz/${reader}_fuzz.cpp" "$root/inventory/${reader}.cpp"
+clang++ -std=c++17 -g -O1 -I"$root" -I"$root/tests" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+    -o "$out/${reader}_fuzz" "$root/tests/fuzz/${reader}_fuzz.cpp" "$source"
 cd "$out"
 exec "./${reader}_fuzz" -artifact_prefix="$out/${reader}-" "$@" "${reader}-corpus" "$root/tests/fuzz/corpus/$reader"

@@ -1,9 +1,11 @@
 #include "harness/harness.h"
 
-#include "profile.h"
+#include "profile/profile.h"
+#include "harness/regedit_string.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -129,7 +131,59 @@ DWORD run_kxprobe(const std::string &args, std::string &output, const char *vers
 void load_machine(const std::string &profile)
 {
     std::string error;
-    ASSERT_TRUE(kxprofile::load(profile, error)) << error << "\n" << profile;
+    ASSERT_TRUE(load_profile(profile, error)) << error << "\n" << profile;
+}
+
+bool load_profile_file(const std::string &path, std::string &error)
+{
+    char message[kProfileErrorSize];
+    memset(message, 0xbd, sizeof message);
+    const bool ok = profile_load(path.c_str(), message);
+    error = message;
+    return ok;
+}
+
+// A file in the temporary folder, not the current one, which tests often
+// fill with files of their own.
+static std::string temp_profile(const char *name)
+{
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    return directory + std::string(name);
+}
+
+bool load_profile(const std::string &profile, std::string &error)
+{
+    const std::string path = temp_profile("kxprofile_load.reg");
+    std::ofstream(path, std::ios::binary) << profile;
+    const bool ok = load_profile_file(path, error);
+    if (error.compare(0, path.size() + 2, path + ": ") == 0)
+        error.erase(0, path.size() + 2);
+    DeleteFileA(path.c_str());
+    return ok;
+}
+
+std::string capture_profile()
+{
+    const std::string path = temp_profile("kxprofile_capture.reg");
+    char error[kProfileErrorSize];
+    memset(error, 0xbd, sizeof error);
+    if (!profile_capture(path.c_str(), error)) {
+        ADD_FAILURE() << error;
+        return "";
+    }
+    EXPECT_STREQ(error, "");
+    const std::string text = read_file(path);
+    DeleteFileA(path.c_str());
+    return text;
+}
+
+std::string quoted(const std::string &text)
+{
+    StringOutput out;
+    regedit_put_quoted(out.out, text.data(), text.size());
+    regedit_finish(out.out);
+    return out.text;
 }
 
 std::string read_file(const std::string &path)

@@ -59,6 +59,21 @@ DWORD run_kxprobe(const std::string &args, std::string &output, const char *vers
 // failing the test when the profile does not load.
 void load_machine(const std::string &profile);
 
+// profile_load on the file `path`, its message in `error`.
+bool load_profile_file(const std::string &path, std::string &error);
+
+// Loads the REGEDIT4 text `profile` through a file in the temporary folder,
+// as kxprobe --profile loads one; `error` is profile_load's message without
+// that file's name ("line 7: ...").
+bool load_profile(const std::string &profile, std::string &error);
+
+// The hardware tree as profile_capture writes it; "" and a test failure
+// when it cannot.
+std::string capture_profile();
+
+// `text` quoted as a REGEDIT4 string value.
+std::string quoted(const std::string &text);
+
 // The whole contents of a file; empty when it does not open.
 std::string read_file(const std::string &path);
 

@@ -9,7 +9,7 @@
 // Manager\Enum. Wine hands subkeys out in alphabetical order, so the names
 // put the device asked about after every other device key and its live
 // node last: a question reads the whole tree before it finds its answer.
-#include "profile.h"
+#include "profile/profile.h"
 
 #include "inventory/card_lookup.h"
 
@@ -164,7 +164,7 @@ void build_machine()
 bool prepare_machine(Bench &bench, const std::string &hardware_key)
 {
     if (!bench.machine) {
-        kxprofile::clear();
+        profile_clear();
         build_machine();
         bench.machine = true;
     }
@@ -646,7 +646,7 @@ int run_rows(int runs)
 
     SetCurrentDirectoryA(bench.bin.c_str());
     if (bench.machine)
-        kxprofile::clear();
+        profile_clear();
     remove_scratch(bench.temp);
     return 0;
 }

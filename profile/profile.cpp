@@ -1,0 +1,525 @@
+// Machine profiles: REGEDIT4 files streamed into the registry hardware tree
+// and the tree streamed back out to a file.
+#include "profile/profile.h"
+
+#include "profile/regedit_text.h"
+
+#include <windows.h>
+
+#include <stddef.h>
+#include <string.h>
+
+// Value names of up to 16383 characters and key names of up to 255; the
+// buffers allow for the ANSI functions needing two bytes a character on a
+// double-byte code page.
+static const DWORD kKeyNameBuffer = 2 * 255 + 2;
+static const DWORD kValueNameBuffer = 2 * 16383 + 2;
+
+static const size_t kFileChunkSize = 16384;
+
+namespace {
+
+struct KeyGuard {
+    HKEY key;
+    ~KeyGuard()
+    {
+        if (key)
+            RegCloseKey(key);
+    }
+};
+
+struct FileGuard {
+    HANDLE file;
+    ~FileGuard()
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+};
+
+// A value's data: gathered from the lines of its hex list, or read.
+struct ValueData {
+    unsigned char *bytes;
+    size_t size;
+    size_t capacity;
+};
+
+// What a load or a capture holds besides its own block of the heap.
+struct Held {
+    HKEY key;
+    ValueData data;
+};
+
+// A load or a capture lives on the heap, raw: what it holds is released by
+// this guard.
+template <class Work> struct WorkGuard {
+    Work *work;
+    ~WorkGuard()
+    {
+        if (!work)
+            return;
+        if (work->held.key)
+            RegCloseKey(work->held.key);
+        if (work->held.data.bytes)
+            HeapFree(GetProcessHeap(), 0, work->held.data.bytes);
+        HeapFree(GetProcessHeap(), 0, work);
+    }
+};
+
+} // namespace
+
+static void *heap_alloc(size_t size)
+{
+    return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+}
+
+// Room for `needed` bytes, doubling from 256 up to the cap.
+static bool reserve(ValueData &data, size_t needed)
+{
+    if (needed <= data.capacity)
+        return true;
+    size_t capacity = data.capacity ? data.capacity : 256;
+    while (capacity < needed)
+        capacity *= 2;
+    if (capacity > kProfileMaxValueBytes)
+        capacity = kProfileMaxValueBytes;
+    void *bytes = data.bytes ? HeapReAlloc(GetProcessHeap(), 0, data.bytes, capacity) : heap_alloc(capacity);
+    if (!bytes)
+        return false;
+    data.bytes = (unsigned char *)bytes;
+    data.capacity = capacity;
+    return true;
+}
+
+static HKEY root_key(RegeditRoot root)
+{
+    return root == regedit_dyn_data ? HKEY_DYN_DATA : HKEY_LOCAL_MACHINE;
+}
+
+// ---- error texts ----
+
+static RegeditOutput error_text(char *error)
+{
+    error[0] = 0;
+    return RegeditOutput{error, kProfileErrorSize, 0, nullptr, nullptr, false};
+}
+
+// Ends an error text with `what` and, where there is one, ": error N".
+static bool put_failure(RegeditOutput &out, const char *what, DWORD status)
+{
+    regedit_put_text(out, what);
+    if (status) {
+        regedit_put_text(out, ": error ");
+        regedit_put_number(out, status);
+    }
+    return false;
+}
+
+// "what name: error N"
+static bool fail_status(char *error, const char *what, const char *name, DWORD status)
+{
+    RegeditOutput out = error_text(error);
+    regedit_put_text(out, what);
+    return put_failure(out, name, status);
+}
+
+// "file: line N: what", with ": error N" when there is a status.
+static bool fail_line(char *error, const char *file, unsigned long line, const char *what, DWORD status = 0)
+{
+    RegeditOutput out = error_text(error);
+    regedit_put_text(out, file);
+    regedit_put_text(out, ": line ");
+    regedit_put_number(out, line);
+    regedit_put_text(out, ": ");
+    return put_failure(out, what, status);
+}
+
+// ---- reading a file line by line ----
+
+namespace {
+
+struct LineFile {
+    HANDLE file;
+    char chunk[kFileChunkSize];
+    DWORD chunk_size;
+    DWORD chunk_pos;
+    bool ended;
+    unsigned long number;
+    size_t length;
+    char line[kRegeditLineSize];
+};
+
+enum LineRead { line_read, line_end, line_too_long, line_failed };
+
+} // namespace
+
+// Lines end at LF; the last line is whatever follows the last LF, even
+// nothing, as the parser expects.
+static LineRead read_line(LineFile &in)
+{
+    if (in.ended)
+        return line_end;
+    in.length = 0;
+    ++in.number;
+    for (;;) {
+        if (in.chunk_pos == in.chunk_size) {
+            in.chunk_pos = 0;
+            if (!ReadFile(in.file, in.chunk, sizeof in.chunk, &in.chunk_size, nullptr))
+                return line_failed;
+            if (in.chunk_size == 0) {
+                in.ended = true;
+                return line_read;
+            }
+        }
+        const char *start = in.chunk + in.chunk_pos;
+        const size_t left = in.chunk_size - in.chunk_pos;
+        const char *lf = (const char *)memchr(start, '\n', left);
+        const size_t part = lf ? size_t(lf - start) : left;
+        if (part > sizeof in.line - in.length)
+            return line_too_long;
+        memcpy(in.line + in.length, start, part);
+        in.length += part;
+        in.chunk_pos += DWORD(part + (lf ? 1 : 0));
+        if (lf)
+            return line_read;
+    }
+}
+
+// ---- loading ----
+
+namespace {
+
+// One pass over a profile file: checking only, or writing as well.
+struct Loader {
+    const char *path;
+    char *error;
+    bool writing;
+    RegeditParser parser;
+    RegeditLine parsed;
+    Held held;
+    unsigned long value_line;
+    unsigned long type;
+    char name[kRegeditLineSize];
+    LineFile in;
+};
+
+} // namespace
+
+// Under Wine all of HKEY_DYN_DATA lives only in wineserver's memory: keys
+// made there without REG_OPTION_VOLATILE are accepted and still vanish when
+// wineserver exits, as they do on Windows 9x when the machine restarts.
+static bool write_key(Loader &load)
+{
+    const RegeditLine &parsed = load.parsed;
+    if (load.held.key)
+        RegCloseKey(load.held.key);
+    load.held.key = nullptr;
+    const LONG status = RegCreateKeyExA(root_key(parsed.root), parsed.path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                        KEY_SET_VALUE, nullptr, &load.held.key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        load.held.key = nullptr;
+        return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
+    }
+    return true;
+}
+
+// Adds one line's bytes to the value and, on its last line, sets it. The
+// check counts the bytes without keeping them.
+static bool add_bytes(Loader &load)
+{
+    const RegeditLine &parsed = load.parsed;
+    if (parsed.length > kProfileMaxValueBytes - load.held.data.size)
+        return fail_line(load.error, load.path, load.value_line, "value data larger than the profile limit");
+    if (load.writing) {
+        if (!reserve(load.held.data, load.held.data.size + parsed.length))
+            return fail_line(load.error, load.path, load.value_line, "out of memory",
+                             ERROR_NOT_ENOUGH_MEMORY);
+        memcpy(load.held.data.bytes + load.held.data.size, parsed.data, parsed.length);
+    }
+    load.held.data.size += parsed.length;
+    if (parsed.continues || !load.writing)
+        return true;
+    const BYTE *bytes = load.held.data.bytes ? load.held.data.bytes : (const BYTE *)"";
+    const LONG status = RegSetValueExA(load.held.key, load.name, 0, load.type, bytes, DWORD(load.held.data.size));
+    if (status != ERROR_SUCCESS)
+        return fail_line(load.error, load.path, load.value_line, "cannot set the value", DWORD(status));
+    return true;
+}
+
+static bool take_line(Loader &load)
+{
+    const RegeditLine &parsed = load.parsed;
+    switch (parsed.kind) {
+    case regedit_error:
+        return fail_line(load.error, load.path, parsed.line, parsed.message);
+    case regedit_key:
+        return !load.writing || write_key(load);
+    case regedit_value:
+        load.value_line = parsed.line;
+        load.type = parsed.type;
+        load.held.data.size = 0;
+        memcpy(load.name, parsed.name, parsed.name_length + 1);
+        return add_bytes(load);
+    case regedit_more_bytes:
+        return add_bytes(load);
+    default:
+        return true;
+    }
+}
+
+static bool load_pass(Loader &load)
+{
+    FileGuard file = {CreateFileA(load.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (file.file == INVALID_HANDLE_VALUE)
+        return fail_status(load.error, "cannot read ", load.path, GetLastError());
+    memset(&load.in, 0, offsetof(LineFile, line));
+    load.in.file = file.file;
+    regedit_begin(load.parser);
+    for (;;) {
+        switch (read_line(load.in)) {
+        case line_end:
+            regedit_end(load.parser, load.parsed);
+            return take_line(load);
+        case line_too_long:
+            return fail_line(load.error, load.path, load.in.number, "line longer than 65536 bytes");
+        case line_failed:
+            return fail_status(load.error, "cannot read ", load.path, GetLastError());
+        case line_read:
+            regedit_parse_line(load.parser, load.in.line, load.in.length, load.parsed);
+            if (!take_line(load))
+                return false;
+        }
+    }
+}
+
+// RegDeleteKey takes the subkeys with it on Windows 9x but refuses a key
+// that has any on NT and Wine, and RegDeleteTree only came with Vista, so
+// the subkeys go first. Each pass takes subkey 0, since deleting one
+// renumbers the rest.
+static LONG delete_tree(HKEY parent, const char *name)
+{
+    KeyGuard key = {nullptr};
+    LONG status = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, &key.key);
+    if (status != ERROR_SUCCESS) {
+        key.key = nullptr;
+        return status;
+    }
+    char child[kKeyNameBuffer];
+    do {
+        DWORD size = sizeof child;
+        status = RegEnumKeyExA(key.key, 0, child, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_SUCCESS)
+            status = delete_tree(key.key, child);
+    } while (status == ERROR_SUCCESS);
+    RegCloseKey(key.key);
+    key.key = nullptr;
+    return status == ERROR_NO_MORE_ITEMS ? RegDeleteKeyA(parent, name) : status;
+}
+
+static bool clear_subtrees(char *error)
+{
+    for (const RegeditSubtree &subtree : kRegeditSubtrees) {
+        HKEY key;
+        if (RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            continue;
+        RegCloseKey(key);
+        const LONG status = delete_tree(root_key(subtree.root), subtree.path);
+        if (status == ERROR_SUCCESS)
+            continue;
+        RegeditOutput out = error_text(error);
+        regedit_put_text(out, "cannot clear ");
+        regedit_put_text(out, regedit_root_name(subtree.root));
+        regedit_put_text(out, "\\");
+        return put_failure(out, subtree.path, DWORD(status));
+    }
+    return true;
+}
+
+void profile_clear()
+{
+    char ignored[kProfileErrorSize];
+    clear_subtrees(ignored);
+}
+
+bool profile_load(const char *path, char error[kProfileErrorSize])
+{
+    error[0] = 0;
+    if (!path) {
+        RegeditOutput out = error_text(error);
+        regedit_put_text(out, "no profile file named");
+        return false;
+    }
+    WorkGuard<Loader> guard = {(Loader *)heap_alloc(sizeof(Loader))};
+    Loader *load = guard.work;
+    if (!load)
+        return fail_status(error, "cannot read ", path, ERROR_NOT_ENOUGH_MEMORY);
+    load->path = path;
+    load->error = error;
+    if (!load_pass(*load))
+        return false;
+    if (!clear_subtrees(error)) {
+        // Name the file as every other error does.
+        char cleared[kProfileErrorSize];
+        memcpy(cleared, error, kProfileErrorSize);
+        RegeditOutput out = error_text(error);
+        regedit_put_text(out, path);
+        regedit_put_text(out, ": ");
+        regedit_put_text(out, cleared);
+        return false;
+    }
+    load->writing = true;
+    return load_pass(*load);
+}
+
+// ---- capturing ----
+
+namespace {
+
+struct Capture {
+    const char *file_name;
+    char *error;
+    HANDLE file;
+    DWORD write_status;
+    RegeditOutput out;
+    Held held;
+    size_t path_length;
+    char path[kRegeditLineSize];
+    char name[kValueNameBuffer];
+    char buffer[kFileChunkSize];
+};
+
+} // namespace
+
+static bool write_out(RegeditOutput &out)
+{
+    Capture &capture = *(Capture *)out.context;
+    DWORD written = 0;
+    if (WriteFile(capture.file, out.buffer, DWORD(out.used), &written, nullptr) && written == out.used)
+        return true;
+    capture.write_status = GetLastError();
+    return false;
+}
+
+// "cannot capture HKEY_...\path: what"
+static bool fail_key(Capture &capture, RegeditRoot root, const char *what, DWORD status)
+{
+    RegeditOutput out = error_text(capture.error);
+    regedit_put_text(out, "cannot capture ");
+    regedit_put_text(out, regedit_root_name(root));
+    regedit_put_text(out, "\\");
+    regedit_put_text(out, capture.path);
+    regedit_put_text(out, ": ");
+    return put_failure(out, what, status);
+}
+
+// RegEnumValueA reports ERROR_MORE_DATA with the size it needs; the value
+// may also grow between calls, so keep asking until it fits.
+static LONG read_value(Capture &capture, HKEY key, DWORD index, DWORD &name_size, DWORD &type)
+{
+    if (!reserve(capture.held.data, 256))
+        return ERROR_NOT_ENOUGH_MEMORY;
+    for (;;) {
+        name_size = sizeof capture.name;
+        DWORD size = DWORD(capture.held.data.capacity);
+        const LONG status = RegEnumValueA(key, index, capture.name, &name_size, nullptr, &type,
+                                          capture.held.data.bytes, &size);
+        capture.held.data.size = size;
+        if (status != ERROR_MORE_DATA || size <= capture.held.data.capacity)
+            return status;
+        if (size > kProfileMaxValueBytes)
+            return ERROR_MORE_DATA;
+        if (!reserve(capture.held.data, size))
+            return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+static bool capture_values(Capture &capture, RegeditRoot root, HKEY key)
+{
+    for (DWORD index = 0;; ++index) {
+        DWORD name_size, type;
+        const LONG status = read_value(capture, key, index, name_size, type);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
+        if (status == ERROR_MORE_DATA)
+            return fail_key(capture, root, "value data larger than the profile limit", 0);
+        if (status != ERROR_SUCCESS)
+            return fail_key(capture, root, "cannot read a value", DWORD(status));
+        regedit_put_value(capture.out, capture.name, name_size, type, capture.held.data.bytes, capture.held.data.size);
+    }
+}
+
+static bool capture_key(Capture &capture, RegeditRoot root, HKEY key)
+{
+    regedit_put_key(capture.out, root, capture.path);
+    if (!capture_values(capture, root, key))
+        return false;
+    regedit_put_key_end(capture.out);
+    const size_t length = capture.path_length;
+    char child[kKeyNameBuffer];
+    for (DWORD index = 0;; ++index) {
+        DWORD size = sizeof child;
+        LONG status = RegEnumKeyExA(key, index, child, &size, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
+        if (status != ERROR_SUCCESS)
+            return fail_key(capture, root, "cannot read a subkey", DWORD(status));
+        // The key line, brackets, root and CR included, must fit a line.
+        if (length + 1 + size + 24 > sizeof capture.path)
+            return fail_key(capture, root, "key path too long", 0);
+        capture.path[length] = '\\';
+        memcpy(capture.path + length + 1, child, size + 1);
+        capture.path_length = length + 1 + size;
+        KeyGuard handle = {nullptr};
+        status = RegOpenKeyExA(key, child, 0, KEY_READ, &handle.key);
+        if (status != ERROR_SUCCESS) {
+            handle.key = nullptr;
+            return fail_key(capture, root, "cannot open the key", DWORD(status));
+        }
+        if (!capture_key(capture, root, handle.key))
+            return false;
+        capture.path_length = length;
+        capture.path[length] = 0;
+    }
+}
+
+static bool capture_subtrees(Capture &capture)
+{
+    regedit_put_header(capture.out);
+    for (const RegeditSubtree &subtree : kRegeditSubtrees) {
+        KeyGuard key = {nullptr};
+        if (RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, &key.key) != ERROR_SUCCESS) {
+            key.key = nullptr;
+            continue;
+        }
+        capture.path_length = strlen(subtree.path);
+        memcpy(capture.path, subtree.path, capture.path_length + 1);
+        if (!capture_key(capture, subtree.root, key.key))
+            return false;
+    }
+    if (!regedit_finish(capture.out))
+        return fail_status(capture.error, "cannot write ", capture.file_name, capture.write_status);
+    return true;
+}
+
+bool profile_capture(const char *path, char error[kProfileErrorSize])
+{
+    error[0] = 0;
+    WorkGuard<Capture> guard = {(Capture *)heap_alloc(sizeof(Capture))};
+    Capture *capture = guard.work;
+    if (!capture)
+        return fail_status(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
+    capture->file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (capture->file == INVALID_HANDLE_VALUE)
+        return fail_status(error, "cannot write ", path, GetLastError());
+    capture->file_name = path;
+    capture->error = error;
+    capture->out = RegeditOutput{capture->buffer, sizeof capture->buffer, 0, write_out, capture, false};
+    const bool ok = capture_subtrees(*capture);
+    if (!CloseHandle(capture->file) && ok)
+        return fail_status(error, "cannot write ", path, GetLastError());
+    // A capture cut short is no profile; leave none behind.
+    if (!ok)
+        DeleteFileA(path);
+    return ok;
+}
