@@ -123,6 +123,13 @@ static bool fail_status(char *error, const char *what, const char *name, DWORD s
     return put_failure(out, name, status);
 }
 
+static bool no_file(char *error)
+{
+    RegeditOutput out = error_text(error);
+    regedit_put_text(out, "no profile file named");
+    return false;
+}
+
 // "file: line N: what", with ": error N" when there is a status.
 static bool fail_line(char *error, const char *file, unsigned long line, const char *what, DWORD status = 0)
 {
@@ -384,11 +391,8 @@ static bool save_subtrees(char saved[MAX_PATH], char *error)
 bool profile_load(const char *path, char error[kProfileErrorSize])
 {
     error[0] = 0;
-    if (!path) {
-        RegeditOutput out = error_text(error);
-        regedit_put_text(out, "no profile file named");
-        return false;
-    }
+    if (!path)
+        return no_file(error);
     char saved[MAX_PATH];
     if (!run_pass(path, error, false) || !save_subtrees(saved, error))
         return false;
@@ -544,6 +548,8 @@ static bool capture_subtrees(Capture &capture)
 
 bool profile_capture(const char *path, char error[kProfileErrorSize])
 {
+    if (!path)
+        return no_file(error);
     error[0] = 0;
     WorkGuard<Capture> guard = {(Capture *)heap_alloc(sizeof(Capture))};
     Capture *capture = guard.work;
