@@ -123,6 +123,13 @@ static bool fail_status(char *error, const char *what, const char *name, DWORD s
     return put_failure(out, name, status);
 }
 
+static bool no_file(char *error)
+{
+    RegeditOutput out = error_text(error);
+    regedit_put_text(out, "no profile file named");
+    return false;
+}
+
 // "file: line N: what", with ": error N" when there is a status.
 static bool fail_line(char *error, const char *file, unsigned long line, const char *what, DWORD status = 0)
 {
@@ -342,34 +349,71 @@ void profile_clear()
     clear_subtrees(ignored);
 }
 
-bool profile_load(const char *path, char error[kProfileErrorSize])
+// One pass over the file `path`: checking it, or writing it as well.
+static bool run_pass(const char *path, char *error, bool writing)
 {
-    error[0] = 0;
-    if (!path) {
-        RegeditOutput out = error_text(error);
-        regedit_put_text(out, "no profile file named");
-        return false;
-    }
     WorkGuard<Loader> guard = {(Loader *)heap_alloc(sizeof(Loader))};
     Loader *load = guard.work;
     if (!load)
         return fail_status(error, "cannot read ", path, ERROR_NOT_ENOUGH_MEMORY);
     load->path = path;
     load->error = error;
-    if (!load_pass(*load))
+    load->writing = writing;
+    return load_pass(*load);
+}
+
+// Replaces the three subtrees with the checked profile `path`.
+static bool write_subtrees(const char *path, char *error)
+{
+    if (clear_subtrees(error))
+        return run_pass(path, error, true);
+    // Name the file as every other error does.
+    char cleared[kProfileErrorSize];
+    memcpy(cleared, error, kProfileErrorSize);
+    RegeditOutput out = error_text(error);
+    regedit_put_text(out, path);
+    regedit_put_text(out, ": ");
+    regedit_put_text(out, cleared);
+    return false;
+}
+
+// Captures the three subtrees as they stand to a new file in the
+// temporary folder, named in `saved`.
+static bool save_subtrees(char saved[MAX_PATH], char *error)
+{
+    char folder[MAX_PATH] = "";
+    const DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder || !GetTempFileNameA(folder, "kxp", 0, saved))
+        return fail_status(error, "cannot keep the hardware tree in ", folder, GetLastError());
+    return profile_capture(saved, error);
+}
+
+bool profile_load(const char *path, char error[kProfileErrorSize])
+{
+    error[0] = 0;
+    if (!path)
+        return no_file(error);
+    char saved[MAX_PATH];
+    if (!run_pass(path, error, false) || !save_subtrees(saved, error))
         return false;
-    if (!clear_subtrees(error)) {
-        // Name the file as every other error does.
-        char cleared[kProfileErrorSize];
-        memcpy(cleared, error, kProfileErrorSize);
-        RegeditOutput out = error_text(error);
-        regedit_put_text(out, path);
-        regedit_put_text(out, ": ");
-        regedit_put_text(out, cleared);
+    if (write_subtrees(path, error)) {
+        DeleteFileA(saved);
+        return true;
+    }
+    // A write the registry refused leaves nothing half done: the subtrees
+    // go back to what they were, from the capture made just before.
+    char restore_error[kProfileErrorSize];
+    RegeditOutput out = {error, kProfileErrorSize, strlen(error), nullptr, nullptr, false};
+    if (write_subtrees(saved, restore_error)) {
+        DeleteFileA(saved);
+        regedit_put_text(out, "; the hardware tree was put back as it was");
         return false;
     }
-    load->writing = true;
-    return load_pass(*load);
+    regedit_put_text(out, "; putting the hardware tree back failed too, it is kept in ");
+    regedit_put_text(out, saved);
+    regedit_put_text(out, ": ");
+    regedit_put_text(out, restore_error);
+    return false;
 }
 
 // ---- capturing ----
@@ -504,6 +548,8 @@ static bool capture_subtrees(Capture &capture)
 
 bool profile_capture(const char *path, char error[kProfileErrorSize])
 {
+    if (!path)
+        return no_file(error);
     error[0] = 0;
     WorkGuard<Capture> guard = {(Capture *)heap_alloc(sizeof(Capture))};
     Capture *capture = guard.work;

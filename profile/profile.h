@@ -19,7 +19,9 @@ enum {
 // HKEY_DYN_DATA\Config Manager\Enum are cleared and the profile's keys and
 // values written. The whole file is checked first; a malformed one changes
 // nothing. On failure `error` says why, naming the line where there is one
-// ("machine.reg: line 7: ...").
+// ("machine.reg: line 7: ..."). Should the registry refuse a write all the
+// same, the subtrees are put back as they were, from a capture made in the
+// temporary folder before clearing them, and the error says so.
 bool profile_load(const char *path, char error[kProfileErrorSize]);
 
 // Writes the three subtrees as they stand to the file `path` as REGEDIT4

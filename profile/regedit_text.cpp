@@ -9,9 +9,11 @@ const RegeditSubtree kRegeditSubtrees[kRegeditSubtreeCount] = {
     {regedit_dyn_data, "Config Manager\\Enum"},
 };
 
-// Windows takes key names of up to 255 characters. Names are checked in
-// bytes, which is the same thing on a single-byte code page.
+// Windows takes key names of up to 255 characters and value names of up to
+// 16383. Names are checked in bytes, which is the same thing on a
+// single-byte code page.
 static const size_t kMaxKeyNameChars = 255;
+static const size_t kMaxValueNameChars = 16383;
 
 // Regedit wraps hex lists once a line reaches this column.
 static const size_t kHexWrapColumn = 76;
@@ -303,6 +305,8 @@ static void parse_value(RegeditParser &parser, Span line, RegeditLine &out)
         char *name = line.text;
         if (!read_quoted(out, line, name, out.name_length))
             return;
+        if (out.name_length > kMaxValueNameChars)
+            return fail(out, out.line, "value name longer than 16383 characters");
         name[out.name_length] = 0;
         out.name = name;
     }

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "harness/harness.h"
+#include "harness/import_patch.h"
 #include "harness/regedit_string.h"
 #include "profile/profile.h"
 #include "profile/regedit_text.h"
@@ -305,15 +307,102 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
     }
 }
 
-// The registry itself may refuse what the text allows; that is no success.
-TEST_F(Profile, RefusedWriteIsReported)
+// Calls numbered from g_fail_from to g_fail_to (counted from 1) of the
+// patched registry function fail as a full or read-only registry does.
+int g_calls, g_fail_from, g_fail_to;
+decltype(&RegSetValueExA) g_set_value;
+decltype(&RegCreateKeyExA) g_create_key;
+
+bool fails_now()
 {
-    const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n\"Ok\"=\"1\"\n\"" +
-                             std::string(20000, 'n') + "\"=\"refused\"\n";
+    ++g_calls;
+    return g_calls >= g_fail_from && g_calls <= g_fail_to;
+}
+
+LONG WINAPI failing_RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+{
+    return fails_now() ? ERROR_ACCESS_DENIED : g_set_value(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI failing_RegCreateKeyExA(HKEY key, LPCSTR name, DWORD reserved, LPSTR type, DWORD options, REGSAM access,
+                                    LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition)
+{
+    return fails_now() ? ERROR_ACCESS_DENIED
+                       : g_create_key(key, name, reserved, type, options, access, security, result, disposition);
+}
+
+struct RefusedCase {
+    const char* label;
+    const char* function;
+    int from, to;
+    const char* says;
+};
+
+// The profile's own code is linked into this program, so its registry
+// calls go through this program's imports.
+TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
+{
+    const char before[] = "REGEDIT4\n[HKLM\\Enum\\PCI\\OLD]\n\"A\"=\"1\"\n\"B\"=hex(7):61,00,00\n"
+                          "[HKLM\\Enum\\SCSI\\OLD\\DISK]\n@=dword:5\n"
+                          "[HKEY_DYN_DATA\\Config Manager\\Enum\\C0]\n\"HardWareKey\"=\"PCI\\\\OLD\"\n";
+    const char after[] = "REGEDIT4\n[HKLM\\Enum\\PCI\\NEW]\n\"A\"=\"2\"\n\"B\"=\"3\"\n"
+                         "[HKLM\\Enum\\SCSI\\NEW]\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"C\"=hex:01,\\\n  02\n";
+    const RefusedCase cases[] = {
+        {"first key", "RegCreateKeyExA", 1, 1, "line 2: cannot create the key: error 5"},
+        {"last key", "RegCreateKeyExA", 3, 3, "line 6: cannot create the key: error 5"},
+        {"first value", "RegSetValueExA", 1, 1, "line 3: cannot set the value: error 5"},
+        {"last value, a hex list", "RegSetValueExA", 3, 3, "line 7: cannot set the value: error 5"},
+    };
+    const HMODULE self = GetModuleHandleA(nullptr);
+    ASSERT_TRUE(load(before));
+    const std::string captured = kx::capture_profile();
+    for (const RefusedCase& row : cases) {
+        SCOPED_TRACE(row.label);
+        const bool set_value = !strcmp(row.function, "RegSetValueExA");
+        std::string error;
+        {
+            kx::ImportPatch patch(self, "ADVAPI32.dll", row.function,
+                                  set_value ? (const void*)failing_RegSetValueExA : (const void*)failing_RegCreateKeyExA);
+            ASSERT_TRUE(patch.applied());
+            g_set_value = patch.original<decltype(&RegSetValueExA)>();
+            g_create_key = patch.original<decltype(&RegCreateKeyExA)>();
+            g_calls = 0;
+            g_fail_from = row.from;
+            g_fail_to = row.to;
+            EXPECT_FALSE(kx::load_profile(after, error));
+        }
+        EXPECT_EQ(error, row.says + "; the hardware tree was put back as it was"s);
+        EXPECT_EQ(kx::capture_profile(), captured);
+    }
+
+    // When putting it back fails as well, the capture is kept, and it is
+    // whole.
     std::string error;
-    EXPECT_FALSE(kx::load_profile(text, error));
-    EXPECT_EQ(error.compare(0, 8, "line 5: "), 0) << error;
-    EXPECT_NE(error.find("error"), std::string::npos) << error;
+    {
+        kx::ImportPatch patch(self, "ADVAPI32.dll", "RegSetValueExA", (const void*)failing_RegSetValueExA);
+        g_set_value = patch.original<decltype(&RegSetValueExA)>();
+        g_calls = 0;
+        g_fail_from = 2;
+        g_fail_to = INT_MAX;
+        EXPECT_FALSE(kx::load_profile(after, error));
+    }
+    const std::string says = "line 4: cannot set the value: error 5; putting the hardware tree back failed too, it is kept in ";
+    ASSERT_EQ(error.compare(0, says.size(), says), 0) << error;
+    const std::string kept = error.substr(says.size(), error.find(": ", says.size()) - says.size());
+    EXPECT_EQ(error.compare(says.size() + kept.size(), std::string::npos, ": " + kept + ": line 6: cannot set the value: error 5"), 0) << error;
+    std::string reload_error;
+    EXPECT_TRUE(kx::load_profile_file(kept, reload_error)) << reload_error;
+    EXPECT_EQ(kx::capture_profile(), captured);
+    EXPECT_TRUE(DeleteFileA(kept.c_str())) << kept;
+
+    // Every other capture kept for putting the tree back is gone.
+    char directory[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof directory, directory), 0u);
+    WIN32_FIND_DATAA found;
+    const HANDLE left = FindFirstFileA((directory + "kxp*.tmp"s).c_str(), &found);
+    EXPECT_EQ(left, INVALID_HANDLE_VALUE) << found.cFileName;
+    if (left != INVALID_HANDLE_VALUE)
+        FindClose(left);
 }
 
 struct PlaceCase {

@@ -157,6 +157,8 @@ TEST(RegeditText, MalformedLineIsNamed)
         {"NUL in a string", kGoodStart + "\"a\"=\"b\0c\"\n"s, 5, "NUL character"},
         {"NUL in a key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
         {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
+        {"value name of 16384 characters", kGoodStart + "\"" + std::string(16384, 'n') + "\"=\"x\"\n", 5,
+         "value name longer than 16383 characters"},
         {"key name too long to quote whole", kGoodStart + "[HKLM\\" + std::string(1000, 'q') + "]\n", 5,
          "key outside the hardware tree: [HKLM\\qqq"},
     };
@@ -197,6 +199,7 @@ TEST(RegeditText, ValuesAreWrittenAsRegeditWould)
         {"type in lower-case hex", "\"V\"=hex(FFFFFFFF):7f", "\"V\"=hex(ffffffff):7f"},
         {"continuation joined", "\"V\"=hex:01,\\\n  02", "\"V\"=hex:01,02"},
         {"empty name is the default value", "\"\"=\"d\"", "@=\"d\""},
+        {"longest value name", "\"" + std::string(16383, 'n') + "\"=\"x\"", "\"" + std::string(16383, 'n') + "\"=\"x\""},
         {"escaped name", "\"a\\\"b\\\\c\"=\"x\"", "\"a\\\"b\\\\c\"=\"x\""},
         {"22 bytes fill the first line",
          "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15",
