@@ -104,15 +104,47 @@ static RegeditOutput error_text(char *error)
     return RegeditOutput{error, kProfileErrorSize, 0, nullptr, nullptr, false};
 }
 
-// Ends an error text with `what` and, where there is one, ": error N".
+void windows_error_text(unsigned long code, char *text, unsigned long size)
+{
+    char words[256];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                  words, sizeof words, nullptr);
+    while (length && (words[length - 1] == '\r' || words[length - 1] == '\n' || words[length - 1] == ' '))
+        --length;
+    RegeditOutput out = {text, size, 0, nullptr, nullptr, false};
+    text[0] = 0;
+    regedit_put(out, words, length);
+    regedit_put_text(out, length ? " (error " : "(error ");
+    regedit_put_number(out, code);
+    regedit_put_text(out, ")");
+}
+
+// Ends an error text with `what` and, where there is one, Windows' words
+// for the status: ": Access is denied. (error 5)".
 static bool put_failure(RegeditOutput &out, const char *what, DWORD status)
 {
     regedit_put_text(out, what);
     if (status) {
-        regedit_put_text(out, ": error ");
-        regedit_put_number(out, status);
+        char words[kProfileErrorSize];
+        windows_error_text(status, words, sizeof words);
+        regedit_put_text(out, ": ");
+        regedit_put_text(out, words);
     }
     return false;
+}
+
+static ProfileProgress g_progress;
+
+void profile_report_progress(ProfileProgress report)
+{
+    g_progress = report;
+}
+
+// Every 256th key goes to the progress report.
+static void count_key(unsigned long &keys, const char *doing, const char *path)
+{
+    if (++keys % 256 == 0 && g_progress)
+        g_progress(doing, path, keys);
 }
 
 // "what name: error N"
@@ -201,6 +233,9 @@ struct Loader {
     const char *path;
     char *error;
     bool writing;
+    bool skipping;          // the values of a key outside the subtrees
+    unsigned long skipped;  // keys outside the subtrees
+    unsigned long keys;     // keys written
     RegeditParser parser;
     RegeditLine parsed;
     Held held;
@@ -227,24 +262,27 @@ static bool write_key(Loader &load)
         load.held.key = nullptr;
         return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
     }
+    count_key(load.keys, "loading", load.path);
     return true;
 }
 
 // Adds one line's bytes to the value and, on its last line, sets it. The
-// check counts the bytes without keeping them.
+// check, and a value of a key passed over, count the bytes without keeping
+// them.
 static bool add_bytes(Loader &load)
 {
     const RegeditLine &parsed = load.parsed;
+    const bool writing = load.writing && !load.skipping;
     if (parsed.length > kProfileMaxValueBytes - load.held.data.size)
         return fail_line(load.error, load.path, load.value_line, "value data larger than the profile limit");
-    if (load.writing) {
+    if (writing) {
         if (!reserve(load.held.data, load.held.data.size + parsed.length))
             return fail_line(load.error, load.path, load.value_line, "out of memory",
                              ERROR_NOT_ENOUGH_MEMORY);
         memcpy(load.held.data.bytes + load.held.data.size, parsed.data, parsed.length);
     }
     load.held.data.size += parsed.length;
-    if (parsed.continues || !load.writing)
+    if (parsed.continues || !writing)
         return true;
     const BYTE *bytes = load.held.data.bytes ? load.held.data.bytes : (const BYTE *)"";
     const LONG status = RegSetValueExA(load.held.key, load.name, 0, load.type, bytes, DWORD(load.held.data.size));
@@ -260,7 +298,12 @@ static bool take_line(Loader &load)
     case regedit_error:
         return fail_line(load.error, load.path, parsed.line, parsed.message);
     case regedit_key:
+        load.skipping = false;
         return !load.writing || write_key(load);
+    case regedit_other_key:
+        load.skipping = true;
+        ++load.skipped;
+        return true;
     case regedit_value:
         load.value_line = parsed.line;
         load.type = parsed.type;
@@ -350,7 +393,7 @@ void profile_clear()
 }
 
 // One pass over the file `path`: checking it, or writing it as well.
-static bool run_pass(const char *path, char *error, bool writing)
+static bool run_pass(const char *path, char *error, bool writing, unsigned long *skipped = nullptr)
 {
     WorkGuard<Loader> guard = {(Loader *)heap_alloc(sizeof(Loader))};
     Loader *load = guard.work;
@@ -359,7 +402,10 @@ static bool run_pass(const char *path, char *error, bool writing)
     load->path = path;
     load->error = error;
     load->writing = writing;
-    return load_pass(*load);
+    const bool ok = load_pass(*load);
+    if (skipped)
+        *skipped = load->skipped;
+    return ok;
 }
 
 // Replaces the three subtrees with the checked profile `path`.
@@ -385,16 +431,21 @@ static bool save_subtrees(char saved[MAX_PATH], char *error)
     const DWORD length = GetTempPathA(sizeof folder, folder);
     if (length == 0 || length >= sizeof folder || !GetTempFileNameA(folder, "kxp", 0, saved))
         return fail_status(error, "cannot keep the hardware tree in ", folder, GetLastError());
-    return profile_capture(saved, error);
+    // A file of our own: its progress is no news to the user.
+    const ProfileProgress report = g_progress;
+    g_progress = nullptr;
+    const bool saved_ok = profile_capture(saved, error);
+    g_progress = report;
+    return saved_ok;
 }
 
-bool profile_load(const char *path, char error[kProfileErrorSize])
+bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped)
 {
     error[0] = 0;
     if (!path)
         return no_file(error);
     char saved[MAX_PATH];
-    if (!run_pass(path, error, false) || !save_subtrees(saved, error))
+    if (!run_pass(path, error, false, skipped) || !save_subtrees(saved, error))
         return false;
     if (write_subtrees(path, error)) {
         DeleteFileA(saved);
@@ -423,6 +474,7 @@ namespace {
 struct Capture {
     const char *file_name;
     char *error;
+    unsigned long keys;
     HANDLE file;
     DWORD write_status;
     RegeditOutput out;
@@ -495,6 +547,7 @@ static bool capture_values(Capture &capture, RegeditRoot root, HKEY key)
 
 static bool capture_key(Capture &capture, RegeditRoot root, HKEY key)
 {
+    count_key(capture.keys, "capturing", capture.file_name);
     regedit_put_key(capture.out, root, capture.path);
     if (!capture_values(capture, root, key))
         return false;

@@ -22,7 +22,10 @@ enum {
 // ("machine.reg: line 7: ..."). Should the registry refuse a write all the
 // same, the subtrees are put back as they were, from a capture made in the
 // temporary folder before clearing them, and the error says so.
-bool profile_load(const char *path, char error[kProfileErrorSize]);
+// Keys outside the three subtrees, as a regedit export of all of
+// HKLM\Enum holds, are passed over with their values and counted in
+// `skipped`.
+bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped = nullptr);
 
 // Writes the three subtrees as they stand to the file `path` as REGEDIT4
 // text laid out as regedit exports it (CR LF line ends, each key followed by
@@ -32,3 +35,13 @@ bool profile_capture(const char *path, char error[kProfileErrorSize]);
 
 // Deletes the three subtrees.
 void profile_clear();
+
+// Called every few hundred keys while a load writes or a capture reads,
+// with "loading" or "capturing", the file and the keys done so far; null,
+// as it starts, for no reports.
+typedef void (*ProfileProgress)(const char *doing, const char *path, unsigned long keys);
+void profile_report_progress(ProfileProgress report);
+
+// Windows' own words for an error code, then the code: "Access is denied.
+// (error 5)". At most `size` - 1 characters.
+void windows_error_text(unsigned long code, char *text, unsigned long size);

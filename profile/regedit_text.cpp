@@ -140,20 +140,31 @@ static bool read_quoted(RegeditLine &out, Span &s, char *dest, size_t &length)
     return false;
 }
 
-static bool parse_root(Span name, RegeditRoot &root)
+// The roots that a profile may name; keys below the others that regedit
+// exports are passed over, as are keys outside the three subtrees.
+enum RootKind { root_unknown, root_replayed, root_other };
+
+static RootKind parse_root(Span name, RegeditRoot &root)
 {
+    static const char *const kOtherRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS",
+                                              "HKEY_CURRENT_CONFIG", "HKCR", "HKCU", "HKU", "HKCC"};
     if (iequals(name.text, name.length, "HKEY_LOCAL_MACHINE") || iequals(name.text, name.length, "HKLM"))
         root = regedit_local_machine;
     else if (iequals(name.text, name.length, "HKEY_DYN_DATA"))
         root = regedit_dyn_data;
-    else
-        return false;
-    return true;
+    else {
+        for (const char *other : kOtherRoots)
+            if (iequals(name.text, name.length, other))
+                return root_other;
+        return root_unknown;
+    }
+    return root_replayed;
 }
 
-// The registry quietly merges doubled backslashes and drops a trailing one,
-// so such paths would name a different key than they appear to.
-static bool valid_path(Span path)
+// What the registry would make of the path, or null when it takes it as
+// written. It quietly merges doubled backslashes and drops a trailing one,
+// so such a path would name another key than it appears to.
+static const char *path_problem(Span path)
 {
     size_t component = 0;
     for (size_t i = 0; i <= path.length; ++i) {
@@ -161,11 +172,13 @@ static bool valid_path(Span path)
             ++component;
             continue;
         }
-        if (component == 0 || component > kMaxKeyNameChars)
-            return false;
+        if (component == 0 && path.length)
+            return "an empty key name (two backslashes together, or one at the end) in ";
+        if (component > kMaxKeyNameChars)
+            return "a key name longer than 255 characters in ";
         component = 0;
     }
-    return true;
+    return nullptr;
 }
 
 static bool inside_hardware_tree(RegeditRoot root, Span path)
@@ -189,13 +202,16 @@ static void parse_key(Span line, RegeditLine &out)
         return fail(out, out.line, "deleting a key is not supported");
     const char *slash = (const char *)memchr(name.text, '\\', name.length);
     const size_t root_length = slash ? size_t(slash - name.text) : name.length;
-    if (!parse_root(Span{name.text, root_length}, out.root))
+    const RootKind root = parse_root(Span{name.text, root_length}, out.root);
+    if (root == root_unknown)
         return fail_key(out, "unknown root key in ", name);
     const Span path = slash ? after(name, root_length + 1) : Span{name.text + name.length, 0};
-    if (!valid_path(path) || !inside_hardware_tree(out.root, path))
-        return fail_key(out, "key outside the hardware tree: ", name);
+    if (slash && !path.length)
+        return fail_key(out, "a backslash after the root and no key in ", name);
+    if (const char *problem = path_problem(path))
+        return fail_key(out, problem, name);
     path.text[path.length] = 0;
-    out.kind = regedit_key;
+    out.kind = root == root_replayed && inside_hardware_tree(out.root, path) ? regedit_key : regedit_other_key;
     out.path = path.text;
     out.path_length = path.length;
 }
@@ -323,7 +339,7 @@ static void parse_body_line(RegeditParser &parser, Span line, RegeditLine &out)
         return fail(out, out.line, "NUL character");
     if (line.text[0] == '[') {
         parse_key(line, out);
-        parser.key = parser.key || out.kind == regedit_key;
+        parser.key = parser.key || out.kind == regedit_key || out.kind == regedit_other_key;
         return;
     }
     if (line.text[0] != '"' && line.text[0] != '@')
@@ -331,6 +347,26 @@ static void parse_body_line(RegeditParser &parser, Span line, RegeditLine &out)
     if (!parser.key)
         return fail(out, out.line, "value before the first key");
     parse_value(parser, line, out);
+}
+
+// A first line that is not REGEDIT4. Regedit of Windows 2000 and later
+// exports Unicode text headed "Windows Registry Editor Version 5.00"
+// unless told to write the older format: such a file is named for what it
+// is, with the way to save it as REGEDIT4.
+static void fail_header(RegeditLine &out, Span line)
+{
+    static const char kVersion5[] = "Windows Registry Editor Version 5.00";
+    const bool utf16 = (line.length >= 2 && (unsigned char)line.text[0] == 0xff &&
+                        (unsigned char)line.text[1] == 0xfe) ||
+                       memchr(line.text, 0, line.length);
+    const bool version5 = line.length == sizeof kVersion5 - 1 && !memcmp(line.text, kVersion5, line.length);
+    if (!utf16 && !version5)
+        return fail(out, out.line, "the first line must be REGEDIT4");
+    fail(out, out.line, utf16 ? "the file is Unicode (UTF-16) text, not REGEDIT4"
+                              : "the file is a \"Windows Registry Editor Version 5.00\" export, not REGEDIT4");
+    RegeditOutput message = {out.message, sizeof out.message, strlen(out.message), nullptr, nullptr, false};
+    regedit_put_text(message, "; export it again with regedit, saving as \"Win9x/NT4 Registration Files "
+                              "(*.reg)\", which writes REGEDIT4");
 }
 
 void regedit_begin(RegeditParser &parser)
@@ -350,7 +386,7 @@ void regedit_parse_line(RegeditParser &parser, char *text, size_t length, Regedi
         if (line.length == 0)
             return;
         if (line.length != 8 || memcmp(line.text, "REGEDIT4", 8) != 0)
-            return fail(out, out.line, "the first line must be REGEDIT4");
+            return fail_header(out, line);
         parser.header = true;
         out.kind = regedit_header;
         return;

@@ -37,6 +37,7 @@ enum RegeditLineKind {
     regedit_nothing,    // blank line or comment
     regedit_header,     // the REGEDIT4 line
     regedit_key,        // root, path
+    regedit_other_key,  // a key outside the three subtrees, to pass over with its values
     regedit_value,      // name, type, data, continues
     regedit_more_bytes, // data, continues: the next line of a hex list
     regedit_error,      // message

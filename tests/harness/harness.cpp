@@ -134,11 +134,11 @@ void load_machine(const std::string &profile)
     ASSERT_TRUE(load_profile(profile, error)) << error << "\n" << profile;
 }
 
-bool load_profile_file(const std::string &path, std::string &error)
+bool load_profile_file(const std::string &path, std::string &error, unsigned long *skipped)
 {
     char message[kProfileErrorSize];
     memset(message, 0xbd, sizeof message);
-    const bool ok = profile_load(path.c_str(), message);
+    const bool ok = profile_load(path.c_str(), message, skipped);
     error = message;
     return ok;
 }
@@ -152,15 +152,25 @@ static std::string temp_profile(const char *name)
     return directory + std::string(name);
 }
 
-bool load_profile(const std::string &profile, std::string &error)
+bool load_profile(const std::string &profile, std::string &error, unsigned long *skipped)
 {
     const std::string path = temp_profile("kxprofile_load.reg");
     std::ofstream(path, std::ios::binary) << profile;
-    const bool ok = load_profile_file(path, error);
+    const bool ok = load_profile_file(path, error, skipped);
     if (error.compare(0, path.size() + 2, path + ": ") == 0)
         error.erase(0, path.size() + 2);
     DeleteFileA(path.c_str());
     return ok;
+}
+
+std::string windows_error(DWORD code)
+{
+    char words[512] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words,
+                                  sizeof words, nullptr);
+    std::string text(words, length);
+    text.erase(text.find_last_not_of("\r\n ") + 1);
+    return text + (text.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
 }
 
 std::string capture_profile()

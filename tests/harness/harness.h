@@ -59,13 +59,18 @@ DWORD run_kxprobe(const std::string &args, std::string &output, const char *vers
 // failing the test when the profile does not load.
 void load_machine(const std::string &profile);
 
-// profile_load on the file `path`, its message in `error`.
-bool load_profile_file(const std::string &path, std::string &error);
+// profile_load on the file `path`, its message in `error` and the keys it
+// passed over in `skipped`, when given.
+bool load_profile_file(const std::string &path, std::string &error, unsigned long *skipped = nullptr);
 
 // Loads the REGEDIT4 text `profile` through a file in the temporary folder,
 // as kxprobe --profile loads one; `error` is profile_load's message without
 // that file's name ("line 7: ...").
-bool load_profile(const std::string &profile, std::string &error);
+bool load_profile(const std::string &profile, std::string &error, unsigned long *skipped = nullptr);
+
+// Windows' own words for an error code and the code, as the profile and
+// kxprobe report it: "Access is denied. (error 5)".
+std::string windows_error(DWORD code);
 
 // The hardware tree as profile_capture writes it; "" and a test failure
 // when it cannot.

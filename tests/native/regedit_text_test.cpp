@@ -39,7 +39,7 @@ std::string reformat(const std::string &text)
     RegeditParser parser;
     regedit_begin(parser);
     RegeditLine line;
-    bool in_key = false;
+    bool in_key = false, passing_over = false;
     std::string name, data;
     unsigned long type = 0;
     auto take = [&]() {
@@ -53,6 +53,10 @@ std::string reformat(const std::string &text)
                 regedit_put_key_end(out.out);
             regedit_put_key(out.out, line.root, line.path);
             in_key = true;
+            passing_over = false;
+            break;
+        case regedit_other_key:
+            passing_over = true;
             break;
         case regedit_value:
             EXPECT_EQ(strlen(line.name), line.name_length);
@@ -62,7 +66,7 @@ std::string reformat(const std::string &text)
             [[fallthrough]];
         case regedit_more_bytes:
             data.append(reinterpret_cast<const char *>(line.data), line.length);
-            if (!line.continues)
+            if (!line.continues && !passing_over)
                 regedit_put_value(out.out, name.data(), name.size(), type,
                                   reinterpret_cast<const unsigned char *>(data.data()), data.size());
             break;
@@ -96,6 +100,22 @@ struct BadCase {
 // The first four lines are good.
 const std::string kGoodStart = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n\"Ok\"=\"1\"\n";
 
+// A regedit export of all of HKLM\Enum, or of more, keeps only the three
+// subtrees: the other keys and their values are passed over.
+TEST(RegeditText, KeysOutsideTheSubtreesArePassedOver)
+{
+    const std::string exported = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum]\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\n\"Class\"=\"System\"\n"
+                                 "\"Data\"=hex:01,\\\n  02\n\n"
+                                 "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1&DEV_2]\n\"Class\"=\"DISPLAY\"\n\n"
+                                 "[HKEY_CURRENT_USER\\Software]\n@=\"x\"\n"
+                                 "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"HardWareKey\"=\"PCI\\\\VEN_1\"\n"
+                                 "[HKEY_DYN_DATA\\PerfStats]\n\"Cpu\"=dword:1\n";
+    EXPECT_EQ(reformat(exported), "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1&DEV_2]\r\n"
+                                  "\"Class\"=\"DISPLAY\"\r\n\r\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\r\n"
+                                  "\"HardWareKey\"=\"PCI\\\\VEN_1\"\r\n\r\n");
+}
+
 TEST(RegeditText, MalformedLineIsNamed)
 {
     const BadCase cases[] = {
@@ -104,18 +124,24 @@ TEST(RegeditText, MalformedLineIsNamed)
         {"wrong header", "REGEDIT5\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n", 1, "REGEDIT4"},
         {"header after blank lines", "\n \nREGEDIT 4\n", 3},
         {"comment before the header", "; profile\nREGEDIT4\n", 1},
-        {"version 5 header", "Windows Registry Editor Version 5.00\n", 1},
+        {"version 5 header", "Windows Registry Editor Version 5.00\n", 1,
+         "the file is a \"Windows Registry Editor Version 5.00\" export, not REGEDIT4; export it again with "
+         "regedit, saving as \"Win9x/NT4 Registration Files (*.reg)\", which writes REGEDIT4"},
+        {"Unicode text", "\xff\xfeR\0E\0G\0E\0D\0I\0T\0\r\0\n\0"s, 1,
+         "the file is Unicode (UTF-16) text, not REGEDIT4; export it again"},
         {"byte order mark", "\xef\xbb\xbfREGEDIT4\n", 1},
         {"value before the first key", "REGEDIT4\n\n\"a\"=\"b\"\n", 3, "value before the first key"},
-        {"root outside the hardware tree", "REGEDIT4\n\n[HKCU\\Enum\\PCI]\n", 3, "unknown root key in [HKCU\\Enum\\PCI]"},
+        {"unknown root", "REGEDIT4\n\n[HKEY_NOWHERE\\Enum\\PCI]\n", 3, "unknown root key in [HKEY_NOWHERE\\Enum\\PCI]"},
+        {"root and a backslash", "REGEDIT4\n\n[HKLM\\]\n", 3, "a backslash after the root and no key in [HKLM\\]"},
         {"key without ]", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5, "key line does not end with ]"},
         {"text after ]", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X] more\n", 5},
         {"key deletion", kGoodStart + "[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n", 5, "deleting a key is not supported"},
         {"doubled backslash", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]\n", 5,
-         "key outside the hardware tree: [HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]"},
+         "an empty key name (two backslashes together, or one at the end) in "
+         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]"},
         {"trailing backslash", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\\]\n", 5},
         {"256-character key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\" + std::string(256, 'k') + "]\n",
-         5, "key outside the hardware tree: [HKEY_LOCAL_MACHINE\\Enum\\PCI\\kkk"},
+         5, "a key name longer than 255 characters in [HKEY_LOCAL_MACHINE\\Enum\\PCI\\kkk"},
         {"empty brackets", kGoodStart + "[]\n", 5},
         {"unterminated name", kGoodStart + "\"a=\"b\"\n", 5},
         {"unterminated string", kGoodStart + "\"a\"=\"b\n", 5, "quoted string has no closing quote"},
@@ -160,7 +186,7 @@ TEST(RegeditText, MalformedLineIsNamed)
         {"value name of 16384 characters", kGoodStart + "\"" + std::string(16384, 'n') + "\"=\"x\"\n", 5,
          "value name longer than 16383 characters"},
         {"key name too long to quote whole", kGoodStart + "[HKLM\\" + std::string(1000, 'q') + "]\n", 5,
-         "key outside the hardware tree: [HKLM\\qqq"},
+         "a key name longer than 255 characters in [HKLM\\qqq"},
     };
     for (const LineEnd &end : kLineEnds) {
         for (const BadCase &row : cases) {
