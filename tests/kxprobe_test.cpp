@@ -149,6 +149,8 @@ TEST(CommandLine, ErrorsNameTheProblem)
     } rows[] = {
         {"--bogus", 2, "kxprobe: --bogus: no such option\nkxprobe --help lists the options\n"},
         {"--dvd x stray", 2, "kxprobe: stray: not an option\nkxprobe --help lists the options\n"},
+        // CRTDLL ends a quoted part at "" (and keeps one quote of it).
+        {"--dvd \"a\"\"b c\"", 2, "kxprobe: c: not an option\nkxprobe --help lists the options\n"},
         {"--file x --signature 4D5", 2,
          "kxprobe: --signature 4D5: give the bytes as pairs of hex digits, such as 4D5A\n"
          "kxprobe --help lists the options\n"},
@@ -208,6 +210,9 @@ TEST(CommandLine, IsSplitTheWindowsWay)
         EXPECT_NE(std::string::npos, g_printed.find(std::string("IsDVDDrivePresent(\"") + row.argument + "\") = "))
             << g_printed;
     }
+    // A quoted program name ends at its closing quote.
+    EXPECT_EQ(0u, kx::run_with_output("\"" + kx::bin_dir() + "kxprobe.exe\"--version", "out.txt"));
+    EXPECT_EQ("kxprobe 1.0.0.13\r\n", kx::read_file("out.txt"));
 }
 
 // A wrong KXVozaDa.dll beside kxprobe: it says which file answered, names

@@ -406,7 +406,9 @@ int check_piece(CardFile file, const Block &block, int index)
 // whether anything follows it. The offset of such a Ctrl-Z, or -1.
 long ctrl_z_hiding_data(const char *path)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // An editor may hold the file open for writing.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     static char chunk[65536];

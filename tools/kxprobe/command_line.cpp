@@ -11,14 +11,16 @@ bool is_blank(char c)
     return c == ' ' || c == '\t';
 }
 
-// The program name ends at the first blank outside quotes; backslashes in
-// it are never escapes, since a path ends in them.
+// A quoted program name ends at its closing quote, any other at the first
+// blank; backslashes in it are never escapes, since a path ends in them.
 const char *skip_program_name(const char *line)
 {
-    bool quoted = false;
-    for (; *line && (quoted || !is_blank(*line)); ++line)
-        if (*line == '"')
-            quoted = !quoted;
+    if (*line == '"') {
+        const char *close = strchr(line + 1, '"');
+        return close ? close + 1 : line + strlen(line);
+    }
+    while (*line && !is_blank(*line))
+        ++line;
     return line;
 }
 
@@ -38,8 +40,11 @@ const char *copy_argument(const char *from, char *&to)
             if (backslashes % 2) {
                 *to++ = '"';
             } else if (quoted && from[1] == '"') {
+                // CRTDLL's rule, and msvcrt's before 2008: "" gives a
+                // quote and ends the quoted part.
                 *to++ = '"';
                 ++from;
+                quoted = false;
             } else {
                 quoted = !quoted;
             }
@@ -82,7 +87,8 @@ bool split_command_line(const char *line, Arguments &arguments)
 
 void free_arguments(Arguments &arguments)
 {
-    HeapFree(GetProcessHeap(), 0, arguments.value);
+    if (arguments.value)
+        HeapFree(GetProcessHeap(), 0, arguments.value);
     arguments.value = nullptr;
     arguments.count = 0;
 }

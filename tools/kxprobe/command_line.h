@@ -11,7 +11,8 @@ struct Arguments {
 // and tabs; double quotes group blanks into an argument and are removed;
 // backslashes are literal except before a double quote, where each pair
 // gives one backslash and an odd one makes the quote literal; inside quotes
-// "" gives one literal quote. False only when no memory can be had.
+// "" gives one literal quote and ends the quoted part, as CRTDLL has it.
+// False only when no memory can be had.
 bool split_command_line(const char *line, Arguments &arguments);
 void free_arguments(Arguments &arguments);
 

@@ -254,6 +254,13 @@ void ask_pci_info(HMODULE dll, HWND trace)
     }
 }
 
+// HeapFree of a null pointer is undefined on Windows 9x.
+void heap_free(void *block)
+{
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
+}
+
 char *heap_copy(const char *text)
 {
     char *copy = (char *)HeapAlloc(GetProcessHeap(), 0, strlen(text) + 1);
@@ -269,7 +276,7 @@ void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
     auto ask = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
     char *buffer = heap_copy(text);
     if (!ask || !buffer) {
-        HeapFree(GetProcessHeap(), 0, buffer);
+        heap_free(buffer);
         return;
     }
     int answer = trace ? detect_dvd_drive(buffer, trace) : ask(buffer);
@@ -282,7 +289,7 @@ void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
     Argument argument = {Argument::text, 0, text};
     answers_answer(line.text, "IsDVDDrivePresent", &argument, 1, answer, meaning);
     print_trace(trace);
-    HeapFree(GetProcessHeap(), 0, buffer);
+    heap_free(buffer);
 }
 
 int hex_value(char c)
@@ -335,7 +342,7 @@ void ask_file(HMODULE dll, const Options &options)
                             {hex ? Argument::text : Argument::null, 0, upper},
                             {Argument::number, length, nullptr}};
     answers_answer(line.text, "IsFileAvailable", arguments, 3, answer, meaning);
-    HeapFree(GetProcessHeap(), 0, signature);
+    heap_free(signature);
 }
 
 // The first line: which file answers, by its full path and the file
@@ -478,6 +485,40 @@ bool parse(const Arguments &arguments, Options &options)
     return true;
 }
 
+bool on_console()
+{
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    return err && err != INVALID_HANDLE_VALUE && GetFileType(err) == FILE_TYPE_CHAR;
+}
+
+// Progress is for a person watching: only a console gets it, so that it
+// never mixes into output that a program reads, and only once the work
+// has taken a second.
+DWORD g_started;
+bool g_reported;
+
+void report_progress(const char *doing, const char *path, unsigned long keys)
+{
+    if (GetTickCount() - g_started < 1000 || !on_console())
+        return;
+    out_format(kStderr, "\rkxprobe: %s %s: %lu keys", doing, path, keys);
+    g_reported = true;
+}
+
+void start_progress()
+{
+    g_started = GetTickCount();
+    g_reported = false;
+    profile_report_progress(report_progress);
+}
+
+void end_progress()
+{
+    if (g_reported)
+        out_text(kStderr, "\r\n");
+    profile_report_progress(nullptr);
+}
+
 int load_profile(const char *path)
 {
     if (!running_under_wine()) {
@@ -485,41 +526,63 @@ int load_profile(const char *path)
         return kUsageError;
     }
     static char error[kProfileErrorSize];
-    if (!profile_load(path, error)) {
+    unsigned long skipped = 0;
+    start_progress();
+    bool loaded = profile_load(path, error, &skipped);
+    end_progress();
+    if (!loaded) {
         out_format(kStderr, "kxprobe: %s\r\n", error);
         return kUsageError;
     }
+    if (skipped)
+        out_format(kStderr, "kxprobe: %s: %lu keys outside HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and "
+                            "HKEY_DYN_DATA\\Config Manager\\Enum passed over\r\n",
+                   path, skipped);
     return kOk;
 }
 
 int capture_profile(const char *path)
 {
     static char error[kProfileErrorSize];
-    if (!profile_capture(path, error)) {
+    start_progress();
+    bool captured = profile_capture(path, error);
+    end_progress();
+    if (!captured) {
         out_format(kStderr, "kxprobe: %s\r\n", error);
         return kUsageError;
     }
     return kOk;
 }
 
-// Progress is for a person watching: only a console gets it, so that it
-// never mixes into output that a program reads.
-void progress(const char *pattern, const char *what)
-{
-    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    if (err && err != INVALID_HANDLE_VALUE && GetFileType(err) == FILE_TYPE_CHAR)
-        out_format(kStderr, pattern, what);
-}
+// The trace sink: a top-level window that is never shown, made only for
+// the questions that trace. Message-only windows would do, but Windows
+// before 2000 has none; a top-level window receives broadcasts, which go
+// unanswered while it lives, so it does not live through GetSystemID,
+// whose helpers may broadcast, or the DirectDraw questions.
+struct TraceWindow {
+    HWND handle;
+    explicit TraceWindow(bool wanted)
+        : handle(wanted ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                          GetModuleHandleA(nullptr), nullptr)
+                        : nullptr)
+    {
+    }
+    ~TraceWindow()
+    {
+        if (handle)
+            DestroyWindow(handle);
+    }
+};
 
-void ask_all(HMODULE dll, HWND trace)
+void ask_untraced(HMODULE dll)
 {
-    ask_cards(dll, trace);
     for (const Question &q : kQuestions) {
         auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
         if (!ask)
             continue;
-        if (q.timed)
-            progress("kxprobe: %s waits up to 8 seconds for Kxdodaze.exe and BIOSID.EXE of this folder\r\n", q.name);
+        if (q.timed && on_console())
+            out_format(kStderr, "kxprobe: %s waits up to 8 seconds for Kxdodaze.exe and BIOSID.EXE of this folder\r\n",
+                       q.name);
         DWORD start = GetTickCount();
         int answer = ask();
         DWORD took = GetTickCount() - start;
@@ -530,22 +593,14 @@ void ask_all(HMODULE dll, HWND trace)
             text_format(line, " (took %lu ms)", took);
         answers_answer(line.text, q.name, kNoArguments, 0, answer, q.meaning(answer));
     }
-    ask_pci_info(dll, trace);
 }
 
-// The trace sink: a top-level window that is never shown. Message-only
-// windows would do, but Windows before 2000 has none.
-HWND make_trace_window()
-{
-    return CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr),
-                           nullptr);
-}
 
-int windows_error(const char *what, const char *name, int status)
+int windows_error(const char *what, const char *name, DWORD code, int status)
 {
     static Text error;
     text_clear(error);
-    text_windows_error(error, GetLastError());
+    text_windows_error(error, code);
     out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text);
     return status;
 }
@@ -560,11 +615,11 @@ int run_program(const Options &options)
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        HeapFree(GetProcessHeap(), 0, command);
-        return windows_error("cannot start", options.run[0], kUsageError);
-    }
-    HeapFree(GetProcessHeap(), 0, command);
+    BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    DWORD error = GetLastError();
+    heap_free(command);
+    if (!started)
+        return windows_error("cannot start", options.run[0], error, kUsageError);
     DWORD status = kUsageError;
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &status);
@@ -579,13 +634,18 @@ int ask_dll(const Options &options)
         answers_use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
     if (!dll)
-        return windows_error("cannot load", "KXVozaDa.dll", kNoDll);
+        return windows_error("cannot load", "KXVozaDa.dll", GetLastError(), kNoDll);
     bool complete = print_dll(dll);
-    HWND trace = options.trace ? make_trace_window() : nullptr;
-    ask_all(dll, trace);
-    ask_dvd_drive(dll, options.dvd_text, trace);
-    if (trace)
-        DestroyWindow(trace);
+    {
+        TraceWindow trace(options.trace);
+        ask_cards(dll, trace.handle);
+    }
+    ask_untraced(dll);
+    {
+        TraceWindow trace(options.trace);
+        ask_pci_info(dll, trace.handle);
+        ask_dvd_drive(dll, options.dvd_text, trace.handle);
+    }
     if (options.file)
         ask_file(dll, options);
     answers_finish();
@@ -634,11 +694,11 @@ int run(const Arguments &arguments)
     // Paths on the command line are the user's: from the folder kxprobe
     // was started in, also after --folder.
     static char file[MAX_PATH];
-    DWORD length = options.file ? GetFullPathNameA(options.file, sizeof(file), file, nullptr) : 0;
+    DWORD length = options.file && options.folder ? GetFullPathNameA(options.file, sizeof(file), file, nullptr) : 0;
     if (length && length < sizeof(file))
         options.file = file;
     if (options.folder && !SetCurrentDirectoryA(options.folder))
-        return windows_error("--folder", options.folder, kUsageError);
+        return windows_error("--folder", options.folder, GetLastError(), kUsageError);
     return options.run ? run_program(options) : ask_dll(options);
 }
 

@@ -1,5 +1,7 @@
 #include "output.h"
 
+#include "profile/profile.h"
+
 #include <windows.h>
 
 #include <stdarg.h>
@@ -112,13 +114,8 @@ void text_format(Text &text, const char *pattern, ...)
 
 void text_windows_error(Text &text, unsigned long code)
 {
-    char message[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                  message, sizeof(message), nullptr);
-    while (length && (message[length - 1] == '\n' || message[length - 1] == '\r' || message[length - 1] == ' '))
-        --length;
-    message[length] = 0;
-    text_format(text, "%s%s(error %lu)", message, length ? " " : "", code);
+    windows_error_text(code, text.text + text.length, (unsigned long)(sizeof(text.text) - text.length));
+    text.length += strlen(text.text + text.length);
 }
 
 namespace {
