@@ -103,12 +103,27 @@ DWORD run_as_version(const char *program, const char *version, const char *args)
     return run_command("\"" + bin_dir() + program + "\" " + args, startup, FALSE);
 }
 
-DWORD run_with_output(const std::string &command, const char *output)
+// Wine closes the handles of a program that has ended a moment after its
+// end is signalled, so the file that the last program wrote to may still
+// be held; it is waited for, up to ten seconds.
+static HANDLE create_output(const char *output)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE)
+    for (int tries = 0;; ++tries) {
+        HANDLE out = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        if (out != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || tries == 100)
+            return out;
+        Sleep(100);
+    }
+}
+
+DWORD run_with_output(const std::string &command, const char *output)
+{
+    HANDLE out = create_output(output);
+    if (out == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot write " << output << ", error " << GetLastError();
         return 0xdeadbeef;
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
