@@ -12,6 +12,7 @@
 #include "answers.h"
 #include "card_defs.h"
 #include "command_line.h"
+#include "library.h"
 #include "output.h"
 
 #include "inventory/card_id.h"
@@ -32,6 +33,7 @@ const char kUsage[] =
     "       kxprobe [--profile FILE] [--capture FILE] [--folder DIR] --run PROGRAM [ARGUMENTS]\r\n"
     "       kxprobe --check-defs [DIR]\r\n"
     "       kxprobe --explain DESCRIPTION [DIR]\r\n"
+    "       kxprobe --library MACHINES [--folder DIR] [--dvd TEXT] [--json] [--baseline FILE]\r\n"
     "\r\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder, says\r\n"
     "which file and version answers, and prints one line per question: the\r\n"
@@ -64,6 +66,16 @@ const char kUsage[] =
     "                  VidCards.def and GetSystemID helper programs the DLL\r\n"
     "                  reads (the current folder by default); named on the\r\n"
     "                  first line\r\n"
+    "  --library MACHINES\r\n"
+    "                  replays each *.reg profile in the folder MACHINES, in\r\n"
+    "                  name order, asks GetPCIInfo 0 to 2, GetAudioCardID,\r\n"
+    "                  GetGraphicsCardID, IsBroadLogicPresent and IsDVDDrivePresent,\r\n"
+    "                  and prints a row for each machine with the card lines\r\n"
+    "                  that decided; the tree loaded before is put back. Only\r\n"
+    "                  under Wine. Exit status 2 when a profile was refused.\r\n"
+    "  --baseline FILE an earlier --library --json output: every answer that\r\n"
+    "                  differs from it is printed (on stderr with --json), and\r\n"
+    "                  the exit status is 1 when any does\r\n"
     "  --run PROGRAM [ARGUMENTS]\r\n"
     "                  instead of asking, run PROGRAM with the rest of the line\r\n"
     "                  as its arguments, wait for it and exit with its status:\r\n"
@@ -94,6 +106,8 @@ struct Options {
     const char *defs_dir = nullptr;  // --check-defs or --explain
     const char *explain = nullptr;
     const char *folder = nullptr;    // where the questions are asked
+    const char *library = nullptr;   // a folder of machine profiles
+    const char *baseline = nullptr;  // an earlier --library --json output
     char *const *run = nullptr;      // a program and its arguments
     int run_count = 0;
 };
@@ -439,6 +453,8 @@ const ValueOption kValueOptions[] = {
     {"--file", "--file needs the PATH of a file", &Options::file},
     {"--signature", "--signature needs HEX digits", &Options::signature},
     {"--folder", "--folder needs the DIR of the card files and helper programs", &Options::folder},
+    {"--library", "--library needs the folder of the MACHINES profiles", &Options::library},
+    {"--baseline", "--baseline needs the FILE of an earlier --library --json output", &Options::baseline},
 };
 
 bool parse_option(const Arguments &arguments, int &i, Options &options)
@@ -482,6 +498,10 @@ bool parse(const Arguments &arguments, Options &options)
         return problem("--signature %s: give the bytes as pairs of hex digits, such as 4D5A", options.signature);
     if (options.signature && !options.file)
         return problem("%s needs --file", "--signature");
+    if (options.baseline && !options.library)
+        return problem("%s needs --library", "--baseline");
+    if (options.library && (options.profile || options.capture || options.run || options.trace || options.file))
+        return problem("%s: --profile, --capture, --run, --trace and --file do not go with it", "--library");
     return true;
 }
 
@@ -655,6 +675,27 @@ int ask_dll(const Options &options)
     return complete ? kOk : kNoDll;
 }
 
+// `path` from the current folder, in `full`; null when it does not fit.
+const char *full_path(const char *path, char (&full)[MAX_PATH])
+{
+    DWORD length = GetFullPathNameA(path, MAX_PATH, full, nullptr);
+    if (length >= MAX_PATH)
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return length && length < MAX_PATH ? full : nullptr;
+}
+
+// Each machine's profile is replayed into the registry, which only Wine's
+// may be.
+int ask_library(const Options &options)
+{
+    if (!running_under_wine()) {
+        out_text(kStderr, "kxprobe: --library rewrites the hardware tree; refused outside Wine\r\n");
+        return kUsageError;
+    }
+    Library library = {options.library, options.dvd_text, options.baseline, options.json};
+    return run_library(library);
+}
+
 // --help and --version answer wherever they stand on the line.
 // What follows --run is the program's own.
 bool asked_for(const Arguments &arguments, const char *option)
@@ -693,12 +734,20 @@ int run(const Arguments &arguments)
         return status;
     // Paths on the command line are the user's: from the folder kxprobe
     // was started in, also after --folder.
-    static char file[MAX_PATH];
-    DWORD length = options.file && options.folder ? GetFullPathNameA(options.file, sizeof(file), file, nullptr) : 0;
-    if (length && length < sizeof(file))
-        options.file = file;
+    static char file[MAX_PATH], machines[MAX_PATH], baseline[MAX_PATH];
+    const char *full = options.file && options.folder ? full_path(options.file, file) : nullptr;
+    if (full)
+        options.file = full;
+    if (options.library && !(full = full_path(options.library, machines)))
+        return windows_error("--library", options.library, GetLastError(), kUsageError);
+    options.library = options.library ? full : nullptr;
+    if (options.baseline && !(full = full_path(options.baseline, baseline)))
+        return windows_error("--baseline", options.baseline, GetLastError(), kUsageError);
+    options.baseline = options.baseline ? full : nullptr;
     if (options.folder && !SetCurrentDirectoryA(options.folder))
         return windows_error("--folder", options.folder, GetLastError(), kUsageError);
+    if (options.library)
+        return ask_library(options);
     return options.run ? run_program(options) : ask_dll(options);
 }
 

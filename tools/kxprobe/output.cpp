@@ -16,6 +16,7 @@ struct Buffer {
 };
 
 Buffer g_buffers[2];
+Captured *g_captured;
 const DWORD kHandles[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
 
 // A standard handle that is missing or closed swallows the output; there is
@@ -49,6 +50,14 @@ size_t format_into(char *to, size_t size, const char *pattern, va_list args)
 
 void out_write(OutStream stream, const char *bytes, size_t length)
 {
+    if (g_captured && stream == kStdout) {
+        Captured &into = *g_captured;
+        size_t room = into.size - 1 - into.length;
+        memcpy(into.bytes + into.length, bytes, length < room ? length : room);
+        into.length += length < room ? length : room;
+        into.bytes[into.length] = 0;
+        return;
+    }
     Buffer &buffer = g_buffers[stream];
     // stderr is not held back: what it says must come out before a long wait.
     while (length) {
@@ -79,6 +88,15 @@ void out_format(OutStream stream, const char *pattern, ...)
     size_t length = format_into(line, sizeof(line), pattern, args);
     va_end(args);
     out_write(stream, line, length);
+}
+
+void out_capture(Captured *into)
+{
+    g_captured = into;
+    if (into) {
+        into->length = 0;
+        into->bytes[0] = 0;
+    }
 }
 
 void out_flush()

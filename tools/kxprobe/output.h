@@ -14,6 +14,15 @@ void out_text(OutStream stream, const char *text);
 void out_format(OutStream stream, const char *pattern, ...) __attribute__((format(printf, 2, 3)));
 void out_flush();
 
+// While `into` is given, what is written to kStdout is kept in it instead,
+// cut at its size and always terminated, so that a record can be written
+// once and both printed and compared.
+struct Captured {
+    char *bytes;
+    size_t size, length;
+};
+void out_capture(Captured *into);
+
 // A text built in a fixed buffer, cut at its size.
 enum { kTextMax = 4096 };
 struct Text {

@@ -1,0 +1,554 @@
+#include "library.h"
+
+#include "card_defs.h"
+#include "output.h"
+
+#include "inventory/card_id.h"
+#include "profile/profile.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+enum { kSame = 0, kChanged = 1, kNoDll = 1, kFailed = 2 };
+enum { kMaxMachines = 1000, kMaxFields = 16, kRowSize = 32768 };
+
+const char kHeader[] = "{\"library\": [";
+const char kFooter[] = "]}";
+
+typedef int(WINAPI *Ask0)(void);
+typedef int(WINAPI *Ask1)(int);
+typedef int(WINAPI *AskText)(char *);
+
+struct Exports {
+    Ask1 pci_info;
+    Ask0 audio, graphics, broadlogic;
+    AskText dvd;
+};
+
+struct Card {
+    const char *name;
+    int (*identify)(char *description, HWND trace);
+    CardFile file;
+    int answer;
+    char device[kTextSize];
+    Text line;
+};
+
+struct Answers {
+    int pci[3];
+    Card cards[2];
+    int broadlogic, dvd;
+};
+
+Answers g_answers = {{}, {{"GetAudioCardID", identify_audio_card, CardFile::audio, 0, {}, {}},
+                          {"GetGraphicsCardID", identify_graphics_card, CardFile::video, 0, {}, {}}}, 0, 0};
+
+// The machines' file names, sorted, and each one's JSON row once asked.
+char g_names[kMaxMachines][MAX_PATH];
+char *g_sorted[kMaxMachines];
+char *g_rows[kMaxMachines];
+int g_machines;
+
+char g_row_bytes[kRowSize];
+Captured g_row = {g_row_bytes, sizeof(g_row_bytes), 0};
+
+int problem(const char *pattern, const char *what, const char *detail)
+{
+    out_text(kStderr, "kxprobe: ");
+    out_format(kStderr, pattern, what, detail);
+    out_text(kStderr, "\r\n");
+    return kFailed;
+}
+
+int windows_problem(const char *what, DWORD code)
+{
+    static char words[kProfileErrorSize];
+    windows_error_text(code, words, sizeof(words));
+    return problem("%s: %s", what, words);
+}
+
+int compare_names(const void *a, const void *b)
+{
+    return strcmp(*(char *const *)a, *(char *const *)b);
+}
+
+// FindFirstFileA matches "*.reg" against the short names too, so that
+// "machine.regx" (short name MACHIN~1.REG) comes back: only a name that
+// itself ends in .reg is a profile.
+bool is_profile_name(const char *name)
+{
+    size_t length = strlen(name);
+    return length > 4 && !lstrcmpiA(name + length - 4, ".reg");
+}
+
+int list_machines(const char *folder)
+{
+    static char pattern[MAX_PATH + 8];
+    _snprintf(pattern, sizeof(pattern) - 1, "%s\\*.reg", folder);
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? kSame : windows_problem(folder, error);
+    }
+    int status = kSame;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !is_profile_name(found.cFileName))
+            continue;
+        if (g_machines == kMaxMachines) {
+            status = problem("%s: more than %s machine profiles; split the library", folder, "1000");
+            break;
+        }
+        lstrcpynA(g_names[g_machines], found.cFileName, MAX_PATH);
+        g_sorted[g_machines] = g_names[g_machines];
+        ++g_machines;
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    qsort(g_sorted, g_machines, sizeof(g_sorted[0]), compare_names);
+    return status;
+}
+
+bool find_exports(HMODULE dll, Exports &exports)
+{
+    exports.pci_info = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
+    exports.audio = (Ask0)(void *)GetProcAddress(dll, "GetAudioCardID");
+    exports.graphics = (Ask0)(void *)GetProcAddress(dll, "GetGraphicsCardID");
+    exports.broadlogic = (Ask0)(void *)GetProcAddress(dll, "IsBroadLogicPresent");
+    exports.dvd = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
+    return exports.pci_info && exports.audio && exports.graphics && exports.broadlogic && exports.dvd;
+}
+
+// The DLL upper-cases the text in place, so each machine gets a fresh copy.
+void ask(const Exports &exports, const char *dvd_text)
+{
+    for (int selector = 0; selector < 3; ++selector)
+        g_answers.pci[selector] = exports.pci_info(selector);
+    for (Card &card : g_answers.cards) {
+        card.answer = (&card == g_answers.cards ? exports.audio : exports.graphics)();
+        card.device[0] = 0;
+        card.identify(card.device, nullptr);
+        text_clear(card.line);
+        if (card.device[0]) {
+            text_format(card.line, "%s ", card_file_name(card.file));
+            deciding_line(card.file, card.device, card.line);
+        }
+    }
+    g_answers.broadlogic = exports.broadlogic();
+    static char text[kTextMax];
+    lstrcpynA(text, dvd_text, sizeof(text));
+    g_answers.dvd = exports.dvd(text);
+}
+
+// One machine as one JSON object on one line, kept in g_row.
+void write_row(const char *machine, const char *refused)
+{
+    out_capture(&g_row);
+    out_text(kStdout, "{\"machine\": ");
+    out_json_text(kStdout, machine);
+    if (refused) {
+        out_text(kStdout, ", \"refused\": ");
+        out_json_text(kStdout, refused);
+    } else {
+        for (int selector = 0; selector < 3; ++selector)
+            out_format(kStdout, ", \"GetPCIInfo(%d)\": %d", selector, g_answers.pci[selector]);
+        for (const Card &card : g_answers.cards) {
+            out_format(kStdout, ", \"%s\": {\"answer\": %d, \"device\": ", card.name, card.answer);
+            out_json_text(kStdout, card.device);
+            out_text(kStdout, ", \"line\": ");
+            out_json_text(kStdout, card.line.text);
+            out_text(kStdout, "}");
+        }
+        out_format(kStdout, ", \"IsBroadLogicPresent\": %d, \"IsDVDDrivePresent\": %d", g_answers.broadlogic,
+                   g_answers.dvd);
+    }
+    out_text(kStdout, "}");
+    out_capture(nullptr);
+}
+
+const char *pci_text(int answer)
+{
+    static char text[3][16];
+    static int next;
+    char *into = text[next++ % 3];
+    _snprintf(into, sizeof(text[0]) - 1, answer < 0 ? "%d" : "%04X", answer);
+    into[sizeof(text[0]) - 1] = 0;
+    return into;
+}
+
+void print_table_head(const Library &library)
+{
+    out_format(kStdout, "Columns: GetPCIInfo(0), (1) and (2) in hex, GetAudioCardID, GetGraphicsCardID,\r\n"
+                        "IsBroadLogicPresent and IsDVDDrivePresent(\"%s\")\r\n",
+               library.dvd_text);
+    out_format(kStdout, "%-28s %6s %6s %6s %6s %8s %10s %4s\r\n", "machine", "PCI(0)", "PCI(1)", "PCI(2)", "Audio",
+               "Graphics", "BroadLogic", "DVD");
+}
+
+void print_table_row(const char *machine, const char *refused)
+{
+    if (refused) {
+        out_format(kStdout, "%-28s refused: %s\r\n", machine, refused);
+        return;
+    }
+    const Answers &a = g_answers;
+    const char *pci0 = pci_text(a.pci[0]), *pci1 = pci_text(a.pci[1]), *pci2 = pci_text(a.pci[2]);
+    out_format(kStdout, "%-28s %6s %6s %6s %6d %8d %10d %4d\r\n", machine, pci0, pci1, pci2, a.cards[0].answer,
+               a.cards[1].answer, a.broadlogic, a.dvd);
+    for (const Card &card : a.cards)
+        if (card.device[0])
+            out_format(kStdout, "    %s: \"%s\", %s\r\n", card.name, card.device, card.line.text);
+}
+
+// Replays one machine and asks it; its row is printed and kept. False when
+// the profile was refused.
+bool ask_machine(const Library &library, const Exports &exports, int index)
+{
+    static char path[MAX_PATH * 2], error[kProfileErrorSize];
+    _snprintf(path, sizeof(path) - 1, "%s\\%s", library.machines, g_sorted[index]);
+    bool loaded = profile_load(path, error);
+    if (loaded)
+        ask(exports, library.dvd_text);
+    const char *refused = loaded ? nullptr : error;
+    write_row(g_sorted[index], refused);
+    if (library.json)
+        out_format(kStdout, "  %s%s\r\n", g_row.bytes, index + 1 < g_machines ? "," : "");
+    else
+        print_table_row(g_sorted[index], refused);
+    if (library.baseline) {
+        g_rows[index] = (char *)HeapAlloc(GetProcessHeap(), 0, g_row.length + 1);
+        if (g_rows[index])
+            memcpy(g_rows[index], g_row.bytes, g_row.length + 1);
+    }
+    return loaded;
+}
+
+// The rows as the JSON writer left them: "key": value pairs, a value being a
+// number, a string or an object of the same. Nothing is decoded: values
+// are compared as written.
+struct Field {
+    const char *key, *value;
+    size_t key_length, length;
+};
+
+struct Fields {
+    Field field[kMaxFields];
+    int count;
+};
+
+// The end of the JSON value that begins at `at`; null when none does.
+const char *skip_value(const char *at)
+{
+    if (*at == '"') {
+        for (++at; *at != '"'; ++at)
+            if (!*at || (*at == '\\' && !*++at))
+                return nullptr;
+        return at + 1;
+    }
+    if (*at == '{') {
+        for (++at; *at != '}';)
+            if (!*at || !(at = *at == '"' ? skip_value(at) : at + 1))
+                return nullptr;
+        return at + 1;
+    }
+    const char *start = at;
+    while (*at == '-' || (*at >= '0' && *at <= '9'))
+        ++at;
+    return at > start ? at : nullptr;
+}
+
+// Splits the object at `row` into its fields; the end of the object, or
+// null when it is not one as the writer writes it.
+const char *split_object(const char *row, Fields &fields)
+{
+    fields.count = 0;
+    if (*row++ != '{')
+        return nullptr;
+    for (;;) {
+        if (fields.count == kMaxFields || *row != '"')
+            return nullptr;
+        Field &field = fields.field[fields.count++];
+        const char *end = skip_value(row);
+        if (!end || strncmp(end, ": ", 2) || !(field.value = end + 2, end = skip_value(field.value)))
+            return nullptr;
+        field.key = row;
+        field.key_length = field.value - 2 - row;
+        field.length = end - field.value;
+        if (*end == '}')
+            return end + 1;
+        if (strncmp(end, ", ", 2))
+            return nullptr;
+        row = end + 2;
+    }
+}
+
+const Field *find_field(const Fields &fields, const Field &like)
+{
+    for (int i = 0; i < fields.count; ++i)
+        if (fields.field[i].key_length == like.key_length && !strncmp(fields.field[i].key, like.key, like.key_length))
+            return &fields.field[i];
+    return nullptr;
+}
+
+bool same_value(const Field *a, const Field *b)
+{
+    return a && b && a->length == b->length && !strncmp(a->value, b->value, a->length);
+}
+
+// A value as people read it: a string without its quotes and the escapes
+// of quote and backslash; anything else as written.
+void print_value(OutStream stream, const char *value, size_t length)
+{
+    if (*value != '"') {
+        out_write(stream, value, length);
+        return;
+    }
+    for (size_t i = 1; i + 1 < length; ++i) {
+        if (value[i] == '\\' && (value[i + 1] == '"' || value[i + 1] == '\\'))
+            ++i;
+        out_write(stream, value + i, 1);
+    }
+}
+
+// The baseline: the whole file, its rows and whether the library still
+// has each.
+struct Baseline {
+    char *bytes;
+    Fields rows[kMaxMachines];
+    bool matched[kMaxMachines];
+    int count;
+};
+
+Baseline g_baseline;
+OutStream g_report;
+
+void print_field(const Field *field, const char *part)
+{
+    Fields inner;
+    const Field *shown = field;
+    if (field && *field->value == '{' && split_object(field->value, inner)) {
+        Field like = {part, nullptr, strlen(part), 0};
+        shown = find_field(inner, like);
+    }
+    if (shown)
+        print_value(g_report, shown->value, shown->length);
+    else
+        out_text(g_report, "(none)");
+}
+
+// "machine: GetGraphicsCardID 1002 -> 2001" and, for a card, the lines
+// that decided before and now.
+void report_change(const Field &machine, const Field &key, const Field *before, const Field *now)
+{
+    print_value(g_report, machine.value, machine.length);
+    out_text(g_report, ": ");
+    print_value(g_report, key.key, key.key_length);
+    out_text(g_report, " ");
+    print_field(before, "\"answer\"");
+    out_text(g_report, " -> ");
+    print_field(now, "\"answer\"");
+    out_text(g_report, "\r\n");
+    const Field *sides[] = {before, now};
+    const char *const names[] = {"    before: ", "    now: "};
+    for (int i = 0; i < 2; ++i) {
+        if (!sides[i] || *sides[i]->value != '{')
+            continue;
+        out_text(g_report, names[i]);
+        print_field(sides[i], "\"line\"");
+        out_text(g_report, " (device \"");
+        print_field(sides[i], "\"device\"");
+        out_text(g_report, "\")\r\n");
+    }
+}
+
+// Each field of either row that differs; the machine's own name is equal.
+int compare_rows(const Fields &before, const Fields &now)
+{
+    int changes = 0;
+    for (int i = 1; i < now.count; ++i) {
+        const Field *old = find_field(before, now.field[i]);
+        if (!same_value(old, &now.field[i]) && ++changes)
+            report_change(now.field[0], now.field[i], old, &now.field[i]);
+    }
+    for (int i = 1; i < before.count; ++i)
+        if (!find_field(now, before.field[i]) && ++changes)
+            report_change(now.field[0], before.field[i], &before.field[i], nullptr);
+    return changes;
+}
+
+int find_baseline_row(const Field &machine)
+{
+    for (int i = 0; i < g_baseline.count; ++i)
+        if (same_value(&g_baseline.rows[i].field[0], &machine))
+            return i;
+    return -1;
+}
+
+int compare_with_baseline(const Library &library)
+{
+    int changes = 0;
+    for (int i = 0; i < g_machines; ++i) {
+        Fields now;
+        if (!g_rows[i] || !split_object(g_rows[i], now))
+            return problem("%s: %s", g_sorted[i], "not enough memory to keep its answers");
+        int old = find_baseline_row(now.field[0]);
+        if (old < 0) {
+            out_format(g_report, "%s: not in the baseline\r\n", g_sorted[i]);
+            ++changes;
+            continue;
+        }
+        g_baseline.matched[old] = true;
+        changes += compare_rows(g_baseline.rows[old], now);
+    }
+    for (int i = 0; i < g_baseline.count; ++i) {
+        if (g_baseline.matched[i])
+            continue;
+        const Field &machine = g_baseline.rows[i].field[0];
+        print_value(g_report, machine.value, machine.length);
+        out_text(g_report, ": in the baseline, not in the library\r\n");
+        ++changes;
+    }
+    if (changes)
+        out_format(g_report, "%d answers differ from %s\r\n", changes, library.baseline);
+    else
+        out_format(g_report, "every answer is as in %s\r\n", library.baseline);
+    return changes ? kChanged : kSame;
+}
+
+bool is_machine_row(const Fields &fields)
+{
+    const Field &first = fields.field[0];
+    return first.key_length == 9 && !strncmp(first.key, "\"machine\"", 9) && *first.value == '"';
+}
+
+// Checks each line of the baseline and indexes its rows, before any
+// machine is asked.
+int read_baseline(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return windows_problem(path, GetLastError());
+    DWORD size = GetFileSize(file, nullptr), read = 0;
+    g_baseline.bytes = size != INVALID_FILE_SIZE ? (char *)HeapAlloc(GetProcessHeap(), 0, size + 1) : nullptr;
+    BOOL done = g_baseline.bytes && ReadFile(file, g_baseline.bytes, size, &read, nullptr) && read == size;
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!done)
+        return windows_problem(path, g_baseline.bytes ? error : ERROR_NOT_ENOUGH_MEMORY);
+    g_baseline.bytes[size] = 0;
+    int number = 0;
+    bool ended = false;
+    for (char *line = g_baseline.bytes; *line;) {
+        char *feed = strchr(line, '\n');
+        char *next = feed ? feed + 1 : line + strlen(line);
+        if (feed)
+            *feed = 0;
+        if (feed > line && feed[-1] == '\r')
+            feed[-1] = 0;
+        ++number;
+        static char where[MAX_PATH + 32];
+        _snprintf(where, sizeof(where) - 1, "%s: line %d", path, number);
+        where[sizeof(where) - 1] = 0;
+        const char *end = nullptr;
+        if (number == 1 ? strcmp(line, kHeader) : ended) {
+            return problem("%s: %s", where, "not as kxprobe --library --json writes a library");
+        } else if (!strcmp(line, kFooter)) {
+            ended = true;
+        } else if (number > 1) {
+            if (g_baseline.count == kMaxMachines)
+                return problem("%s: more than %s machines", where, "1000");
+            Fields &row = g_baseline.rows[g_baseline.count];
+            if (strncmp(line, "  ", 2) || !(end = split_object(line + 2, row)) || (*end && strcmp(end, ",")) ||
+                !is_machine_row(row))
+                return problem("%s: %s", where, "not a machine's answers as kxprobe --library --json writes them");
+            ++g_baseline.count;
+        }
+        line = next;
+    }
+    if (!ended)
+        return problem("%s: %s", path, "ends before its closing line");
+    return kSame;
+}
+
+// The tree that was loaded before, kept in the temporary folder.
+struct SavedTree {
+    char path[MAX_PATH];
+    bool saved;
+};
+
+bool save_tree(SavedTree &tree)
+{
+    static char folder[MAX_PATH], error[kProfileErrorSize];
+    DWORD length = GetTempPathA(sizeof(folder), folder);
+    tree.saved = length && length < sizeof(folder) && GetTempFileNameA(folder, "kxl", 0, tree.path);
+    if (!tree.saved) {
+        windows_problem("the temporary folder", GetLastError());
+        return false;
+    }
+    tree.saved = profile_capture(tree.path, error);
+    if (!tree.saved) {
+        DeleteFileA(tree.path);
+        problem("%s%s", "the tree loaded now cannot be kept: ", error);
+    }
+    return tree.saved;
+}
+
+int put_tree_back(const SavedTree &tree)
+{
+    static char error[kProfileErrorSize];
+    if (!profile_load(tree.path, error))
+        return problem("the tree loaded before cannot be put back: %s; it stays in %s", error, tree.path);
+    DeleteFileA(tree.path);
+    return kSame;
+}
+
+int ask_library(const Library &library, const Exports &exports)
+{
+    if (library.json)
+        out_text(kStdout, g_machines ? "{\"library\": [\r\n" : "{\"library\": [\r\n]}\r\n");
+    else
+        print_table_head(library);
+    bool refused = false;
+    for (int i = 0; i < g_machines; ++i)
+        refused |= !ask_machine(library, exports, i);
+    if (library.json && g_machines)
+        out_text(kStdout, "]}\r\n");
+    return refused ? kFailed : kSame;
+}
+
+} // namespace
+
+int run_library(const Library &library)
+{
+    g_report = library.json ? kStderr : kStdout;
+    int status = list_machines(library.machines);
+    if (status == kSame && library.baseline)
+        status = read_baseline(library.baseline);
+    if (status != kSame)
+        return status;
+    HMODULE dll = LoadLibraryA("KXVozaDa.dll");
+    Exports exports;
+    if (!dll || !find_exports(dll, exports)) {
+        DWORD error = dll ? ERROR_PROC_NOT_FOUND : GetLastError();
+        if (dll)
+            FreeLibrary(dll);
+        windows_problem("KXVozaDa.dll", error);
+        return kNoDll;
+    }
+    SavedTree tree;
+    if (!save_tree(tree)) {
+        FreeLibrary(dll);
+        return kFailed;
+    }
+    status = ask_library(library, exports);
+    if (put_tree_back(tree) != kSame)
+        status = kFailed;
+    FreeLibrary(dll);
+    // A refused profile is compared too: its row says why.
+    int compared = library.baseline ? compare_with_baseline(library) : kSame;
+    return status == kFailed ? kFailed : compared;
+}
