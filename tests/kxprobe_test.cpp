@@ -160,6 +160,9 @@ TEST(CommandLine, ErrorsNameTheProblem)
         {"--check-defs --explain x", 2,
          "kxprobe: --explain: --check-defs and --explain are asked one at a time\nkxprobe --help lists the options\n"},
         {"--run", 2, "kxprobe: --run needs a PROGRAM to run\nkxprobe --help lists the options\n"},
+        {"--baseline b.json", 2, "kxprobe: --baseline needs --library\nkxprobe --help lists the options\n"},
+        {"--library m --trace", 2,
+         "kxprobe: --library: --profile, --capture, --run, --trace and --file do not go with it\n"},
         {"--folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
         {"--run no-such-program.exe", 2, "kxprobe: cannot start no-such-program.exe: "},
         {"--version", 0, "kxprobe 1.0.0.13\n"},
@@ -184,6 +187,109 @@ TEST(Run, AProgramAsksTheReplayedMachine)
         << g_printed;
     EXPECT_EQ(1042u, kxprobe("--profile " + machine + " --run \"" + kx::bin_dir() + "kxask.exe\" GetPCIInfo 1"))
         << g_printed;
+}
+
+const std::string kSamples = std::string("Z:") + KX_SOURCE_DIR + "/samples";
+
+// One card line added to a copy of the bundled VidCards.def: against the
+// bundled library's baseline, the one machine whose answer it changes is
+// named with the line that decided before and the one that decides now.
+// The tree loaded before the run is there again after it.
+TEST(Library, AnAddedCardLineIsNamedAgainstTheBaseline)
+{
+    static const struct {
+        const char *added;
+        DWORD status;
+        const char *printed;
+    } rows[] = {
+        {"", 0,
+         "win98-two-displays-pc.reg      1D5A   0804   0804      1     2002          0    1\n"
+         "    GetAudioCardID: \"Generic PCI Wave Audio\", AudCards.def line 4: \"1 Generic PCI Wave Audio\"\n"
+         "    GetGraphicsCardID: \"Example Graphics Co. Vista 8 AGP\", VidCards.def line 8: "
+         "\"0.20.02.Example Graphics Co. Vista 8\"\n"},
+        {"0.20.03.Example Graphics Co. Vista 8 AGP\r\n", 1,
+         "win98-two-displays-pc.reg: GetGraphicsCardID 2002 -> 2003\n"
+         "    before: VidCards.def line 8: \"0.20.02.Example Graphics Co. Vista 8\" "
+         "(device \"Example Graphics Co. Vista 8 AGP\")\n"
+         "    now: VidCards.def line 9: \"0.20.03.Example Graphics Co. Vista 8 AGP\" "
+         "(device \"Example Graphics Co. Vista 8 AGP\")\n"
+         "1 answers differ from Z:"},
+        // A line for the MEDIA device that no line named.
+        {"5 Example Audio Labs\r\n", 1,
+         "win98-unlisted-audio-pc.reg: GetAudioCardID 0 -> 5\n"
+         "    before: AudCards.def no line matches (device \"Example Audio Labs Studio PCI\")\n"
+         "    now: AudCards.def line 8: \"5 Example Audio Labs\" (device \"Example Audio Labs Studio PCI\")\n"},
+    };
+    kx::TempCwd cwd;
+    kx::load_machine(kx::read_file(kSamples + "/machines/win98-decoder-pc.reg"));
+    const std::string before = kx::capture_profile();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.added);
+        bool audio = row.added[0] == '5';
+        cwd.write("AudCards.def", kx::read_file(kSamples + "/AudCards.def") + (audio ? row.added : ""));
+        cwd.write("VidCards.def", kx::read_file(kSamples + "/VidCards.def") + (audio ? "" : row.added));
+        EXPECT_EQ(row.status, kxprobe("--library " + kSamples + "/machines --baseline " + kSamples +
+                                      "/machines/baseline.json"));
+        EXPECT_NE(std::string::npos, g_printed.find(row.printed)) << g_printed;
+        size_t changes = 0;
+        for (size_t at = 0; (at = g_printed.find(" -> ", at)) != std::string::npos; ++at)
+            ++changes;
+        EXPECT_EQ(row.status, changes) << g_printed;
+        EXPECT_EQ(before, kx::capture_profile());
+    }
+    profile_clear();
+}
+
+// A library of one machine against baselines made from its own JSON: what
+// each difference is called, and which baselines are refused before any
+// machine is asked. A profile that does not load is reported in its row.
+// The tree comes back in every case.
+TEST(Library, ComparesEachFieldAndRefusesAnUnreadableBaseline)
+{
+    kx::TempCwd cwd;
+    cwd.write("a.reg", kx::read_file(kSamples + "/machines/win98-decoder-pc.reg"));
+    // FindFirstFileA finds this one by its short name, MACHIN~1.REG.
+    cwd.write("machine.regx", "not a profile");
+    const std::string before = kx::capture_profile();
+    ASSERT_EQ(0u, kxprobe("--library . --json --folder " + kSamples)) << g_printed;
+    const std::string json = g_printed;
+    EXPECT_EQ(std::string::npos, json.find("machine.regx")) << json;
+    auto edited = [&](const char *from, const char *to) {
+        std::string text = json;
+        size_t at = text.find(from);
+        EXPECT_NE(std::string::npos, at) << from;
+        return at == std::string::npos ? text : text.replace(at, strlen(from), to);
+    };
+    static const struct {
+        const char *from, *to;
+        DWORD status;
+        const char *printed;
+    } rows[] = {
+        {"", "", 0, "every answer is as in "},
+        {"\"IsBroadLogicPresent\": 1", "\"IsBroadLogicPresent\": 0", 1, "a.reg: IsBroadLogicPresent 0 -> 1\n"},
+        {"\"GetPCIInfo(1)\": 1042, ", "", 1, "a.reg: GetPCIInfo(1) (none) -> 1042\n"},
+        {"\"a.reg\"", "\"z.reg\"", 1, "a.reg: not in the baseline\nz.reg: in the baseline, not in the library\n"},
+        {"\"IsDVDDrivePresent\": 0}", "\"IsDVDDrivePresent\": 0", 2,
+         "baseline.json: line 2: not a machine's answers as kxprobe --library --json writes them\n"},
+        {"]}\n", "", 2, "baseline.json: ends before its closing line\n"},
+        {"{\"library\": [", "{\"machines\": [", 2, "baseline.json: line 1: not as kxprobe --library --json"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.from);
+        cwd.write("baseline.json", *row.from ? edited(row.from, row.to) : json);
+        EXPECT_EQ(row.status, kxprobe("--library . --baseline baseline.json --folder " + kSamples));
+        EXPECT_NE(std::string::npos, g_printed.find(row.printed)) << g_printed;
+        EXPECT_EQ(before, kx::capture_profile());
+    }
+    cwd.write("b.reg", "REGEDIT4\r\n\r\nnot a key\r\n");
+    cwd.write("baseline.json", json);
+    EXPECT_EQ(2u, kxprobe("--library . --baseline baseline.json --folder " + kSamples));
+    EXPECT_NE(std::string::npos, g_printed.find("\nb.reg                        refused: " + cwd.path() + "\\b.reg: line 3: "))
+        << g_printed;
+    EXPECT_NE(std::string::npos, g_printed.find("\nb.reg: not in the baseline\n")) << g_printed;
+    EXPECT_EQ(before, kx::capture_profile());
+    EXPECT_EQ(2u, kxprobe("--library no-such-folder"));
+    EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such-folder: ")) << g_printed;
 }
 
 // The program's own splitting of its command line, seen in the text that
