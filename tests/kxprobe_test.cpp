@@ -213,7 +213,7 @@ TEST(Library, AnAddedCardLineIsNamedAgainstTheBaseline)
          "(device \"Example Graphics Co. Vista 8 AGP\")\n"
          "    now: VidCards.def line 9: \"0.20.03.Example Graphics Co. Vista 8 AGP\" "
          "(device \"Example Graphics Co. Vista 8 AGP\")\n"
-         "1 answers differ from Z:"},
+         "answers that differ from Z:"},
         // A line for the MEDIA device that no line named.
         {"5 Example Audio Labs\r\n", 1,
          "win98-unlisted-audio-pc.reg: GetAudioCardID 0 -> 5\n"
@@ -284,7 +284,7 @@ TEST(Library, ComparesEachFieldAndRefusesAnUnreadableBaseline)
     cwd.write("b.reg", "REGEDIT4\r\n\r\nnot a key\r\n");
     cwd.write("baseline.json", json);
     EXPECT_EQ(2u, kxprobe("--library . --baseline baseline.json --folder " + kSamples));
-    EXPECT_NE(std::string::npos, g_printed.find("\nb.reg                        refused: " + cwd.path() + "\\b.reg: line 3: "))
+    EXPECT_NE(std::string::npos, g_printed.find("\nb.reg                        refused: b.reg: line 3: "))
         << g_printed;
     EXPECT_NE(std::string::npos, g_printed.find("\nb.reg: not in the baseline\n")) << g_printed;
     EXPECT_EQ(before, kx::capture_profile());

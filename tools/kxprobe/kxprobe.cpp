@@ -85,7 +85,8 @@ const char kUsage[] =
     "  --version       kxprobe's version\r\n"
     "\r\n"
     "Exit status: 0 when every question was asked, 1 when KXVozaDa.dll does not\r\n"
-    "load or lacks an export, or --check-defs warned, 2 on a usage or profile error.\r\n";
+    "load or lacks an export, --check-defs warned or --library found a change,\r\n"
+    "2 on a usage or profile error.\r\n";
 
 enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
 

@@ -213,10 +213,16 @@ bool ask_machine(const Library &library, const Exports &exports, int index)
     bool loaded = profile_load(path, error);
     if (loaded)
         ask(exports, library.dvd_text);
-    const char *refused = loaded ? nullptr : error;
+    // The error names the profile from the library's folder, so that the
+    // row does not change when the library moves.
+    size_t folder = strlen(library.machines) + 1;
+    const char *refused = loaded ? nullptr : strncmp(error, path, folder) ? error : error + folder;
     write_row(g_sorted[index], refused);
-    if (library.json)
-        out_format(kStdout, "  %s%s\r\n", g_row.bytes, index + 1 < g_machines ? "," : "");
+    if (library.json) {
+        out_text(kStdout, "  ");
+        out_write(kStdout, g_row.bytes, g_row.length);
+        out_text(kStdout, index + 1 < g_machines ? ",\r\n" : "\r\n");
+    }
     else
         print_table_row(g_sorted[index], refused);
     if (library.baseline) {
@@ -371,12 +377,17 @@ int compare_rows(const Fields &before, const Fields &now)
     int changes = 0;
     for (int i = 1; i < now.count; ++i) {
         const Field *old = find_field(before, now.field[i]);
-        if (!same_value(old, &now.field[i]) && ++changes)
-            report_change(now.field[0], now.field[i], old, &now.field[i]);
+        if (same_value(old, &now.field[i]))
+            continue;
+        report_change(now.field[0], now.field[i], old, &now.field[i]);
+        ++changes;
     }
-    for (int i = 1; i < before.count; ++i)
-        if (!find_field(now, before.field[i]) && ++changes)
-            report_change(now.field[0], before.field[i], &before.field[i], nullptr);
+    for (int i = 1; i < before.count; ++i) {
+        if (find_field(now, before.field[i]))
+            continue;
+        report_change(now.field[0], before.field[i], &before.field[i], nullptr);
+        ++changes;
+    }
     return changes;
 }
 
@@ -413,7 +424,7 @@ int compare_with_baseline(const Library &library)
         ++changes;
     }
     if (changes)
-        out_format(g_report, "%d answers differ from %s\r\n", changes, library.baseline);
+        out_format(g_report, "answers that differ from %s: %d\r\n", library.baseline, changes);
     else
         out_format(g_report, "every answer is as in %s\r\n", library.baseline);
     return changes ? kChanged : kSame;
