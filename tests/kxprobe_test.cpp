@@ -288,8 +288,71 @@ TEST(Library, ComparesEachFieldAndRefusesAnUnreadableBaseline)
         << g_printed;
     EXPECT_NE(std::string::npos, g_printed.find("\nb.reg: not in the baseline\n")) << g_printed;
     EXPECT_EQ(before, kx::capture_profile());
+    EXPECT_EQ(2u, kxprobe("--library . --baseline no-such.json"));
+    EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such.json: ")) << g_printed;
     EXPECT_EQ(2u, kxprobe("--library no-such-folder"));
     EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such-folder: ")) << g_printed;
+}
+
+// The bundled library in both forms: the machines in name order, each
+// table row's cells and lines under it carried by that machine's JSON line;
+// and which drives each --dvd text finds, a description that only begins
+// like the text included.
+TEST(Library, TheTableAndTheJsonSayTheSame)
+{
+    static const struct {
+        const char *dvd;
+        const char *found; // the DVD answer of each machine, in name order
+    } rows[] = {
+        {nullptr, "01111"},
+        {"Generic DVD-ROM DX-50", "01000"},
+        {"generic dvd-rom dx-8", "10000"},
+    };
+    static const char *const kMachines[] = {"win98-decoder-pc.reg", "win98-dvd-prefix-pc.reg", "win98-pc.reg",
+                                            "win98-two-displays-pc.reg", "win98-unlisted-audio-pc.reg"};
+    kx::TempCwd cwd;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.dvd ? row.dvd : "default");
+        std::string options = "--library " + kSamples + "/machines --folder " + kSamples;
+        if (row.dvd)
+            options += std::string(" --dvd \"") + row.dvd + "\"";
+        EXPECT_EQ(0u, kxprobe(options));
+        const std::string table = g_printed;
+        EXPECT_EQ(0u, kxprobe(options + " --json"));
+        const std::string json = g_printed;
+        size_t at = 0, line = 0;
+        for (int i = 0; i < 5; ++i) {
+            at = table.find(std::string("\n") + kMachines[i] + " ", at);
+            ASSERT_NE(std::string::npos, at) << kMachines[i] << "\n" << table;
+            size_t end = table.find('\n', at + 1);
+            EXPECT_EQ(row.found[i], table[end - 1]) << table.substr(at, end - at);
+            line = json.find("\n  {\"machine\": \"" + std::string(kMachines[i]) + "\", ", line);
+            ASSERT_NE(std::string::npos, line) << kMachines[i] << "\n" << json;
+            std::string record = json.substr(line, json.find('\n', line + 1) - line);
+            EXPECT_NE(std::string::npos, record.find(std::string("\"IsDVDDrivePresent\": ") + row.found[i] + "}"))
+                << record;
+            // The lines under the row: each card question's device and line.
+            for (size_t next = table.find("\n    ", end); next == end; next = table.find("\n    ", end)) {
+                end = table.find('\n', next + 1);
+                std::string detail = table.substr(next + 5, end - next - 5);
+                size_t comma = detail.find("\", ");
+                std::string device = detail.substr(detail.find('"') + 1, comma - detail.find('"') - 1);
+                EXPECT_NE(std::string::npos, record.find("\"device\": " + json_text(device) + ", \"line\": " +
+                                                         json_text(detail.substr(comma + 3)) + "}"))
+                    << detail << "\n" << record;
+            }
+        }
+    }
+}
+
+// More machines than the library takes is said before any is asked.
+TEST(Library, MoreThanAThousandMachinesAreRefused)
+{
+    kx::TempCwd cwd;
+    for (int i = 0; i <= 1000; ++i)
+        cwd.write(("m" + std::to_string(i) + ".reg").c_str(), "");
+    EXPECT_EQ(2u, kxprobe("--library ."));
+    EXPECT_EQ("kxprobe: " + cwd.path() + ": more than 1000 machine profiles; split the library\n", g_printed);
 }
 
 // The program's own splitting of its command line, seen in the text that
@@ -353,6 +416,9 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         }
         for (const std::string &line : row.asked)
             EXPECT_NE(std::string::npos, printed.find(line)) << line << "\n" << printed;
+        EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
+        EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n",
+                  kx::read_file("out.txt"));
     }
 }
 
