@@ -26,12 +26,15 @@ typedef int(WINAPI *AskText)(char *);
 
 struct Exports {
     Ask1 pci_info;
-    Ask0 audio, graphics, broadlogic;
+    Ask0 broadlogic;
     AskText dvd;
 };
 
+// A card question: the export, and the routine behind it that gives the
+// live device's description.
 struct Card {
     const char *name;
+    Ask0 ask;
     int (*identify)(char *description, HWND trace);
     CardFile file;
     int answer;
@@ -45,8 +48,9 @@ struct Answers {
     int broadlogic, dvd;
 };
 
-Answers g_answers = {{}, {{"GetAudioCardID", identify_audio_card, CardFile::audio, 0, {}, {}},
-                          {"GetGraphicsCardID", identify_graphics_card, CardFile::video, 0, {}, {}}}, 0, 0};
+Answers g_answers = {{}, {{"GetAudioCardID", nullptr, identify_audio_card, CardFile::audio, 0, {}, {}},
+                          {"GetGraphicsCardID", nullptr, identify_graphics_card, CardFile::video, 0, {}, {}}},
+                     0, 0};
 
 // The machines' file names, sorted, and each one's JSON row once asked.
 char g_names[kMaxMachines][MAX_PATH];
@@ -116,11 +120,12 @@ int list_machines(const char *folder)
 bool find_exports(HMODULE dll, Exports &exports)
 {
     exports.pci_info = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
-    exports.audio = (Ask0)(void *)GetProcAddress(dll, "GetAudioCardID");
-    exports.graphics = (Ask0)(void *)GetProcAddress(dll, "GetGraphicsCardID");
     exports.broadlogic = (Ask0)(void *)GetProcAddress(dll, "IsBroadLogicPresent");
     exports.dvd = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
-    return exports.pci_info && exports.audio && exports.graphics && exports.broadlogic && exports.dvd;
+    bool found = exports.pci_info && exports.broadlogic && exports.dvd;
+    for (Card &card : g_answers.cards)
+        found = (card.ask = (Ask0)(void *)GetProcAddress(dll, card.name)) && found;
+    return found;
 }
 
 // The DLL upper-cases the text in place, so each machine gets a fresh copy.
@@ -129,7 +134,7 @@ void ask(const Exports &exports, const char *dvd_text)
     for (int selector = 0; selector < 3; ++selector)
         g_answers.pci[selector] = exports.pci_info(selector);
     for (Card &card : g_answers.cards) {
-        card.answer = (&card == g_answers.cards ? exports.audio : exports.graphics)();
+        card.answer = card.ask();
         card.device[0] = 0;
         card.identify(card.device, nullptr);
         text_clear(card.line);
