@@ -24,19 +24,27 @@ typedef int(WINAPI *Ask0)(void);
 typedef int(WINAPI *Ask1)(int);
 typedef int(WINAPI *AskText)(char *);
 
+// A card question and the routine behind it that gives the live device's
+// description.
+struct CardQuestion {
+    const char *name;
+    int (*identify)(char *description, HWND trace);
+    CardFile file;
+};
+
+const CardQuestion kCards[2] = {
+    {"GetAudioCardID", identify_audio_card, CardFile::audio},
+    {"GetGraphicsCardID", identify_graphics_card, CardFile::video},
+};
+
 struct Exports {
     Ask1 pci_info;
+    Ask0 cards[2];
     Ask0 broadlogic;
     AskText dvd;
 };
 
-// A card question: the export, and the routine behind it that gives the
-// live device's description.
 struct Card {
-    const char *name;
-    Ask0 ask;
-    int (*identify)(char *description, HWND trace);
-    CardFile file;
     int answer;
     char device[kTextSize];
     Text line;
@@ -48,9 +56,7 @@ struct Answers {
     int broadlogic, dvd;
 };
 
-Answers g_answers = {{}, {{"GetAudioCardID", nullptr, identify_audio_card, CardFile::audio, 0, {}, {}},
-                          {"GetGraphicsCardID", nullptr, identify_graphics_card, CardFile::video, 0, {}, {}}},
-                     0, 0};
+Answers g_answers;
 
 // The machines' file names, sorted, and each one's JSON row once asked.
 char g_names[kMaxMachines][MAX_PATH];
@@ -123,8 +129,8 @@ bool find_exports(HMODULE dll, Exports &exports)
     exports.broadlogic = (Ask0)(void *)GetProcAddress(dll, "IsBroadLogicPresent");
     exports.dvd = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
     bool found = exports.pci_info && exports.broadlogic && exports.dvd;
-    for (Card &card : g_answers.cards)
-        found = (card.ask = (Ask0)(void *)GetProcAddress(dll, card.name)) && found;
+    for (int i = 0; i < 2; ++i)
+        found = (exports.cards[i] = (Ask0)(void *)GetProcAddress(dll, kCards[i].name)) && found;
     return found;
 }
 
@@ -133,14 +139,15 @@ void ask(const Exports &exports, const char *dvd_text)
 {
     for (int selector = 0; selector < 3; ++selector)
         g_answers.pci[selector] = exports.pci_info(selector);
-    for (Card &card : g_answers.cards) {
-        card.answer = card.ask();
+    for (int i = 0; i < 2; ++i) {
+        Card &card = g_answers.cards[i];
+        card.answer = exports.cards[i]();
         card.device[0] = 0;
-        card.identify(card.device, nullptr);
+        kCards[i].identify(card.device, nullptr);
         text_clear(card.line);
         if (card.device[0]) {
-            text_format(card.line, "%s ", card_file_name(card.file));
-            deciding_line(card.file, card.device, card.line);
+            text_format(card.line, "%s ", card_file_name(kCards[i].file));
+            deciding_line(kCards[i].file, card.device, card.line);
         }
     }
     g_answers.broadlogic = exports.broadlogic();
@@ -161,8 +168,9 @@ void write_row(const char *machine, const char *refused)
     } else {
         for (int selector = 0; selector < 3; ++selector)
             out_format(kStdout, ", \"GetPCIInfo(%d)\": %d", selector, g_answers.pci[selector]);
-        for (const Card &card : g_answers.cards) {
-            out_format(kStdout, ", \"%s\": {\"answer\": %d, \"device\": ", card.name, card.answer);
+        for (int i = 0; i < 2; ++i) {
+            const Card &card = g_answers.cards[i];
+            out_format(kStdout, ", \"%s\": {\"answer\": %d, \"device\": ", kCards[i].name, card.answer);
             out_json_text(kStdout, card.device);
             out_text(kStdout, ", \"line\": ");
             out_json_text(kStdout, card.line.text);
@@ -204,9 +212,9 @@ void print_table_row(const char *machine, const char *refused)
     const char *pci0 = pci_text(a.pci[0]), *pci1 = pci_text(a.pci[1]), *pci2 = pci_text(a.pci[2]);
     out_format(kStdout, "%-28s %6s %6s %6s %6d %8d %10d %4d\r\n", machine, pci0, pci1, pci2, a.cards[0].answer,
                a.cards[1].answer, a.broadlogic, a.dvd);
-    for (const Card &card : a.cards)
-        if (card.device[0])
-            out_format(kStdout, "    %s: \"%s\", %s\r\n", card.name, card.device, card.line.text);
+    for (int i = 0; i < 2; ++i)
+        if (a.cards[i].device[0])
+            out_format(kStdout, "    %s: \"%s\", %s\r\n", kCards[i].name, a.cards[i].device, a.cards[i].line.text);
 }
 
 // Replays one machine and asks it; its row is printed and kept. False when
