@@ -244,11 +244,17 @@ TempCwd::TempCwd()
     GetTempPathA(sizeof(temp), temp);
     GetCurrentDirectoryA(sizeof(current), current);
     previous_ = current;
+    // A folder left by an earlier run of the same process number is
+    // passed over; any other failure would repeat forever.
     for (;;) {
         path_ = std::string(temp) + "kxtest-" + std::to_string(GetCurrentProcessId()) + "-" +
                 std::to_string(++serial);
         if (CreateDirectoryA(path_.c_str(), nullptr))
             break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot make " << path_ << ", error " << GetLastError();
+            return;
+        }
     }
     SetCurrentDirectoryA(path_.c_str());
 }
