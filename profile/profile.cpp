@@ -423,9 +423,7 @@ static bool write_subtrees(const char *path, char *error)
     return false;
 }
 
-// Captures the three subtrees as they stand to a new file in the
-// temporary folder, named in `saved`.
-static bool save_subtrees(char saved[MAX_PATH], char *error)
+bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize])
 {
     char folder[MAX_PATH] = "";
     const DWORD length = GetTempPathA(sizeof folder, folder);
@@ -436,6 +434,8 @@ static bool save_subtrees(char saved[MAX_PATH], char *error)
     g_progress = nullptr;
     const bool saved_ok = profile_capture(saved, error);
     g_progress = report;
+    if (!saved_ok)
+        DeleteFileA(saved);
     return saved_ok;
 }
 
@@ -444,8 +444,8 @@ bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long
     error[0] = 0;
     if (!path)
         return no_file(error);
-    char saved[MAX_PATH];
-    if (!run_pass(path, error, false, skipped) || !save_subtrees(saved, error))
+    char saved[kProfilePathSize];
+    if (!run_pass(path, error, false, skipped) || !profile_save(saved, error))
         return false;
     if (write_subtrees(path, error)) {
         DeleteFileA(saved);

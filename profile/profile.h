@@ -6,6 +6,7 @@
 
 enum {
     kProfileErrorSize = 512,
+    kProfilePathSize = 260, // MAX_PATH
     // The most data one value may hold, in a profile or in the registry
     // being captured. Windows 9x keeps values far smaller; a larger one is
     // no hardware value.
@@ -32,6 +33,11 @@ bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long
 // its values and a blank line, depth first in the registry's own order), so
 // that loading it and capturing again gives the same file.
 bool profile_capture(const char *path, char error[kProfileErrorSize]);
+
+// Captures the three subtrees as they stand to a new file in the temporary
+// folder, named in `saved`, to be loaded back later; on failure no file is
+// left.
+bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize]);
 
 // Deletes the three subtrees.
 void profile_clear();

@@ -500,25 +500,16 @@ int read_baseline(const char *path)
 
 // The tree that was loaded before, kept in the temporary folder.
 struct SavedTree {
-    char path[MAX_PATH];
-    bool saved;
+    char path[kProfilePathSize];
 };
 
 bool save_tree(SavedTree &tree)
 {
-    static char folder[MAX_PATH], error[kProfileErrorSize];
-    DWORD length = GetTempPathA(sizeof(folder), folder);
-    tree.saved = length && length < sizeof(folder) && GetTempFileNameA(folder, "kxl", 0, tree.path);
-    if (!tree.saved) {
-        windows_problem("the temporary folder", GetLastError());
-        return false;
-    }
-    tree.saved = profile_capture(tree.path, error);
-    if (!tree.saved) {
-        DeleteFileA(tree.path);
-        problem("%s%s", "the tree loaded now cannot be kept: ", error);
-    }
-    return tree.saved;
+    static char error[kProfileErrorSize];
+    if (profile_save(tree.path, error))
+        return true;
+    problem("%s%s", "the tree loaded now cannot be kept: ", error);
+    return false;
 }
 
 int put_tree_back(const SavedTree &tree)
