@@ -143,6 +143,47 @@ DWORD run_kxprobe(const std::string &args, std::string &output, const char *vers
     return code;
 }
 
+Machine &Machine::key(const std::string &path)
+{
+    text_ += "\n[" + path + "]\n";
+    return *this;
+}
+
+Machine &Machine::installed(const std::string &path)
+{
+    return key("HKEY_LOCAL_MACHINE\\Enum\\" + path);
+}
+
+Machine &Machine::device(const std::string &path, const char *cls, const char *description)
+{
+    return installed(path).value("Class", cls).value("DeviceDesc", description);
+}
+
+Machine &Machine::live_table()
+{
+    return key("HKEY_DYN_DATA\\Config Manager\\Enum");
+}
+
+Machine &Machine::live(const std::string &node, const char *hardware_key)
+{
+    return key("HKEY_DYN_DATA\\Config Manager\\Enum\\" + node).value("HardWareKey", hardware_key);
+}
+
+static bool written_as_is(const std::string &data)
+{
+    for (const char *kind : {"hex:", "hex(", "dword:"})
+        if (data.compare(0, strlen(kind), kind) == 0)
+            return true;
+    return false;
+}
+
+Machine &Machine::value(const char *name, const char *data)
+{
+    if (data)
+        text_ += quoted(name) + "=" + (written_as_is(data) ? data : quoted(data)) + "\n";
+    return *this;
+}
+
 void load_machine(const std::string &profile)
 {
     std::string error;
@@ -215,6 +256,17 @@ std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool install(const std::string &built, std::string to)
+{
+    if (to.empty())
+        to = built.substr(built.find_last_of('\\') + 1);
+    const std::string from = bin_dir() + built;
+    if (CopyFileA(from.c_str(), to.c_str(), FALSE))
+        return true;
+    ADD_FAILURE() << "cannot copy " << from << " to " << to << ", error " << GetLastError();
+    return false;
 }
 
 static void remove_tree(const std::string &dir)

@@ -55,9 +55,36 @@ DWORD run_with_output(const std::string &command, const char *output);
 // its exit code, with what it printed in `output`.
 DWORD run_kxprobe(const std::string &args, std::string &output, const char *version = nullptr);
 
+// A REGEDIT4 machine profile written key by key, for load_machine.
+class Machine {
+public:
+    // [HKEY_LOCAL_MACHINE\Enum\<path>]
+    Machine &installed(const std::string &path);
+    // An installed device: that key with its Class and DeviceDesc.
+    Machine &device(const std::string &path, const char *cls, const char *description);
+    // [HKEY_DYN_DATA\Config Manager\Enum], the live-device table.
+    Machine &live_table();
+    // A node of the live-device table with its HardWareKey.
+    Machine &live(const std::string &node, const char *hardware_key);
+    Machine &live(const std::string &node, const std::string &hardware_key)
+    {
+        return live(node, hardware_key.c_str());
+    }
+    // "name"=data in the last key: a hex list or dword as written, any other
+    // text quoted as the profile's writer quotes it; nothing for null.
+    Machine &value(const char *name, const char *data);
+    Machine &value(const char *name, const std::string &data) { return value(name, data.c_str()); }
+    const std::string &text() const { return text_; }
+
+private:
+    Machine &key(const std::string &path);
+    std::string text_ = "REGEDIT4\n";
+};
+
 // Replaces the registry hardware tree with a REGEDIT4 machine profile,
 // failing the test when the profile does not load.
 void load_machine(const std::string &profile);
+inline void load_machine(const Machine &machine) { load_machine(machine.text()); }
 
 // profile_load on the file `path`, its message in `error` and the keys it
 // passed over in `skipped`, when given.
@@ -81,6 +108,20 @@ std::string quoted(const std::string &text);
 
 // The whole contents of a file; empty when it does not open.
 std::string read_file(const std::string &path);
+
+#ifdef KX_SOURCE_DIR
+// A file of the source tree, by its path from the tree's root, as Wine's
+// drive Z: reaches it.
+inline std::string source_path(const std::string &relative)
+{
+    return "Z:" KX_SOURCE_DIR "/" + relative;
+}
+#endif
+
+// Copies `built`, a program or library of the build by its path below
+// bin/ ("sysid\\BIOSID.EXE"), to `to`, by default into the current folder
+// under its own name. False, and a test failure, when it cannot.
+bool install(const std::string &built, std::string to = "");
 
 // A fresh empty folder made current for the lifetime of the object; the
 // previous current folder comes back and the folder is removed afterwards.

@@ -1,5 +1,7 @@
 #include "harness/ledger.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -365,6 +367,11 @@ ResourceHooks::~ResourceHooks()
 {
     patches_.clear();
     g_ledger = nullptr;
+}
+
+Watched::~Watched()
+{
+    EXPECT_EQ("", ledger.problems());
 }
 
 } // namespace kx

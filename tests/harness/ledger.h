@@ -69,4 +69,20 @@ private:
     std::vector<std::unique_ptr<ImportPatch>> patches_;
 };
 
+// The resource hooks on `dll` for the lifetime of the object, recording
+// into `ledger`; at the end, a test failure names whatever was not released
+// exactly once in reverse order.
+class Watched {
+public:
+    explicit Watched(HMODULE dll) : hooks_(dll, ledger) {}
+    ~Watched();
+    Watched(const Watched &) = delete;
+    Watched &operator=(const Watched &) = delete;
+
+    Ledger ledger;
+
+private:
+    ResourceHooks hooks_;
+};
+
 } // namespace kx
