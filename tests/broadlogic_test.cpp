@@ -7,16 +7,16 @@
 
 #include <string>
 
-namespace {
-
-// Two devices of one instance each; the second made by `mfg`, given as the
-// data of a REGEDIT4 value line ("\"BroadLogic\"", hex:...).
-std::string two_devices(const char *mfg)
+// Two devices of one instance each; the second made by `mfg`, value data
+// as kx::Machine writes it.
+static std::string two_devices(const char *mfg)
 {
-    return std::string("REGEDIT4\n\n"
-                       "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"Example Graphics Co.\"\n\n"
-                       "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_B\\INST_0]\n\"MFG\"=") +
-           mfg + "\n\n";
+    return kx::Machine()
+        .installed("PCI\\DEV_A\\INST_0")
+        .value("MFG", "Example Graphics Co.")
+        .installed("PCI\\DEV_B\\INST_0")
+        .value("MFG", mfg)
+        .text();
 }
 
 TEST(IsBroadLogicPresent, ComparesTheWholeManufacturerIgnoringCase)
@@ -25,67 +25,73 @@ TEST(IsBroadLogicPresent, ComparesTheWholeManufacturerIgnoringCase)
         const char *mfg;
         int32_t expected;
     } rows[] = {
-        {"\"BroadLogic\"", 1},
-        {"\"BROADLOGIC\"", 1},
-        {"\"broadlogic\"", 1},
-        {"\"bROADlOGIC\"", 1},
-        {"\"BroadLogic Inc.\"", 0},
-        {"\"Broad Logic\"", 0},
-        {"\"BroadLogi\"", 0},
-        {"\"\"", 0},
+        {"BroadLogic", 1},
+        {"BROADLOGIC", 1},
+        {"broadlogic", 1},
+        {"bROADlOGIC", 1},
+        {"BroadLogic Inc.", 0},
+        {"Broad Logic", 0},
+        {"BroadLogi", 0},
+        {"", 0},
         // Read as bytes whatever the type, without a NUL of its own.
         {"hex:42,72,6f,61,64,4c,6f,67,69,63", 1},
     };
     for (const auto &row : rows) {
+        SCOPED_TRACE(row.mfg);
         kx::load_machine(two_devices(row.mfg));
         kx::Dll dll;
-        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.mfg;
+        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent"));
     }
 }
 
 TEST(IsBroadLogicPresent, LooksOnlyAtMfgOfPciInstanceKeys)
 {
-    static const struct {
-        const char *name, *profile;
+    const struct {
+        const char *name;
+        kx::Machine machine;
         int32_t expected;
     } rows[] = {
-        {"no Enum\\PCI", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\DEV_A\\INST_0]\n\"MFG\"=\"BroadLogic\"\n", 0},
-        {"on the device key", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A]\n\"MFG\"=\"BroadLogic\"\n", 0},
+        {"no Enum\\PCI", kx::Machine().installed("SCSI\\DEV_A\\INST_0").value("MFG", "BroadLogic"), 0},
+        {"on the device key", kx::Machine().installed("PCI\\DEV_A").value("MFG", "BroadLogic"), 0},
         {"second instance, no Class or DeviceDesc",
-         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"Class\"=\"MEDIA\"\n\n"
-         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_1]\n\"MFG\"=\"BroadLogic\"\n",
+         kx::Machine()
+             .installed("PCI\\DEV_A\\INST_0")
+             .value("Class", "MEDIA")
+             .installed("PCI\\DEV_A\\INST_1")
+             .value("MFG", "BroadLogic"),
          1},
         // Removed: its keys remain but no live node stands for it.
         {"not live",
-         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"BroadLogic\"\n\n"
-         "[HKEY_DYN_DATA\\Config Manager\\Enum\\C0001]\n\"HardWareKey\"=\"PCI\\\\DEV_Z\\\\INST_0\"\n",
+         kx::Machine().installed("PCI\\DEV_A\\INST_0").value("MFG", "BroadLogic").live("C0001", "PCI\\DEV_Z\\INST_0"),
          1},
     };
     for (const auto &row : rows) {
-        kx::load_machine(row.profile);
+        SCOPED_TRACE(row.name);
+        kx::load_machine(row.machine);
         kx::Dll dll;
-        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.name;
+        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent"));
     }
 }
 
 TEST(IsBroadLogicPresent, VisitsAndClosesEveryKeyAfterAMatch)
 {
-    kx::load_machine("REGEDIT4\n\n"
-         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_0]\n\"MFG\"=\"BroadLogic\"\n\n"
-         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_A\\INST_1]\n\"MFG\"=\"BroadLogic\"\n\n"
-         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_B\\INST_0]\n\"Class\"=\"MEDIA\"\n\n"
-         "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\DEV_C]\n");
+    kx::load_machine(kx::Machine()
+                         .installed("PCI\\DEV_A\\INST_0")
+                         .value("MFG", "BroadLogic")
+                         .installed("PCI\\DEV_A\\INST_1")
+                         .value("MFG", "BroadLogic")
+                         .installed("PCI\\DEV_B\\INST_0")
+                         .value("Class", "MEDIA")
+                         .installed("PCI\\DEV_C"));
     kx::Dll dll;
-    kx::Ledger ledger;
-    kx::ResourceHooks hooks(dll.module(), ledger);
-    EXPECT_EQ(1, kx::call_export(dll, "IsBroadLogicPresent"));
-    EXPECT_EQ(1 + 3 + 3, ledger.count("RegOpenKeyExA"));
-    EXPECT_EQ(3, ledger.count("RegQueryValueExA"));
-    EXPECT_EQ(1 + 3 + 3, ledger.count("RegCloseKey"));
-    EXPECT_EQ("", ledger.problems());
-
-    EXPECT_EQ(1, kx::call_export(dll, "IsBroadLogicPresent")) << "second call";
-    EXPECT_EQ("", ledger.problems());
+    for (const char *call : {"first call", "second call"}) {
+        SCOPED_TRACE(call);
+        kx::Watched watched(dll.module());
+        EXPECT_EQ(1, kx::call_export(dll, "IsBroadLogicPresent"));
+        EXPECT_EQ(1 + 3 + 3, watched.ledger.count("RegOpenKeyExA"));
+        EXPECT_EQ(3, watched.ledger.count("RegQueryValueExA"));
+        EXPECT_EQ(1 + 3 + 3, watched.ledger.count("RegCloseKey"));
+    }
 }
 
 // Over two_devices: RegEnumKeyExA calls 0 DEV_A, 1 its INST_0, 2 its end,
@@ -95,11 +101,11 @@ struct EnumFault {
     int from, to; // calls from..to fail
     LONG status;
 };
-EnumFault g_fault;
-int g_enum_calls;
-kx::ImportPatch *g_enum_patch;
+static EnumFault g_fault;
+static int g_enum_calls;
+static kx::ImportPatch *g_enum_patch;
 
-LONG WINAPI faulty_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
+static LONG WINAPI faulty_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
                                   LPDWORD cls_length, PFILETIME written)
 {
     int call = g_enum_calls++;
@@ -126,18 +132,17 @@ TEST(IsBroadLogicPresent, FailingEnumerationSkipsAnIndexAndEndsARunOfFailures)
         {{0, 1000, ERROR_KEY_DELETED}, 0, 16},
         {{4, 1000, ERROR_KEY_DELETED}, 0, 36},
     };
-    kx::load_machine(two_devices("\"BroadLogic\""));
+    kx::load_machine(two_devices("BroadLogic"));
     kx::Dll dll;
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
-        kx::Ledger ledger;
-        kx::ResourceHooks hooks(dll.module(), ledger);
+        SCOPED_TRACE(i);
+        kx::Watched watched(dll.module());
         kx::ImportPatch patch(dll.module(), "ADVAPI32.dll", "RegEnumKeyExA", (const void *)faulty_RegEnumKeyExA);
         g_enum_patch = &patch;
         g_fault = rows[i].fault;
         g_enum_calls = 0;
-        EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsBroadLogicPresent")) << "row " << i;
-        EXPECT_EQ(rows[i].calls, g_enum_calls) << "row " << i;
-        EXPECT_EQ("", ledger.problems()) << "row " << i;
+        EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsBroadLogicPresent"));
+        EXPECT_EQ(rows[i].calls, g_enum_calls);
     }
 }
 
@@ -152,15 +157,13 @@ TEST(IsBroadLogicPresent, FailingOpenOrReadSkipsThatKey)
         {"RegOpenKeyExA", 3, 0}, {"RegOpenKeyExA", 4, 0},    {"RegQueryValueExA", 0, 1},
         {"RegQueryValueExA", 1, 0},
     };
-    kx::load_machine(two_devices("\"BroadLogic\""));
+    kx::load_machine(two_devices("BroadLogic"));
     kx::Dll dll;
     for (const auto &row : rows) {
-        kx::Ledger ledger;
-        kx::ResourceHooks hooks(dll.module(), ledger);
-        ledger.fail(row.function, row.occurrence);
-        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent")) << row.function << " " << row.occurrence;
-        EXPECT_EQ("", ledger.problems()) << row.function << " " << row.occurrence;
+        SCOPED_TRACE(std::string(row.function) + " " + std::to_string(row.occurrence));
+        kx::Watched watched(dll.module());
+        watched.ledger.fail(row.function, row.occurrence);
+        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent"));
     }
 }
 
-} // namespace

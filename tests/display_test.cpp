@@ -40,12 +40,13 @@ void run(const char *name, const Row *rows, size_t count)
     kx::FakeDirectDraw fake(dll);
     for (size_t i = 0; i < count; ++i) {
         const Row &row = rows[i];
+        SCOPED_TRACE(std::string(name) + ": " + row.tag);
         kx::Ledger ledger;
         if (row.failing)
             ledger.fail(row.failing, 0, row.mode);
-        EXPECT_EQ(row.expected, fake.ask(name, ledger, row.caps2)) << name << ": " << row.tag;
-        EXPECT_EQ(row.calls, fake.calls()) << name << ": " << row.tag;
-        EXPECT_EQ("", ledger.problems() + fake.held_references()) << name << ": " << row.tag;
+        EXPECT_EQ(row.expected, fake.ask(name, ledger, row.caps2));
+        EXPECT_EQ(row.calls, fake.calls());
+        EXPECT_EQ("", ledger.problems() + fake.held_references());
     }
 }
 
@@ -166,8 +167,7 @@ TEST(DisplayProbes, WineDirectDrawWithoutDisplay)
 {
     ASSERT_EQ(nullptr, GetModuleHandleA("ddraw.dll")) << "the test program itself must not hold ddraw.dll";
     kx::Dll dll;
-    kx::Ledger ledger;
-    kx::ResourceHooks hooks(dll.module(), ledger);
+    kx::Watched watched(dll.module());
     for (const char *name : {"IsATIMotionComp", "IsInterleavedBob"}) {
         int32_t first = kx::call_export(dll, name);
         EXPECT_TRUE(first == 0 || first == 1) << name << " answered " << first;
@@ -181,8 +181,7 @@ TEST(DisplayProbes, WineDirectDrawWithoutDisplay)
         pairs.push_back(module_event('+', ddraw));
         pairs.push_back(module_event('-', ddraw));
     }
-    EXPECT_EQ(pairs, ledger.events());
-    EXPECT_EQ("", ledger.problems());
+    EXPECT_EQ(pairs, watched.ledger.events());
 }
 
 } // namespace

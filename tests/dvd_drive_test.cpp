@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 // One instance key below HKLM\Enum\SCSI\<device>; a live drive also has a
 // node in Config Manager\Enum whose hardware key is `live`, nodes in the
 // order of the drives.
@@ -21,20 +19,21 @@ struct Drive {
 };
 
 // The drive that most rows ask about.
-const Drive kExample = {"EXAMPLE_DVD", "CDROM", "Example DVD-ROM DX-5", "SCSI\\\\EXAMPLE_DVD\\\\0"};
+static const Drive kExample = {"EXAMPLE_DVD", "CDROM", "Example DVD-ROM DX-5", "SCSI\\EXAMPLE_DVD\\0"};
 
-std::string scsi_machine(const std::vector<Drive> &drives, bool live_table = true)
+static std::string scsi_machine(const std::vector<Drive> &drives, bool live_table = true)
 {
-    std::string text = "REGEDIT4\n\n", nodes;
+    kx::Machine machine;
+    for (const Drive &d : drives)
+        machine.device(std::string("SCSI\\") + d.device + "\\0", d.cls, d.description);
+    if (!live_table)
+        return machine.text();
+    machine.live_table();
     int n = 0;
-    for (const Drive &d : drives) {
-        text += std::string("[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\") + d.device + "\\0]\n\"Class\"=\"" + d.cls +
-                "\"\n\"DeviceDesc\"=\"" + d.description + "\"\n\n";
+    for (const Drive &d : drives)
         if (d.live)
-            nodes += "[HKEY_DYN_DATA\\Config Manager\\Enum\\C" + std::to_string(n++) + "]\n\"HardWareKey\"=\"" +
-                     d.live + "\"\n\n";
-    }
-    return live_table ? text + "[HKEY_DYN_DATA\\Config Manager\\Enum]\n\n" + nodes : text;
+            machine.live("C" + std::to_string(n++), d.live);
+    return machine.text();
 }
 
 // The caller's buffer: the text, its NUL, then a 0xbd fill that no call
@@ -49,7 +48,7 @@ struct TextBuffer {
     bool operator==(const TextBuffer &other) const { return !memcmp(bytes, other.bytes, sizeof(bytes)); }
 };
 
-const char kNotLocated[] = "DVD Drive not located\n ";
+static const char kNotLocated[] = "DVD Drive not located\n ";
 
 TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
 {
@@ -66,32 +65,32 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
         {"not its beginning", {kExample}, "dvd", 0, "DVD", kNotLocated, true},
         {"longer", {kExample}, "Example DVD-ROM DX-5 Rev B", 0, "EXAMPLE DVD-ROM DX-5 REV B", kNotLocated, true},
         {"empty", {kExample}, "", 1, "", "", true},
-        {"only a to z fold", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\\\D\\\\0"}}, "caf\xe9", 1, "CAF\xe9", "CAF\xe9",
+        {"only a to z fold", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\D\\0"}}, "caf\xe9", 1, "CAF\xe9", "CAF\xe9",
          true},
-        {"0xe9 is not 0xc9", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\\\D\\\\0"}}, "CAF\xc9", 0, "CAF\xc9", kNotLocated,
+        {"0xe9 is not 0xc9", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\D\\0"}}, "CAF\xc9", 0, "CAF\xc9", kNotLocated,
          true},
-        {"class in small letters", {{"D", "cdrom", "Example DVD", "SCSI\\\\D\\\\0"}}, "ex", 1, "EX", "EX", true},
-        {"not a CD-ROM", {{"D", "DiskDrive", "Example DVD", "SCSI\\\\D\\\\0"}}, "ex", 0, "ex", kNotLocated, true},
+        {"class in small letters", {{"D", "cdrom", "Example DVD", "SCSI\\D\\0"}}, "ex", 1, "EX", "EX", true},
+        {"not a CD-ROM", {{"D", "DiskDrive", "Example DVD", "SCSI\\D\\0"}}, "ex", 0, "ex", kNotLocated, true},
         {"registered, not live", {{"D", "CDROM", "Example DVD", nullptr}}, "ex", 0, "ex", kNotLocated, true},
-        {"hardware key of another bus", {{"D", "CDROM", "Example DVD", "PCI\\\\D\\\\0"}}, "ex", 0, "ex", kNotLocated,
+        {"hardware key of another bus", {{"D", "CDROM", "Example DVD", "PCI\\D\\0"}}, "ex", 0, "ex", kNotLocated,
          true},
         {"no live-device table", {kExample}, "ex", 0, "ex", "", false},
         {"first live drive refused, second taken",
-         {{"A", "CDROM", "Other CD-ROM", "SCSI\\\\A\\\\0"}, kExample},
+         {{"A", "CDROM", "Other CD-ROM", "SCSI\\A\\0"}, kExample},
          "example",
          1,
          "EXAMPLE",
          "EXAMPLE",
          true},
         {"two candidates taken for one node",
-         {{"AB", "CDROM", "Example DVD", nullptr}, {"ABC", "CDROM", "example dvd-rom", "SCSI\\\\ABC\\\\0"}},
+         {{"AB", "CDROM", "Example DVD", nullptr}, {"ABC", "CDROM", "example dvd-rom", "SCSI\\ABC\\0"}},
          "example",
          1,
          "EXAMPLE",
          "EXAMPLE\nEXAMPLE",
          true},
         {"one of two candidates taken for one node",
-         {{"AB", "CDROM", "Other CD-ROM", nullptr}, {"ABC", "CDROM", "Example DVD", "SCSI\\\\ABC\\\\0"}},
+         {{"AB", "CDROM", "Other CD-ROM", nullptr}, {"ABC", "CDROM", "Example DVD", "SCSI\\ABC\\0"}},
          "example",
          1,
          "EXAMPLE",
@@ -101,21 +100,20 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
     kx::TraceWindow window;
     ASSERT_NE(nullptr, window.handle);
     for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
         kx::load_machine(scsi_machine(row.drives, row.live_table));
         {
             kx::Dll dll;
-            kx::Ledger ledger;
-            kx::ResourceHooks hooks(dll.module(), ledger);
+            kx::Watched watched(dll.module());
             TextBuffer buffer(row.text);
-            EXPECT_EQ(row.expected, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(buffer.bytes)})) << row.name;
-            EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << row.name << ": " << buffer.bytes;
-            EXPECT_EQ("", ledger.problems()) << row.name;
+            EXPECT_EQ(row.expected, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(buffer.bytes)}));
+            EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << buffer.bytes;
         }
         TextBuffer buffer(row.text);
         SetWindowTextA(window.handle, "");
-        EXPECT_EQ(row.expected != 0, detect_dvd_drive(buffer.bytes, window.handle)) << row.name;
-        EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << row.name << ": " << buffer.bytes;
-        EXPECT_EQ(row.trace, window.text()) << row.name;
+        EXPECT_EQ(row.expected != 0, detect_dvd_drive(buffer.bytes, window.handle));
+        EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << buffer.bytes;
+        EXPECT_EQ(row.trace, window.text());
     }
 }
 
@@ -123,10 +121,9 @@ TEST(IsDVDDrivePresent, NullTextAnswersZeroWithoutReadingTheRegistry)
 {
     kx::load_machine(scsi_machine({kExample}));
     kx::Dll dll;
-    kx::Ledger ledger;
-    kx::ResourceHooks hooks(dll.module(), ledger);
+    kx::Watched watched(dll.module());
     EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg((const void *)nullptr)}));
-    EXPECT_TRUE(ledger.calls().empty());
+    EXPECT_TRUE(watched.ledger.calls().empty());
 }
 
 TEST(IsDVDDrivePresent, EveryCallStartsAfresh)
@@ -141,4 +138,3 @@ TEST(IsDVDDrivePresent, EveryCallStartsAfresh)
     EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
 }
 
-} // namespace

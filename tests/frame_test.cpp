@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 TEST(IsWin95, AnswersPerWindowsVersion)
 {
     static const struct {
@@ -15,8 +13,10 @@ TEST(IsWin95, AnswersPerWindowsVersion)
     } rows[] = {
         {"win95", 1}, {"win98", 0}, {"winme", 0}, {"nt40", 0}, {"winxp", 0}, {"win10", 0},
     };
-    for (const auto &row : rows)
-        EXPECT_EQ(row.expected, kx::run_as_version("kxask.exe", row.version, "IsWin95")) << row.version;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.version);
+        EXPECT_EQ(row.expected, kx::run_as_version("kxask.exe", row.version, "IsWin95"));
+    }
 }
 
 // What the patched GetVersionExA reports, and what it saw.
@@ -24,11 +24,11 @@ struct FakeVersion {
     BOOL result;
     DWORD platform, major, minor;
 };
-FakeVersion g_fake;
-DWORD g_size_seen;
-int g_calls;
+static FakeVersion g_fake;
+static DWORD g_size_seen;
+static int g_calls;
 
-BOOL WINAPI fake_GetVersionExA(LPOSVERSIONINFOA info)
+static BOOL WINAPI fake_GetVersionExA(LPOSVERSIONINFOA info)
 {
     ++g_calls;
     g_size_seen = info->dwOSVersionInfoSize;
@@ -60,24 +60,23 @@ TEST(IsWin95, AnswersFromPlatformAndMinorVersionOnly)
     kx::ImportPatch patch(dll.module(), "KERNEL32.dll", "GetVersionExA", (const void *)fake_GetVersionExA);
     ASSERT_TRUE(patch.applied());
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        SCOPED_TRACE(i);
         g_fake = rows[i].fake;
         g_size_seen = 0xdeadbeef;
         g_calls = 0;
-        EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsWin95")) << "row " << i;
-        EXPECT_EQ(148u, g_size_seen) << "row " << i;
-        EXPECT_EQ(1, g_calls) << "row " << i;
+        EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsWin95"));
+        EXPECT_EQ(148u, g_size_seen);
+        EXPECT_EQ(1, g_calls);
     }
 }
 
 TEST(IsWin95, FailingGetVersionExAThroughTheLedger)
 {
     kx::Dll dll;
-    kx::Ledger ledger;
-    kx::ResourceHooks hooks(dll.module(), ledger);
-    ledger.fail("GetVersionExA");
+    kx::Watched watched(dll.module());
+    watched.ledger.fail("GetVersionExA");
     EXPECT_EQ(0, kx::call_export(dll, "IsWin95"));
-    EXPECT_EQ(1, ledger.count("GetVersionExA"));
-    EXPECT_EQ("", ledger.problems());
+    EXPECT_EQ(1, watched.ledger.count("GetVersionExA"));
 }
 
 TEST(Entry, LoadsAndUnloadsRepeatedlyInOneProcess)
@@ -89,4 +88,3 @@ TEST(Entry, LoadsAndUnloadsRepeatedlyInOneProcess)
     }
 }
 
-} // namespace

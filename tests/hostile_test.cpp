@@ -13,27 +13,23 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-const char kPci[] = "Enum\\PCI\\";
-const char kDisplayDevice[] = "VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02";
-const char kDisplayInstance[] = "Enum\\PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
-const char kDisplayNode[] = "Config Manager\\Enum\\C1068110";
-const char kDisplayHardwareKey[] = "PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
-const char kDvdInstance[] = "Enum\\SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000&PCI&VEN_1D17&DEV_7111&SUBSYS_00000000&"
+static const char kDisplayDevice[] = "VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02";
+static const char kDisplayInstance[] = "Enum\\PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
+static const char kDisplayNode[] = "Config Manager\\Enum\\C1068110";
+static const char kDisplayHardwareKey[] = "PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
+static const char kDvdInstance[] = "Enum\\SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000&PCI&VEN_1D17&DEV_7111&SUBSYS_00000000&"
                             "REV_01&BUS_00&DEV_07&FUNC_0100";
-char g_dvd_text[16];
+static char g_dvd_text[16];
 
-void load_sample(const char *name)
+static void load_sample(const char *name)
 {
     std::string error;
-    std::string path = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/" + name;
-    ASSERT_TRUE(kx::load_profile_file(path, error)) << error;
+    ASSERT_TRUE(kx::load_profile_file(kx::source_path("samples/machines/") + name, error)) << error;
 }
 
 // `text` padded with 'x' to `size` bytes; a text value's size counts its
 // terminator.
-std::string padded(const char *text, size_t size, bool terminated)
+static std::string padded(const char *text, size_t size, bool terminated)
 {
     std::string bytes(text);
     bytes.resize(size - (terminated ? 1 : 0), 'x');
@@ -44,7 +40,7 @@ std::string padded(const char *text, size_t size, bool terminated)
 
 // Asks an export the way the rows below name it: GetPCIInfo for the device
 // ID, IsDVDDrivePresent for "generic dvd", the others without arguments.
-int32_t ask(const kx::Dll &dll, const char *name)
+static int32_t ask(const kx::Dll &dll, const char *name)
 {
     if (!strcmp(name, "GetPCIInfo"))
         return kx::call_export(dll, name, {kx::arg(1)});
@@ -87,39 +83,42 @@ TEST(HostileInputs, RegistryValuesAtAndPastTheBuffers)
     };
     kx::Dll dll;
     kx::TempCwd cwd;
-    ASSERT_TRUE(CopyFileA((std::string("Z:") + KX_SOURCE_DIR + "/samples/VidCards.def").c_str(), "VidCards.def", FALSE));
+    cwd.write("VidCards.def", kx::read_file(kx::source_path("samples/VidCards.def")));
     for (const auto &row : rows) {
-        std::string tag = std::string(row.key) + " " + row.value + ": " + std::to_string(row.size) + " bytes, type " +
-                          std::to_string(row.type) + ", " + row.question;
+        SCOPED_TRACE(std::string(row.key) + " " + row.value + ": " + std::to_string(row.size) + " bytes, type " +
+                     std::to_string(row.type) + ", " + row.question);
         load_sample("win98-pc.reg");
         HKEY root = row.key == kDisplayNode ? HKEY_DYN_DATA : HKEY_LOCAL_MACHINE, key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, row.key, 0, KEY_SET_VALUE, &key)) << tag;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, row.key, 0, KEY_SET_VALUE, &key));
         std::string bytes = padded(row.text, row.size, row.type == REG_SZ);
         EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, row.value, 0, row.type, (const BYTE *)bytes.data(), (DWORD)row.size));
         RegCloseKey(key);
-        EXPECT_EQ(row.expected, ask(dll, row.question)) << tag;
+        EXPECT_EQ(row.expected, ask(dll, row.question));
     }
 }
 
 // A machine with `devices` display adapters VEN_0000, VEN_0001, ... and
 // `nodes` live nodes, of which the last one is the device VEN_<live>.
-std::string crowded_machine(int devices, int nodes, int live)
+static std::string crowded_machine(int devices, int nodes, int live)
 {
-    std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI]\n\n";
-    char line[160];
+    kx::Machine machine;
+    machine.installed("PCI");
+    char text[64];
     for (int d = 0; d < devices; ++d) {
-        snprintf(line, sizeof(line), "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_%04X&DEV_0412\\0]\n\"Class\"=\"DISPLAY\"\n\n", d);
-        text += line;
+        snprintf(text, sizeof(text), "PCI\\VEN_%04X&DEV_0412\\0", d);
+        machine.installed(text).value("Class", "DISPLAY");
     }
-    text += "[HKEY_DYN_DATA\\Config Manager\\Enum]\n\n";
+    machine.live_table();
     for (int n = 0; n < nodes; ++n) {
+        char node[8];
+        snprintf(node, sizeof(node), "N%04d", n);
         if (n + 1 < nodes)
-            snprintf(line, sizeof(line), "[HKEY_DYN_DATA\\Config Manager\\Enum\\N%04d]\n\"HardWareKey\"=\"ROOT\\\\*PNP%04X\\\\0000\"\n\n", n, n);
+            snprintf(text, sizeof(text), "ROOT\\*PNP%04X\\0000", n);
         else
-            snprintf(line, sizeof(line), "[HKEY_DYN_DATA\\Config Manager\\Enum\\N%04d]\n\"HardWareKey\"=\"PCI\\\\VEN_%04X&DEV_0412\\\\0\"\n\n", n, live);
-        text += line;
+            snprintf(text, sizeof(text), "PCI\\VEN_%04X&DEV_0412\\0", live);
+        machine.live(node, text);
     }
-    return text;
+    return machine.text();
 }
 
 // Only the first 20 display adapters in enumeration order are candidates.
@@ -139,10 +138,10 @@ TEST(HostileInputs, AThousandDevicesAndLiveNodes)
     };
     kx::Dll dll;
     for (const auto &row : rows) {
-        std::string tag = std::to_string(row.devices) + " devices, " + std::to_string(row.nodes) +
-                          " nodes, live VEN_" + std::to_string(row.live);
+        SCOPED_TRACE(std::to_string(row.devices) + " devices, " + std::to_string(row.nodes) + " nodes, live VEN_" +
+                     std::to_string(row.live));
         kx::load_machine(crowded_machine(row.devices, row.nodes, row.live));
-        EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo")) << tag;
+        EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo"));
     }
 }
 
@@ -152,11 +151,11 @@ TEST(HostileInputs, AThousandDevicesAndLiveNodes)
 // characters, cut and unterminated with ERROR_MORE_DATA when it does not
 // fit, as the registry reports a name too long for the buffer. Its
 // RegOpenKeyExA opens the real key under the long name.
-size_t g_length;
-decltype(&RegEnumKeyExA) g_enum;
-decltype(&RegOpenKeyExA) g_open;
+static size_t g_length;
+static decltype(&RegEnumKeyExA) g_enum;
+static decltype(&RegOpenKeyExA) g_open;
 
-LONG WINAPI long_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
+static LONG WINAPI long_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
                                LPDWORD cls_length, PFILETIME written)
 {
     DWORD size = *length;
@@ -169,7 +168,7 @@ LONG WINAPI long_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length
     return g_length < size ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
-LONG WINAPI long_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
+static LONG WINAPI long_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
 {
     size_t length = strlen(kDisplayDevice);
     bool long_name = strlen(name) > length && !strncmp(name, kDisplayDevice, length) && name[length] == 'x';
@@ -188,6 +187,7 @@ TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
     g_enum = enumerate.original<decltype(g_enum)>();
     g_open = open.original<decltype(g_open)>();
     for (const auto &row : rows) {
+        SCOPED_TRACE("device key name of " + std::to_string(row.length) + " characters");
         g_length = row.length;
         load_sample("win98-pc.reg");
         // The live node names the long key, as far as a readable value holds it.
@@ -196,11 +196,11 @@ TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDisplayNode, 0, KEY_SET_VALUE, &node));
         RegSetValueExA(node, "HardWareKey", 0, REG_SZ, (const BYTE *)hardware_key.data(), 2048);
         RegCloseKey(node);
-        EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo")) << "device key name of " << row.length << " characters";
+        EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo"));
     }
 }
 
-std::string repeated(const std::string &line, int times)
+static std::string repeated(const std::string &line, int times)
 {
     std::string text;
     for (int i = 0; i < times; ++i)
@@ -235,8 +235,9 @@ TEST(HostileInputs, DefinitionFiles)
     kx::Dll dll;
     kx::TempCwd cwd;
     for (const auto &row : rows) {
+        SCOPED_TRACE(row.tag);
         cwd.write("VidCards.def", row.text);
-        EXPECT_EQ(row.expected, ask(dll, "GetGraphicsCardID")) << row.tag;
+        EXPECT_EQ(row.expected, ask(dll, "GetGraphicsCardID"));
     }
 }
 
@@ -259,12 +260,12 @@ TEST(HostileInputs, ResultFiles)
     };
     kx::Dll dll;
     kx::TempCwd cwd;
-    ASSERT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\BIOSID.EXE").c_str(), "BIOSID.EXE", FALSE));
+    ASSERT_TRUE(kx::install("sysid\\BIOSID.EXE"));
     for (const auto &row : rows) {
+        SCOPED_TRACE(row.tag);
         cwd.write("BIOSID.TMP", row.bytes);
-        EXPECT_EQ(row.expected, ask(dll, "GetSystemID")) << row.tag;
-        EXPECT_FALSE(cwd.exists("BIOSID.TMP")) << row.tag;
+        EXPECT_EQ(row.expected, ask(dll, "GetSystemID"));
+        EXPECT_FALSE(cwd.exists("BIOSID.TMP"));
     }
 }
 
-} // namespace

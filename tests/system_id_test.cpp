@@ -13,13 +13,11 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 const char *const kHelpers[] = {"Kxdodaze.exe", "BIOSID.EXE"};
 const char *const kSettings[] = {"KX_DODAZE_EXIT",    "KX_DODAZE_RUN_MS", "KX_BIOSID_BYTES",
                                  "KX_BIOSID_DELAY_MS", "KX_BIOSID_HOLD_MS", "KX_BIOSID_READY"};
 
-std::string hex_of(const std::string &bytes)
+static std::string hex_of(const std::string &bytes)
 {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
@@ -30,13 +28,13 @@ std::string hex_of(const std::string &bytes)
     return hex;
 }
 
-void set(const char *name, const std::string &value)
+static void set(const char *name, const std::string &value)
 {
     SetEnvironmentVariableA(name, value.c_str());
 }
 
 // The helper programs of this process still running, by name.
-std::vector<std::string> running_helpers(std::vector<DWORD> *ids = nullptr)
+static std::vector<std::string> running_helpers(std::vector<DWORD> *ids = nullptr)
 {
     std::vector<std::string> names;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -89,15 +87,10 @@ public:
         CloseHandle(ready_);
     }
 
-    void install(const char *program) const
-    {
-        std::string from = kx::bin_dir() + "sysid\\" + program;
-        EXPECT_TRUE(CopyFileA(from.c_str(), (cwd.path() + "\\" + program).c_str(), FALSE)) << from;
-    }
     // Kxdodaze.exe, exiting with `code` after `run_ms`.
     void exit_code_helper(int code, int run_ms = 0) const
     {
-        install("Kxdodaze.exe");
+        kx::install("sysid\\Kxdodaze.exe");
         set("KX_DODAZE_EXIT", std::to_string(code));
         set("KX_DODAZE_RUN_MS", std::to_string(run_ms));
     }
@@ -108,7 +101,7 @@ public:
     }
     void result_file_helper(const char *bytes, size_t size, int delay_ms = 0, int hold_ms = 0) const
     {
-        install("BIOSID.EXE");
+        kx::install("sysid\\BIOSID.EXE");
         if (bytes)
             set("KX_BIOSID_BYTES", "hex:" + hex_of(std::string(bytes, size)));
         set("KX_BIOSID_DELAY_MS", std::to_string(delay_ms));
@@ -208,8 +201,7 @@ TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
         folder.exit_code_helper(row.exit_code);
         folder.result_file_helper("Gateway");
         kx::Dll dll;
-        kx::Ledger ledger;
-        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::Watched watched(dll.module());
         Starts starts(dll);
         FastClock clock(dll, folder, INFINITE);
 
@@ -221,7 +213,6 @@ TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
         EXPECT_EQ(std::vector<DWORD>{4000}, clock.waits);
         EXPECT_EQ(std::vector<DWORD>(row.fallback ? 1 : 0, 1000), clock.pauses);
         EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
-        EXPECT_EQ("", ledger.problems());
     }
 }
 
@@ -248,18 +239,16 @@ TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
         HelperFolder folder;
         folder.exit_code_helper(12, row.left_running ? 3000 : 0);
         kx::Dll dll;
-        kx::Ledger ledger;
-        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::Watched watched(dll.module());
         if (row.failing)
-            ledger.fail(row.failing, 0, row.mode);
+            watched.ledger.fail(row.failing, 0, row.mode);
         FastClock clock(dll, folder, row.real_cap);
 
         // BIOSID.EXE is absent, so the fallback ends at once with 0.
         EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
-        EXPECT_EQ(2, ledger.count("CreateProcessA"));
-        EXPECT_EQ(row.exit_code_reads, ledger.count("GetExitCodeProcess"));
+        EXPECT_EQ(2, watched.ledger.count("CreateProcessA"));
+        EXPECT_EQ(row.exit_code_reads, watched.ledger.count("GetExitCodeProcess"));
         EXPECT_TRUE(clock.pauses.empty());
-        EXPECT_EQ("", ledger.problems());
         EXPECT_EQ(std::vector<std::string>(row.left_running ? 1 : 0, "Kxdodaze.exe"), running_helpers());
     }
 }
@@ -268,28 +257,23 @@ TEST(GetSystemID, BothHelpersAbsentAnswersAtOnce)
 {
     kx::TempCwd cwd;
     kx::Dll dll;
-    kx::Ledger ledger;
-    kx::ResourceHooks hooks(dll.module(), ledger);
+    kx::Watched watched(dll.module());
     Starts starts(dll);
 
     DWORD start = GetTickCount();
     EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
     DWORD took = GetTickCount() - start;
     EXPECT_LT(took, 500u);
-    EXPECT_EQ(0, ledger.count("Sleep"));
-    EXPECT_EQ(0, ledger.count("CreateFileA"));
+    EXPECT_EQ(0, watched.ledger.count("Sleep"));
+    EXPECT_EQ(0, watched.ledger.count("CreateFileA"));
     EXPECT_EQ((std::vector<BOOL>{FALSE, FALSE}), starts.results);
-    EXPECT_EQ("", ledger.problems());
 }
 
 // A BIOSID.EXE beside the test program, removed again at the end; declared
 // before the HelperFolder, whose end stops any helper still running.
 struct BesideCaller {
     const std::string path = kx::bin_dir() + "BIOSID.EXE";
-    BesideCaller()
-    {
-        EXPECT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\BIOSID.EXE").c_str(), path.c_str(), FALSE));
-    }
+    BesideCaller() { kx::install("sysid\\BIOSID.EXE", path); }
     ~BesideCaller() { DeleteFileA(path.c_str()); }
 };
 
@@ -313,21 +297,19 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
         std::unique_ptr<BesideCaller> beside(row.beside_caller ? new BesideCaller : nullptr);
         HelperFolder folder;
         if (row.in_current_folder)
-            folder.install("BIOSID.EXE");
+            kx::install("sysid\\BIOSID.EXE");
         set("KX_BIOSID_BYTES", "hex:" + hex_of("Gateway"));
         kx::Dll dll;
-        kx::Ledger ledger;
-        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::Watched watched(dll.module());
         if (row.start_fails)
-            ledger.fail("CreateProcessA", 1);
+            watched.ledger.fail("CreateProcessA", 1);
         Starts starts(dll);
         FastClock clock(dll, folder, INFINITE);
 
         EXPECT_EQ(row.expected, kx::call_export(dll, "GetSystemID"));
         EXPECT_EQ((std::vector<std::string>{kStartFirst, kStartSecond}), starts.seen);
         EXPECT_EQ(std::vector<DWORD>(row.polls, 1000), clock.pauses);
-        EXPECT_EQ((int)row.polls, ledger.count("CreateFileA"));
-        EXPECT_EQ("", ledger.problems());
+        EXPECT_EQ((int)row.polls, watched.ledger.count("CreateFileA"));
     }
 }
 
@@ -358,18 +340,16 @@ TEST(GetSystemID, LooksForTheMakerInTheFirst511Bytes)
         HelperFolder folder;
         folder.result_file_helper(row.bytes.data(), row.bytes.size());
         kx::Dll dll;
-        kx::Ledger ledger;
-        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::Watched watched(dll.module());
         if (row.failing)
-            ledger.fail(row.failing);
+            watched.ledger.fail(row.failing);
         FastClock clock(dll, folder, INFINITE);
 
         EXPECT_EQ(row.expected, kx::call_export(dll, "GetSystemID"));
         EXPECT_EQ(std::vector<DWORD>{1000}, clock.pauses);
         EXPECT_EQ(row.failing && !strcmp(row.failing, "DeleteFileA"), folder.cwd.exists("BIOSID.TMP"));
-        EXPECT_EQ("", ledger.problems());
         // The file is closed before it is deleted.
-        const auto &calls = ledger.calls();
+        const auto &calls = watched.ledger.calls();
         auto close = std::find(calls.begin(), calls.end(), "CloseHandle");
         EXPECT_NE(calls.end(), std::find(close, calls.end(), "DeleteFileA"));
     }
@@ -390,15 +370,13 @@ TEST(GetSystemID, ResultFileTooLateOrStillOpen)
         HelperFolder folder;
         folder.result_file_helper("Gateway", row.delay_ms, row.hold_ms);
         kx::Dll dll;
-        kx::Ledger ledger;
-        kx::ResourceHooks hooks(dll.module(), ledger);
+        kx::Watched watched(dll.module());
         FastClock clock(dll, folder, row.real_cap);
 
         EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
         EXPECT_EQ(std::vector<DWORD>(4, 1000), clock.pauses);
-        EXPECT_EQ(4, ledger.count("CreateFileA"));
-        EXPECT_EQ(0, ledger.count("DeleteFileA"));
-        EXPECT_EQ("", ledger.problems());
+        EXPECT_EQ(4, watched.ledger.count("CreateFileA"));
+        EXPECT_EQ(0, watched.ledger.count("DeleteFileA"));
         EXPECT_TRUE(folder.wait_ready(10000));
         EXPECT_TRUE(folder.cwd.exists("BIOSID.TMP"));
     }
@@ -410,18 +388,16 @@ TEST(GetSystemID, StaleResultFileIsReadOnTheFirstPollAndDeleted)
     folder.result_file_helper(nullptr);
     folder.cwd.write("BIOSID.TMP", "GATEWAY");
     kx::Dll dll;
-    kx::Ledger ledger;
-    kx::ResourceHooks hooks(dll.module(), ledger);
+    kx::Watched watched(dll.module());
     FastClock clock(dll, folder, INFINITE);
 
     EXPECT_EQ(70, kx::call_export(dll, "GetSystemID"));
     EXPECT_EQ(std::vector<DWORD>{1000}, clock.pauses);
     EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
-    EXPECT_EQ("", ledger.problems());
 }
 
 // Real time from here on: the DLL's imports are left alone.
-DWORD timed_system_id(int32_t expected)
+static DWORD timed_system_id(int32_t expected)
 {
     DWORD start = GetTickCount();
     kx::Dll dll;
@@ -453,4 +429,3 @@ TEST(GetSystemID, ResultFileNeverWrittenTakesFourPauses)
     EXPECT_LT(took, 6000u);
 }
 
-} // namespace
