@@ -1,30 +1,32 @@
 // kxprobe run as an installer author runs it: capturing a machine's
-// hardware tree into a profile that replays it elsewhere.
+// hardware tree into a profile that replays it elsewhere, checking card
+// definition files, asking a library of machines.
 #include "harness/harness.h"
 #include "profile/profile.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-namespace {
-
 // Runs kxprobe and keeps what it printed, its lines ended by LF alone.
-std::string g_printed;
+static std::string g_printed;
 
-DWORD kxprobe(const std::string &args, const char *version = nullptr)
+static DWORD kxprobe(const std::string &args, const char *version = nullptr)
 {
     DWORD code = kx::run_kxprobe(args, g_printed, version);
     g_printed.erase(std::remove(g_printed.begin(), g_printed.end(), '\r'), g_printed.end());
     return code;
 }
 
+static const std::string kSamples = kx::source_path("samples");
+
 // The bundled sample machines, and the empty tree ("").
-std::vector<std::string> machines()
+static std::vector<std::string> machines()
 {
-    std::string folder = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/";
+    const std::string folder = kSamples + "/machines/";
     std::vector<std::string> paths = {""};
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((folder + "*.reg").c_str(), &found);
@@ -76,7 +78,7 @@ TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
 }
 
 // A description with the characters that JSON escapes.
-const char kQuotingMachine[] = R"(REGEDIT4
+static const char kQuotingMachine[] = R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500\BUS_00]
 "Class"="MEDIA"
@@ -87,7 +89,7 @@ const char kQuotingMachine[] = R"(REGEDIT4
 )";
 
 // The tests' texts use ANSI only from Latin-1, which is UTF-16 unchanged.
-std::string json_text(const std::string &text)
+static std::string json_text(const std::string &text)
 {
     std::string json = "\"";
     for (unsigned char c : text) {
@@ -182,14 +184,12 @@ TEST(CommandLine, ErrorsNameTheProblem)
 TEST(Run, AProgramAsksTheReplayedMachine)
 {
     kx::TempCwd cwd;
-    const std::string machine = std::string("Z:") + KX_SOURCE_DIR + "/samples/machines/win98-pc.reg";
+    const std::string machine = kSamples + "/machines/win98-pc.reg";
     EXPECT_EQ(7514u, kxprobe("--profile " + machine + " --run \"" + kx::bin_dir() + "kxask.exe\" GetPCIInfo 0"))
         << g_printed;
     EXPECT_EQ(1042u, kxprobe("--profile " + machine + " --run \"" + kx::bin_dir() + "kxask.exe\" GetPCIInfo 1"))
         << g_printed;
 }
-
-const std::string kSamples = std::string("Z:") + KX_SOURCE_DIR + "/samples";
 
 // One card line added to a copy of the bundled VidCards.def: against the
 // bundled library's baseline, the one machine whose answer it changes is
@@ -399,10 +399,10 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
                                            "IsATIMotionComp", "IsBroadLogicPresent", "IsDVDDrivePresent",
                                            "IsFileAvailable", "IsInterleavedBob", "IsWin95"};
     kx::TempCwd cwd;
-    ASSERT_TRUE(CopyFileA((kx::bin_dir() + "kxprobe.exe").c_str(), "kxprobe.exe", FALSE));
+    ASSERT_TRUE(kx::install("kxprobe.exe"));
     for (const auto &row : rows) {
         SCOPED_TRACE(row.dll);
-        ASSERT_TRUE(CopyFileA((kx::bin_dir() + row.dll).c_str(), "KXVozaDa.dll", FALSE));
+        ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
         EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --file kxprobe.exe", "out.txt"));
         std::string printed = kx::read_file("out.txt");
         EXPECT_EQ(0u, printed.find("KXVozaDa.dll: " + cwd.path() + "\\KXVozaDa.dll, file version unknown; card "
@@ -422,4 +422,164 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
     }
 }
 
-} // namespace
+// kxprobe --check-defs and --explain: what it says of card definition
+// files, and that it reads them as the DLL does.
+static const char kCleanAudio[] = "; audio cards\r\n5 WAVE DEVICE\r\n3 WAVE DEVICE PCI\n\x1a";
+static const char kCleanVideo[] = "0.12.34.GRAPHICS ONE\n0.00.07.Graphics Two\n";
+
+// Each trap gets its warning, on its line, and the exit status says so.
+// More lines than --check-defs keeps in memory at once: an override within
+// the first block, one across the boundary and one from the last line.
+static std::string lines_past_a_block()
+{
+    std::string video = "0.00.01.LONG KEY TEXT\n";
+    for (int line = 2; line <= 70000; ++line) {
+        char filler[32];
+        snprintf(filler, sizeof(filler), "0.00.02.FILLER %05d\n", line);
+        video += line == 65536 ? "0.00.04.EDGE CASE KEY\n" : line == 65537 ? "0.00.05.EDGE\n" : filler;
+    }
+    return video + "0.00.03.LONG\n";
+}
+
+TEST(CheckDefs, WarnsOfEveryTrap)
+{
+    const struct {
+        const char *what;
+        std::string audio, video;
+        std::vector<std::string> printed; // each somewhere in the output
+        DWORD status;
+    } rows[] = {
+        {"clean files", kCleanAudio, kCleanVideo,
+         {"line 1: ignored: \"; audio cards\\n\"", "line 2: card 5, key text \"WAVE DEVICE\"",
+          "line 3: card 3, key text \"WAVE DEVICE PCI\"", "line 2: card 7, key text \"GRAPHICS TWO\"", "\n0 warnings"},
+         0},
+        {"last line without line feed", "3 WAVE DEVICE", kCleanVideo,
+         {"line 1: card 3, key text \"WAVE DEVIC\"",
+          "line 1: warning: the last line has no line feed, so it loses its last real character \"E\"",
+          "\n1 warning\r"},
+         1},
+        {"line longer than 1023", "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n", kCleanVideo,
+         {"line 1: warning: longer than 1023 characters", "line 1 piece 2: card 7, key text \"WAVE DEVICE\"",
+          "line 1 piece 2: warning: this piece of a long line counts as a card line of its own", "\n2 warnings"},
+         1},
+        {"too short", "3 WAVE\n", kCleanVideo,
+         {"line 1: warning: looks like a card line but is ignored: a card line has at least 9 characters"}, 1},
+        {"indented", " 3 WAVE DEVICE\n", kCleanVideo,
+         {"line 1: warning: looks like a card line but is ignored: a card line begins in the first column"}, 1},
+        {"video line not beginning with 0", kCleanAudio, "0.12.34.GRAPHICS ONE\n1.00.07.GRAPHICS TWO\n",
+         {"line 2: warning: looks like a card line but is ignored: a VidCards.def card line begins with 0"}, 1},
+        {"non-digit identifier", kCleanAudio, "0.1x.34.NAME\n",
+         {"line 1: warning: identifier characters are not all digits; they are summed unchecked to 8234"}, 1},
+        {"data after Ctrl-Z", "3 WAVE DEVICE\n\x1a\n5 WAVE DEVICE\n", kCleanVideo,
+         {"line 1: card 3", "warning: the Ctrl-Z at byte 14 ends the data; what follows it is never read",
+          "\n1 warning\r"},
+         1},
+        {"overridden by a shorter later key", "3 WAVE DEVICE PCI\n5 Wave Device\n", kCleanVideo,
+         {"line 1: warning: never decides: the key text of line 2, \"WAVE DEVICE\", begins its own"}, 1},
+        {"overridden by an empty key", kCleanAudio, "0.12.34.GRAPHICS ONE\n0.00.01.\n",
+         {"line 1: warning: never decides: the key text of line 2, \"\", begins its own"}, 1},
+        {"more lines than one block", kCleanAudio, lines_past_a_block(),
+         {"line 1: warning: never decides: the key text of line 70001, \"LONG\", begins its own",
+          "line 65536: warning: never decides: the key text of line 65537, \"EDGE\", begins its own",
+          "line 70001: card 3, key text \"LONG\"", "\n2 warnings"},
+         1},
+        {"lone CR kept in the key", "3 WAVE DEVICE\r\r\n", kCleanVideo,
+         {"line 1: card 3, key text \"WAVE DEVICE\\r\"", "0 warnings"}, 0},
+    };
+    kx::TempCwd cwd;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        cwd.write("AudCards.def", row.audio);
+        cwd.write("VidCards.def", row.video);
+        std::string output;
+        EXPECT_EQ(row.status, kx::run_kxprobe("--check-defs " + cwd.path(), output)) << output;
+        for (const std::string &text : row.printed)
+            EXPECT_NE(std::string::npos, output.find(text)) << "no " << text << "\n" << output;
+    }
+}
+
+TEST(CheckDefs, MissingFileAndCurrentFolder)
+{
+    kx::TempCwd cwd;
+    cwd.write("VidCards.def", kCleanVideo);
+    std::string output;
+    EXPECT_EQ(1u, kx::run_kxprobe("--check-defs", output)) << output;
+    EXPECT_NE(std::string::npos,
+              output.find("AudCards.def:\r\n  warning: does not open; GetAudioCardID answers -1 for a live device"))
+        << output;
+    EXPECT_NE(std::string::npos, output.find("VidCards.def:\r\n  line 1: card 1234")) << output;
+}
+
+// A sound device and a display adapter, both live, both described as
+// `description`.
+static std::string live_cards(const char *description)
+{
+    return kx::Machine()
+        .device("PCI\\VEN_1E7C&DEV_5500\\BUS_00", "MEDIA", description)
+        .device("PCI\\VEN_1D5A&DEV_0412\\BUS_01", "DISPLAY", description)
+        .live_table()
+        .live("C1", "PCI\\VEN_1E7C&DEV_5500\\BUS_00")
+        .live("C2", "PCI\\VEN_1D5A&DEV_0412\\BUS_01")
+        .text();
+}
+
+// --explain and the DLL read the same files to the same answer.
+TEST(CheckDefs, ExplainAgreesWithTheDll)
+{
+    const struct {
+        const char *what, *description;
+        std::string audio, video;
+        std::vector<std::string> printed;
+    } rows[] = {
+        {"several matches", "Wave Device PCI", "3 WAVE DEVICE\n5 wave device\n7 WAVE DEVICE PCI 128\n", kCleanVideo,
+         {"search text \"WAVE DEVICE PCI\"", "line 1 matches: card 3", "line 2 matches: card 5",
+          "GetAudioCardID = 5", "GetGraphicsCardID = -1"}},
+        {"last line loses a character", "Wave Devicz", "4 WAVE DEVICE", "0.00.09.WAVE DEVICE",
+         {"line 1 matches: card 4, key text \"WAVE DEVIC\"", "GetGraphicsCardID = 9"}},
+        {"piece of a long line", "Wave Device", "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n",
+         "0.12.34.\r\n0.1x.34.WAVE\r\n", {"line 1 piece 2 matches: card 7", "GetGraphicsCardID = 8234"}},
+        {"Ctrl-Z", "Graphics One", "3 GRAPHICS ONE\n\x1a\n5 GRAPHICS ONE\n", "\x1a\n0.12.34.GRAPHICS ONE\n",
+         {"GetAudioCardID = 3", "GetGraphicsCardID = -1"}},
+        {"missing file", "Graphics One", "", "", {"does not open: GetAudioCardID = -1"}},
+    };
+    static const char *const kQuestions[] = {"GetAudioCardID", "GetGraphicsCardID"};
+    kx::TempCwd cwd;
+    kx::Dll dll;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        kx::load_machine(live_cards(row.description));
+        DeleteFileA("AudCards.def");
+        DeleteFileA("VidCards.def");
+        if (!row.audio.empty())
+            cwd.write("AudCards.def", row.audio);
+        if (!row.video.empty())
+            cwd.write("VidCards.def", row.video);
+        std::string output;
+        EXPECT_EQ(0u, kx::run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output));
+        for (const std::string &text : row.printed)
+            EXPECT_NE(std::string::npos, output.find(text)) << "no " << text << "\n" << output;
+        for (const char *question : kQuestions) {
+            const std::string answer =
+                std::string(question) + " = " + std::to_string(kx::call_export(dll, question)) + "\r\n";
+            EXPECT_NE(std::string::npos, output.find(answer)) << "no " << answer << "\n" << output;
+        }
+    }
+}
+
+// The sample files give the sample machine's live cards real identifiers,
+// which kxprobe shows with the live description and the deciding line.
+TEST(CheckDefs, SampleMachine)
+{
+    kx::TempCwd cwd;
+    for (const char *name : {"AudCards.def", "VidCards.def"})
+        cwd.write(name, kx::read_file(kSamples + "/" + name));
+    std::string output;
+    EXPECT_EQ(0u, kx::run_kxprobe("--check-defs", output)) << output;
+    EXPECT_EQ(0u, kx::run_kxprobe("--profile " + kSamples + "/machines/win98-pc.reg", output)) << output;
+    for (const char *text :
+         {"GetAudioCardID = 1: ", "    live device \"Generic PCI Wave Audio\"; AudCards.def line 4: \"1 Generic PCI Wave Audio\"",
+          "GetGraphicsCardID = 1002: ",
+          "    live device \"Generic Graphics Accelerator 3D AGP\"; VidCards.def line 6: \"0.10.02.Generic Graphics Accelerator 3D\""})
+        EXPECT_NE(std::string::npos, output.find(text)) << "no " << text << "\n" << output;
+}
+
