@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 // DirectDraw is loaded from the system folder by its whole path.
 #define FOLDER "GetSystemDirectoryA(buffer,260) "
 #define LOAD FOLDER "LoadLibraryA(<system>\\ddraw.dll) "
@@ -34,7 +32,7 @@ struct Row {
     const char *calls;
 };
 
-void run(const char *name, const Row *rows, size_t count)
+static void run(const char *name, const Row *rows, size_t count)
 {
     kx::Dll dll;
     kx::FakeDirectDraw fake(dll);
@@ -94,7 +92,7 @@ TEST(IsATIMotionComp, AnswersFromCreateSurface)
     run("IsATIMotionComp", rows, sizeof(rows) / sizeof(rows[0]));
 }
 
-void put(BYTE *record, DWORD offset, DWORD value)
+static void put(BYTE *record, DWORD offset, DWORD value)
 {
     memcpy(record + offset, &value, sizeof(value));
 }
@@ -151,7 +149,7 @@ TEST(IsInterleavedBob, SizesTheCapabilityRecordForDirectX5)
     EXPECT_EQ((DWORD)kx::FakeDirectDraw::kCapsSize, fake.caps_size());
 }
 
-std::string module_event(char sign, HMODULE module)
+static std::string module_event(char sign, HMODULE module)
 {
     char text[32];
     snprintf(text, sizeof(text), "%cmodule %p", sign, (void *)module);
@@ -169,9 +167,10 @@ TEST(DisplayProbes, WineDirectDrawWithoutDisplay)
     kx::Dll dll;
     kx::Watched watched(dll.module());
     for (const char *name : {"IsATIMotionComp", "IsInterleavedBob"}) {
+        SCOPED_TRACE(name);
         int32_t first = kx::call_export(dll, name);
-        EXPECT_TRUE(first == 0 || first == 1) << name << " answered " << first;
-        EXPECT_EQ(first, kx::call_export(dll, name)) << name;
+        EXPECT_TRUE(first == 0 || first == 1) << first;
+        EXPECT_EQ(first, kx::call_export(dll, name));
         printf("%s = %d under Wine without a display\n", name, first);
     }
     HMODULE ddraw = GetModuleHandleA("ddraw.dll");
@@ -184,4 +183,3 @@ TEST(DisplayProbes, WineDirectDrawWithoutDisplay)
     EXPECT_EQ(pairs, watched.ledger.events());
 }
 
-} // namespace

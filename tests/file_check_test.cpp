@@ -9,8 +9,6 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
 enum Setup { kAbsent, kFile, kFolder, kHeldForReading, kHeldForWriting };
 
 struct Row {
@@ -51,10 +49,10 @@ const Row kRows[] = {
 
 // Heap blocks come filled with the expected bytes, as a recycled block may
 // be, so that only a read that really fills the block can be trusted.
-const std::string *g_seed;
-const kx::ImportPatch *g_heap_patch;
+static const std::string *g_seed;
+static const kx::ImportPatch *g_heap_patch;
 
-LPVOID WINAPI seeded_HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
+static LPVOID WINAPI seeded_HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
 {
     LPVOID block = g_heap_patch->original<decltype(&HeapAlloc)>()(heap, flags, size);
     if (block)
@@ -103,4 +101,3 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
     }
 }
 
-} // namespace

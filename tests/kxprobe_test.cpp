@@ -44,24 +44,25 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
     std::vector<std::string> rows = machines();
     ASSERT_GE(rows.size(), 2u) << "no sample machines";
     for (const std::string &machine : rows) {
+        SCOPED_TRACE(machine);
         kx::TempCwd cwd;
         std::string error;
         profile_clear();
         if (!machine.empty())
-            ASSERT_TRUE(kx::load_profile_file(machine, error)) << machine << ": " << error;
+            ASSERT_TRUE(kx::load_profile_file(machine, error)) << error;
         // As a customer's Windows 95 runs it, trace window and all.
-        EXPECT_EQ(0u, kxprobe("--capture first.reg --trace", "win95")) << machine;
-        EXPECT_NE(std::string::npos, g_printed.find("IsWin95 = 1: Windows 95")) << machine << "\n" << g_printed;
+        EXPECT_EQ(0u, kxprobe("--capture first.reg --trace", "win95"));
+        EXPECT_NE(std::string::npos, g_printed.find("IsWin95 = 1: Windows 95")) << g_printed;
         if (!machine.empty())
-            EXPECT_NE(std::string::npos, g_printed.find("\n    Vendor ID: ")) << machine << "\n" << g_printed;
+            EXPECT_NE(std::string::npos, g_printed.find("\n    Vendor ID: ")) << g_printed;
         profile_clear();
-        EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg")) << machine;
+        EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg"));
         std::string first = kx::read_file("first.reg");
-        EXPECT_EQ(0u, first.find("REGEDIT4\r\n")) << machine;
-        EXPECT_EQ(first, kx::read_file("second.reg")) << machine;
+        EXPECT_EQ(0u, first.find("REGEDIT4\r\n"));
+        EXPECT_EQ(first, kx::read_file("second.reg"));
         if (!machine.empty()) {
-            EXPECT_NE(std::string::npos, first.find("[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n")) << machine;
-            EXPECT_NE(std::string::npos, first.find("\"HardWareKey\"=\"PCI\\\\VEN_")) << machine;
+            EXPECT_NE(std::string::npos, first.find("[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n"));
+            EXPECT_NE(std::string::npos, first.find("\"HardWareKey\"=\"PCI\\\\VEN_"));
         }
     }
     profile_clear();
@@ -72,8 +73,9 @@ TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
     kx::TempCwd cwd;
     static const char *const rows[] = {"no\\such\\folder\\machine.reg", "."};
     for (const char *path : rows) {
-        EXPECT_EQ(2u, kxprobe(std::string("--capture ") + path)) << path;
-        EXPECT_EQ(std::string::npos, g_printed.find("IsWin95")) << path;
+        SCOPED_TRACE(path);
+        EXPECT_EQ(2u, kxprobe(std::string("--capture ") + path));
+        EXPECT_EQ(std::string::npos, g_printed.find("IsWin95"));
     }
 }
 
@@ -112,12 +114,13 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
     cwd.write("AudCards.def", "7 WAVE \"Q\"\n");
     static const char *const rows[] = {"", "--trace", "--file AudCards.def --signature 3720"};
     for (const char *options : rows) {
-        EXPECT_EQ(0u, kxprobe(options)) << options;
+        SCOPED_TRACE(options);
+        EXPECT_EQ(0u, kxprobe(options));
         std::string text = g_printed;
-        EXPECT_EQ(0u, kxprobe(std::string("--json ") + options)) << options;
+        EXPECT_EQ(0u, kxprobe(std::string("--json ") + options));
         std::string json = g_printed;
-        EXPECT_EQ(0u, json.find("{\"answers\": [\n  {\"export\": ")) << options << "\n" << json;
-        EXPECT_EQ(json.size() - 4, json.rfind("\n]}\n")) << options << "\n" << json;
+        EXPECT_EQ(0u, json.find("{\"answers\": [\n  {\"export\": ")) << json;
+        EXPECT_EQ(json.size() - 4, json.rfind("\n]}\n")) << json;
         size_t answers = 0;
         for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
             std::string line = text.substr(start, end - start);
@@ -128,14 +131,14 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
             std::string expected = detail ? json_text(line.substr(4)) : "\"text\": " + json_text(line.substr(0, took));
             if (took != std::string::npos)
                 expected.pop_back();
-            EXPECT_NE(std::string::npos, json.find(expected)) << options << ": " << expected << "\n" << json;
+            EXPECT_NE(std::string::npos, json.find(expected)) << expected << "\n" << json;
         }
         size_t records = 0;
         for (size_t at = 0; (at = json.find("{\"export\": ", at)) != std::string::npos; ++at)
             ++records;
-        EXPECT_EQ(answers, records) << options;
+        EXPECT_EQ(answers, records);
         // The description's e acute of the ANSI code page, in UTF-8.
-        EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio \xc3\xa9")) << options;
+        EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio \xc3\xa9"));
     }
     profile_clear();
 }
