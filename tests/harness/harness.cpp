@@ -22,8 +22,8 @@ Dll::Dll() : module_(LoadLibraryA("KXVozaDa.dll"))
 
 Dll::~Dll()
 {
-    if (module_)
-        FreeLibrary(module_);
+    if (module_ && !FreeLibrary(module_))
+        ADD_FAILURE() << "FreeLibrary of KXVozaDa.dll failed, error " << GetLastError();
 }
 
 FARPROC Dll::proc(const char *name) const

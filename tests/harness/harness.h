@@ -9,7 +9,8 @@
 
 namespace kx {
 
-// KXVozaDa.dll loaded by name with LoadLibraryA and freed on scope exit.
+// KXVozaDa.dll loaded by name with LoadLibraryA and freed on scope exit;
+// a test failure when either fails.
 class Dll {
 public:
     Dll();
