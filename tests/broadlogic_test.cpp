@@ -11,12 +11,9 @@
 // as kx::Machine writes it.
 static std::string two_devices(const char *mfg)
 {
-    return kx::Machine()
-        .installed("PCI\\DEV_A\\INST_0")
-        .value("MFG", "Example Graphics Co.")
-        .installed("PCI\\DEV_B\\INST_0")
-        .value("MFG", mfg)
-        .text();
+    kx::Machine machine;
+    machine.installed("PCI\\DEV_A\\INST_0").value("MFG", "Example Graphics Co.");
+    return machine.installed("PCI\\DEV_B\\INST_0").value("MFG", mfg).text();
 }
 
 TEST(IsBroadLogicPresent, ComparesTheWholeManufacturerIgnoringCase)
@@ -54,11 +51,8 @@ TEST(IsBroadLogicPresent, LooksOnlyAtMfgOfPciInstanceKeys)
         {"no Enum\\PCI", kx::Machine().installed("SCSI\\DEV_A\\INST_0").value("MFG", "BroadLogic"), 0},
         {"on the device key", kx::Machine().installed("PCI\\DEV_A").value("MFG", "BroadLogic"), 0},
         {"second instance, no Class or DeviceDesc",
-         kx::Machine()
-             .installed("PCI\\DEV_A\\INST_0")
-             .value("Class", "MEDIA")
-             .installed("PCI\\DEV_A\\INST_1")
-             .value("MFG", "BroadLogic"),
+         kx::Machine().device("PCI\\DEV_A\\INST_0", "MEDIA", nullptr).installed("PCI\\DEV_A\\INST_1").value(
+             "MFG", "BroadLogic"),
          1},
         // Removed: its keys remain but no live node stands for it.
         {"not live",
@@ -75,14 +69,10 @@ TEST(IsBroadLogicPresent, LooksOnlyAtMfgOfPciInstanceKeys)
 
 TEST(IsBroadLogicPresent, VisitsAndClosesEveryKeyAfterAMatch)
 {
-    kx::load_machine(kx::Machine()
-                         .installed("PCI\\DEV_A\\INST_0")
-                         .value("MFG", "BroadLogic")
-                         .installed("PCI\\DEV_A\\INST_1")
-                         .value("MFG", "BroadLogic")
-                         .installed("PCI\\DEV_B\\INST_0")
-                         .value("Class", "MEDIA")
-                         .installed("PCI\\DEV_C"));
+    kx::Machine machine;
+    machine.installed("PCI\\DEV_A\\INST_0").value("MFG", "BroadLogic");
+    machine.installed("PCI\\DEV_A\\INST_1").value("MFG", "BroadLogic");
+    kx::load_machine(machine.device("PCI\\DEV_B\\INST_0", "MEDIA", nullptr).installed("PCI\\DEV_C"));
     kx::Dll dll;
     for (const char *call : {"first call", "second call"}) {
         SCOPED_TRACE(call);
