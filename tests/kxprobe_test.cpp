@@ -52,17 +52,17 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
             ASSERT_TRUE(kx::load_profile_file(machine, error)) << error;
         // As a customer's Windows 95 runs it, trace window and all.
         EXPECT_EQ(0u, kxprobe("--capture first.reg --trace", "win95"));
-        EXPECT_NE(std::string::npos, g_printed.find("IsWin95 = 1: Windows 95")) << g_printed;
+        EXPECT_TRUE(kx::contains(g_printed, "IsWin95 = 1: Windows 95"));
         if (!machine.empty())
-            EXPECT_NE(std::string::npos, g_printed.find("\n    Vendor ID: ")) << g_printed;
+            EXPECT_TRUE(kx::contains(g_printed, "\n    Vendor ID: "));
         profile_clear();
         EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg"));
         std::string first = kx::read_file("first.reg");
         EXPECT_EQ(0u, first.find("REGEDIT4\r\n"));
         EXPECT_EQ(first, kx::read_file("second.reg"));
         if (!machine.empty()) {
-            EXPECT_NE(std::string::npos, first.find("[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n"));
-            EXPECT_NE(std::string::npos, first.find("\"HardWareKey\"=\"PCI\\\\VEN_"));
+            EXPECT_TRUE(kx::contains(first, "[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n"));
+            EXPECT_TRUE(kx::contains(first, "\"HardWareKey\"=\"PCI\\\\VEN_"));
         }
     }
     profile_clear();
@@ -131,14 +131,14 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
             std::string expected = detail ? json_text(line.substr(4)) : "\"text\": " + json_text(line.substr(0, took));
             if (took != std::string::npos)
                 expected.pop_back();
-            EXPECT_NE(std::string::npos, json.find(expected)) << expected << "\n" << json;
+            EXPECT_TRUE(kx::contains(json, expected));
         }
         size_t records = 0;
         for (size_t at = 0; (at = json.find("{\"export\": ", at)) != std::string::npos; ++at)
             ++records;
         EXPECT_EQ(answers, records);
         // The description's e acute of the ANSI code page, in UTF-8.
-        EXPECT_NE(std::string::npos, json.find("Wave \\\"Q\\\" \\\\ Audio \xc3\xa9"));
+        EXPECT_TRUE(kx::contains(json, "Wave \\\"Q\\\" \\\\ Audio \xc3\xa9"));
     }
     profile_clear();
 }
@@ -233,7 +233,7 @@ TEST(Library, AnAddedCardLineIsNamedAgainstTheBaseline)
         cwd.write("VidCards.def", kx::read_file(kSamples + "/VidCards.def") + (audio ? "" : row.added));
         EXPECT_EQ(row.status, kxprobe("--library " + kSamples + "/machines --baseline " + kSamples +
                                       "/machines/baseline.json"));
-        EXPECT_NE(std::string::npos, g_printed.find(row.printed)) << g_printed;
+        EXPECT_TRUE(kx::contains(g_printed, row.printed));
         size_t changes = 0;
         for (size_t at = 0; (at = g_printed.find(" -> ", at)) != std::string::npos; ++at)
             ++changes;
@@ -281,15 +281,14 @@ TEST(Library, ComparesEachFieldAndRefusesAnUnreadableBaseline)
         SCOPED_TRACE(row.from);
         cwd.write("baseline.json", *row.from ? edited(row.from, row.to) : json);
         EXPECT_EQ(row.status, kxprobe("--library . --baseline baseline.json --folder " + kSamples));
-        EXPECT_NE(std::string::npos, g_printed.find(row.printed)) << g_printed;
+        EXPECT_TRUE(kx::contains(g_printed, row.printed));
         EXPECT_EQ(before, kx::capture_profile());
     }
     cwd.write("b.reg", "REGEDIT4\r\n\r\nnot a key\r\n");
     cwd.write("baseline.json", json);
     EXPECT_EQ(2u, kxprobe("--library . --baseline baseline.json --folder " + kSamples));
-    EXPECT_NE(std::string::npos, g_printed.find("\nb.reg                        refused: b.reg: line 3: "))
-        << g_printed;
-    EXPECT_NE(std::string::npos, g_printed.find("\nb.reg: not in the baseline\n")) << g_printed;
+    EXPECT_TRUE(kx::contains(g_printed, "\nb.reg                        refused: b.reg: line 3: "));
+    EXPECT_TRUE(kx::contains(g_printed, "\nb.reg: not in the baseline\n"));
     EXPECT_EQ(before, kx::capture_profile());
     EXPECT_EQ(2u, kxprobe("--library . --baseline no-such.json"));
     EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such.json: ")) << g_printed;
@@ -332,17 +331,15 @@ TEST(Library, TheTableAndTheJsonSayTheSame)
             line = json.find("\n  {\"machine\": \"" + std::string(kMachines[i]) + "\", ", line);
             ASSERT_NE(std::string::npos, line) << kMachines[i] << "\n" << json;
             std::string record = json.substr(line, json.find('\n', line + 1) - line);
-            EXPECT_NE(std::string::npos, record.find(std::string("\"IsDVDDrivePresent\": ") + row.found[i] + "}"))
-                << record;
+            EXPECT_TRUE(kx::contains(record, std::string("\"IsDVDDrivePresent\": ") + row.found[i] + "}"));
             // The lines under the row: each card question's device and line.
             for (size_t next = table.find("\n    ", end); next == end; next = table.find("\n    ", end)) {
                 end = table.find('\n', next + 1);
                 std::string detail = table.substr(next + 5, end - next - 5);
                 size_t comma = detail.find("\", ");
                 std::string device = detail.substr(detail.find('"') + 1, comma - detail.find('"') - 1);
-                EXPECT_NE(std::string::npos, record.find("\"device\": " + json_text(device) + ", \"line\": " +
-                                                         json_text(detail.substr(comma + 3)) + "}"))
-                    << detail << "\n" << record;
+                EXPECT_TRUE(kx::contains(record, "\"device\": " + json_text(device) + ", \"line\": " +
+                                                     json_text(detail.substr(comma + 3)) + "}"));
             }
         }
     }
@@ -379,8 +376,7 @@ TEST(CommandLine, IsSplitTheWindowsWay)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.tail);
         EXPECT_EQ(0u, kxprobe(row.tail));
-        EXPECT_NE(std::string::npos, g_printed.find(std::string("IsDVDDrivePresent(\"") + row.argument + "\") = "))
-            << g_printed;
+        EXPECT_TRUE(kx::contains(g_printed, std::string("IsDVDDrivePresent(\"") + row.argument + "\") = "));
     }
     // A quoted program name ends at its closing quote.
     EXPECT_EQ(0u, kx::run_with_output("\"" + kx::bin_dir() + "kxprobe.exe\"--version", "out.txt"));
@@ -418,7 +414,7 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
             EXPECT_NE(lacking, answered) << name << "\n" << printed;
         }
         for (const std::string &line : row.asked)
-            EXPECT_NE(std::string::npos, printed.find(line)) << line << "\n" << printed;
+            EXPECT_TRUE(kx::contains(printed, line));
         EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
         EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n",
                   kx::read_file("out.txt"));
@@ -497,7 +493,7 @@ TEST(CheckDefs, WarnsOfEveryTrap)
         std::string output;
         EXPECT_EQ(row.status, kx::run_kxprobe("--check-defs " + cwd.path(), output)) << output;
         for (const std::string &text : row.printed)
-            EXPECT_NE(std::string::npos, output.find(text)) << "no " << text << "\n" << output;
+            EXPECT_TRUE(kx::contains(output, text));
     }
 }
 
@@ -507,10 +503,9 @@ TEST(CheckDefs, MissingFileAndCurrentFolder)
     cwd.write("VidCards.def", kCleanVideo);
     std::string output;
     EXPECT_EQ(1u, kx::run_kxprobe("--check-defs", output)) << output;
-    EXPECT_NE(std::string::npos,
-              output.find("AudCards.def:\r\n  warning: does not open; GetAudioCardID answers -1 for a live device"))
-        << output;
-    EXPECT_NE(std::string::npos, output.find("VidCards.def:\r\n  line 1: card 1234")) << output;
+    EXPECT_TRUE(
+        kx::contains(output, "AudCards.def:\r\n  warning: does not open; GetAudioCardID answers -1 for a live device"));
+    EXPECT_TRUE(kx::contains(output, "VidCards.def:\r\n  line 1: card 1234"));
 }
 
 // A sound device and a display adapter, both live, both described as
@@ -560,11 +555,11 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
         std::string output;
         EXPECT_EQ(0u, kx::run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output));
         for (const std::string &text : row.printed)
-            EXPECT_NE(std::string::npos, output.find(text)) << "no " << text << "\n" << output;
+            EXPECT_TRUE(kx::contains(output, text));
         for (const char *question : kQuestions) {
             const std::string answer =
                 std::string(question) + " = " + std::to_string(kx::call_export(dll, question)) + "\r\n";
-            EXPECT_NE(std::string::npos, output.find(answer)) << "no " << answer << "\n" << output;
+            EXPECT_TRUE(kx::contains(output, answer));
         }
     }
 }
@@ -583,6 +578,6 @@ TEST(CheckDefs, SampleMachine)
          {"GetAudioCardID = 1: ", "    live device \"Generic PCI Wave Audio\"; AudCards.def line 4: \"1 Generic PCI Wave Audio\"",
           "GetGraphicsCardID = 1002: ",
           "    live device \"Generic Graphics Accelerator 3D AGP\"; VidCards.def line 6: \"0.10.02.Generic Graphics Accelerator 3D\""})
-        EXPECT_NE(std::string::npos, output.find(text)) << "no " << text << "\n" << output;
+        EXPECT_TRUE(kx::contains(output, text));
 }
 

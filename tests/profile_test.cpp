@@ -55,14 +55,20 @@ Stored stored_value(HKEY root, const std::string& path, const std::string& name)
     return stored;
 }
 
-void make_key(HKEY root, const std::string& path, const std::string& value = "")
+void set_value(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& data)
 {
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS) << path;
-    EXPECT_EQ(RegSetValueExA(key, "KxMark", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             DWORD(value.size() + 1)), ERROR_SUCCESS) << path;
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size())),
+              ERROR_SUCCESS) << path << " " << name;
     RegCloseKey(key);
+}
+
+// A key marked with a string value, so that it is not empty.
+void make_key(HKEY root, const std::string& path, const std::string& value = "")
+{
+    set_value(root, path, "KxMark", REG_SZ, value + '\0');
 }
 
 // Keys that lie just outside the subtrees, to show that nothing beyond them
@@ -397,10 +403,8 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
     EXPECT_TRUE(DeleteFileA(kept.c_str())) << kept;
 
     // Every other capture kept for putting the tree back is gone.
-    char directory[MAX_PATH];
-    ASSERT_NE(GetTempPathA(sizeof directory, directory), 0u);
     WIN32_FIND_DATAA found;
-    const HANDLE left = FindFirstFileA((directory + "kxp*.tmp"s).c_str(), &found);
+    const HANDLE left = FindFirstFileA(kx::temp_path("kxp*.tmp").c_str(), &found);
     EXPECT_EQ(left, INVALID_HANDLE_VALUE) << found.cFileName;
     if (left != INVALID_HANDLE_VALUE)
         FindClose(left);
@@ -639,16 +643,6 @@ TEST_F(Profile, CaptureAndLoadAgainChangeNothing)
     }
 }
 
-void set_value(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& data)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS) << path;
-    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size())),
-              ERROR_SUCCESS) << path << " " << name;
-    RegCloseKey(key);
-}
-
 // Far more than one read or write of the file at a time, and values larger
 // than a line: a string too long to quote on one line is captured as a hex
 // list, and the whole comes back byte for byte.
@@ -678,9 +672,7 @@ TEST_F(Profile, LargeTreesAndValuesStream)
 
 TEST_F(Profile, CaptureToAnUnwritableFileFails)
 {
-    char directory[MAX_PATH];
-    ASSERT_NE(GetTempPathA(sizeof directory, directory), 0u);
-    const std::string paths[] = {"no\\such\\folder\\machine.reg", directory};
+    const std::string paths[] = {"no\\such\\folder\\machine.reg", kx::temp_path("")};
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
         char error[kProfileErrorSize + 16];
@@ -701,9 +693,7 @@ struct FileCase {
 
 TEST_F(Profile, LoadFileReadsInBinary)
 {
-    char directory[MAX_PATH];
-    ASSERT_NE(GetTempPathA(sizeof directory, directory), 0u);
-    const std::string path = directory + "kxprofile_test.reg"s;
+    const std::string path = kx::temp_path("kxprofile_test.reg");
     const FileCase cases[] = {
         {"CR LF file", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\r\n\"V\"=\"x\"\r\n", true, ""},
         {"LF file", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\n\"V\"=\"x\"\n", true, ""},
@@ -715,13 +705,7 @@ TEST_F(Profile, LoadFileReadsInBinary)
     for (const FileCase& row : cases) {
         SCOPED_TRACE(row.label);
         profile_clear();
-        const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        DWORD written = 0;
-        WriteFile(file, row.content.data(), DWORD(row.content.size()), &written, nullptr);
-        CloseHandle(file);
-        ASSERT_EQ(written, row.content.size());
+        kx::write_file(path, row.content);
         std::string error;
         EXPECT_EQ(kx::load_profile_file(path, error), row.ok) << error;
         const std::string expected = *row.error_start ? path + ": " + row.error_start : "";
@@ -730,7 +714,7 @@ TEST_F(Profile, LoadFileReadsInBinary)
     }
     DeleteFileA(path.c_str());
 
-    const std::string unreadable[] = {directory + "kxprofile_missing.reg"s, directory};
+    const std::string unreadable[] = {kx::temp_path("kxprofile_missing.reg"), kx::temp_path("")};
     for (const std::string& name : unreadable) {
         SCOPED_TRACE(name);
         std::string error;

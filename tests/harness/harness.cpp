@@ -199,9 +199,7 @@ bool load_profile_file(const std::string &path, std::string &error, unsigned lon
     return ok;
 }
 
-// A file in the temporary folder, not the current one, which tests often
-// fill with files of their own.
-static std::string temp_profile(const char *name)
+std::string temp_path(const char *name)
 {
     char directory[MAX_PATH];
     GetTempPathA(sizeof directory, directory);
@@ -210,8 +208,8 @@ static std::string temp_profile(const char *name)
 
 bool load_profile(const std::string &profile, std::string &error, unsigned long *skipped)
 {
-    const std::string path = temp_profile("kxprofile_load.reg");
-    std::ofstream(path, std::ios::binary) << profile;
+    const std::string path = temp_path("kxprofile_load.reg");
+    write_file(path, profile);
     const bool ok = load_profile_file(path, error, skipped);
     if (error.compare(0, path.size() + 2, path + ": ") == 0)
         error.erase(0, path.size() + 2);
@@ -231,7 +229,7 @@ std::string windows_error(DWORD code)
 
 std::string capture_profile()
 {
-    const std::string path = temp_profile("kxprofile_capture.reg");
+    const std::string path = temp_path("kxprofile_capture.reg");
     char error[kProfileErrorSize];
     memset(error, 0xbd, sizeof error);
     if (!profile_capture(path.c_str(), error)) {
@@ -250,6 +248,23 @@ std::string quoted(const std::string &text)
     regedit_put_quoted(out.out, text.data(), text.size());
     regedit_finish(out.out);
     return out.text;
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(file);
+    EXPECT_EQ(bytes.size(), written) << path;
+}
+
+::testing::AssertionResult contains(const std::string &text, const std::string &part)
+{
+    if (text.find(part) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
 }
 
 std::string read_file(const std::string &path)
@@ -319,13 +334,7 @@ TempCwd::~TempCwd()
 
 void TempCwd::write(const char *name, const std::string &bytes) const
 {
-    HANDLE file = CreateFileA((path_ + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-    EXPECT_EQ(bytes.size(), written) << name;
+    write_file(path_ + "\\" + name, bytes);
 }
 
 bool TempCwd::exists(const char *name) const

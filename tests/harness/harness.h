@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -107,8 +109,17 @@ std::string capture_profile();
 // `text` quoted as a REGEDIT4 string value.
 std::string quoted(const std::string &text);
 
+// Whether `text` holds `part`; the failure shows both.
+::testing::AssertionResult contains(const std::string &text, const std::string &part);
+
 // The whole contents of a file; empty when it does not open.
 std::string read_file(const std::string &path);
+// Writes `bytes` to the file `path`, failing the test when it cannot.
+void write_file(const std::string &path, const std::string &bytes);
+
+// The file `name` in the temporary folder, not the current one, which
+// tests often fill with files of their own.
+std::string temp_path(const char *name);
 
 #ifdef KX_SOURCE_DIR
 // A file of the source tree, by its path from the tree's root, as Wine's
