@@ -37,6 +37,7 @@ TEST(CardLine, QualifiesIdentifiesAndMatches)
         {"audio: last line without line feed loses E", audio, "Wave Devicz", "4 WAVE DEVICE", 4},
         {"video: example", video, "Graphics One Pro", "0.12.34.GRAPHICS ONE\n", 1234},
         {"video: only a leading 0 counts", video, "Graphics One", "1.12.34.GRAPHICS ONE\n", kIgnored},
+        {"video: indented", video, "Graphics One", " 0.12.34.GRAPHICS ONE\n", kIgnored},
         {"video: 8 characters is too short", video, "Graphics", "0.12.34\n", kIgnored},
         {"video: empty key text matches all", video, "Anything", "0.12.34.\n", 1234},
         {"video: no match", video, "Graphics Two", "0.12.34.GRAPHICS ONE\n", kNoMatch},
