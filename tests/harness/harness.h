@@ -114,6 +114,7 @@ std::string quoted(const std::string &text);
 
 // The whole contents of a file; empty when it does not open.
 std::string read_file(const std::string &path);
+
 // Writes `bytes` to the file `path`, failing the test when it cannot.
 void write_file(const std::string &path, const std::string &bytes);
 
