@@ -7,6 +7,7 @@
 // round in one process, which must not grow.
 #include "harness/fake_ddraw.h"
 #include "harness/harness.h"
+#include "harness/import_patch.h"
 #include "harness/ledger.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -59,6 +61,16 @@ static const char kStrayLiveProfile[] = R"(REGEDIT4
 static const char kSignature[] = "KXSIG";
 static char g_dvd_text[] = "generic dvd";
 
+// BIOSID.EXE sets this event once its file is in place. The DLL pauses a
+// whole second before each look for the file; here a pause ends as soon as
+// the file is there, which leaves the order of the DLL's calls as it was.
+static HANDLE g_biosid_ready;
+
+static void WINAPI pause_until_ready(DWORD ms)
+{
+    WaitForSingleObject(g_biosid_ready, ms);
+}
+
 class Fixture {
 public:
     explicit Fixture(int setup)
@@ -79,8 +91,21 @@ public:
             if (setup & kHelpers)
                 EXPECT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\" + helper).c_str(), helper, FALSE)) << helper;
         SetEnvironmentVariableA("KX_BIOSID_BYTES", setup & kHelpers ? "hex:47617465776179" : nullptr);
+        if (setup & kHelpers) {
+            char name[64];
+            snprintf(name, sizeof(name), "kx-reliability-ready-%lu", GetCurrentProcessId());
+            g_biosid_ready = CreateEventA(nullptr, TRUE, FALSE, name);
+            SetEnvironmentVariableA("KX_BIOSID_READY", name);
+        }
     }
-    ~Fixture() { SetEnvironmentVariableA("KX_BIOSID_BYTES", nullptr); }
+    ~Fixture()
+    {
+        SetEnvironmentVariableA("KX_BIOSID_BYTES", nullptr);
+        SetEnvironmentVariableA("KX_BIOSID_READY", nullptr);
+        if (g_biosid_ready)
+            CloseHandle(g_biosid_ready);
+        g_biosid_ready = nullptr;
+    }
 
 private:
     kx::TempCwd cwd_;
@@ -153,6 +178,13 @@ static int32_t run(const kx::Dll &dll, const Row &row, kx::Ledger &ledger, std::
         answer = fake.ask(export_of(row).c_str(), ledger, kBobInterleaved);
         problems = ledger.problems() + fake.held_references();
     } else {
+        // Patched before the hooks, so that the ledger still records each
+        // pause and passes it on to pause_until_ready.
+        std::optional<kx::ImportPatch> pause;
+        if (g_biosid_ready) {
+            ResetEvent(g_biosid_ready);
+            pause.emplace(dll.module(), "KERNEL32.dll", "Sleep", (const void *)pause_until_ready);
+        }
         kx::ResourceHooks hooks(dll.module(), ledger);
         answer = call(dll, row);
         problems = ledger.problems();
