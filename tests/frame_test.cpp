@@ -80,13 +80,4 @@ TEST(IsWin95, FailingGetVersionExAThroughTheLedger)
     EXPECT_EQ("", ledger.problems());
 }
 
-TEST(Entry, LoadsAndUnloadsRepeatedlyInOneProcess)
-{
-    for (int i = 0; i < 50; ++i) {
-        HMODULE dll = LoadLibraryA("KXVozaDa.dll");
-        ASSERT_NE(nullptr, dll) << "round " << i;
-        EXPECT_TRUE(FreeLibrary(dll)) << "round " << i;
-    }
-}
-
 } // namespace
