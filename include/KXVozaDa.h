@@ -1,12 +1,16 @@
 /*
- * KXVozaDa.h: the ten questions that KXVozaDa.dll answers about the machine
- * an installer runs on. For C and C++.
+ * KXVozaDa.h: the questions that KXVozaDa.dll answers about the machine an
+ * installer runs on, for C and C++. This file is the DLL's contract: the
+ * calling convention below, and beside each prototype the meaning of every
+ * answer. The kit's CALLING.txt takes the next paragraph from here.
  *
  * Every function uses the Windows standard calling convention (WINAPI,
- * stdcall), takes 8-bit ANSI strings and returns a 32-bit signed integer.
- * Yes/no answers are exactly 0 or 1. Failures come back only through the
- * result: nothing is shown, logged or set as the last error. Call from one
- * thread, one call at a time; each call asks the machine afresh.
+ * stdcall): its arguments are 32-bit values pushed right to left and
+ * removed by the DLL, and its result, a 32-bit signed integer, comes back
+ * in EAX. Strings are 8-bit ANSI and zero-terminated. Yes/no answers are
+ * exactly 0 or 1. Failures come back only through the result: nothing is
+ * shown, logged or set as the last error. Call from one thread, one call
+ * at a time; each call asks the machine afresh.
  *
  * The file and program names that the DLL reads (AudCards.def, VidCards.def,
  * Kxdodaze.exe, BIOSID.EXE, BIOSID.TMP) resolve against the current
