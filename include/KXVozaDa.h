@@ -17,14 +17,15 @@
  * directory of the calling process: make the folder that holds them current
  * before asking.
  *
- * The four device questions on the PCI and SCSI buses (GetAudioCardID,
+ * The device questions on the PCI and SCSI buses (GetAudioCardID,
  * GetGraphicsCardID, GetPCIInfo, IsDVDDrivePresent) list the installed
  * devices of their class, then take the first node of the live-device table
  * (HKEY_DYN_DATA\Config Manager\Enum) whose HardWareKey begins with one of
  * their keys. Of the installed devices at most 20 are kept, so a 21st
- * display adapter answers as absent; each key ("PCI\" and the device key's
- * name) is cut to 1023 characters. A live node without a readable
- * HardWareKey is passed over, and the nodes after it are still looked at.
+ * display adapter answers as absent; each key ("PCI\" or "SCSI\" and the
+ * device key's name) is cut to 1023 characters. A live node without a
+ * readable HardWareKey is passed over, and the nodes after it are still
+ * looked at.
  *
  * Link with libKXVozaDa.a (MinGW) or KXVozaDa.lib (Microsoft's linker), or
  * load the DLL with LoadLibraryA and look the functions up by these plain
