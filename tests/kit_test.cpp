@@ -150,19 +150,19 @@ static std::set<std::string> asked_in(const std::map<std::string, std::string> &
 // Each row of the reliability sweep is a test named by its export.
 static std::set<std::string> sweep_rows()
 {
-    const char kSweep[] = "  EveryFailureOfEveryCallSite/";
+    const std::string sweep = "  EveryFailureOfEveryCallSite/";
     EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "reliability_test.exe --gtest_list_tests", "tests.txt"));
     std::istringstream list(kx::read_file("tests.txt"));
     std::set<std::string> rows;
     for (std::string line; std::getline(list, line);)
-        if (line.compare(0, sizeof(kSweep) - 1, kSweep) == 0)
-            rows.insert(line.substr(sizeof(kSweep) - 1, line.find_first_of(" \r", sizeof(kSweep) - 1) - (sizeof(kSweep) - 1)));
+        if (line.compare(0, sweep.size(), sweep) == 0)
+            rows.insert(line.substr(sweep.size(), line.find_first_of(" \r", sweep.size()) - sweep.size()));
     return rows;
 }
 
 // An export added to the DLL is asked everywhere that asks every question:
 // the reliability sweep, kxprobe's text and JSON, a program linked with the
-// kit and the NSIS sample.
+// kit and the NSIS sample; and the README's table of exports names it.
 class Exports : public Kit {};
 
 TEST_F(Exports, EveryExportIsAskedEverywhere)
@@ -171,14 +171,16 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
     const std::set<std::string> exports = exports_of(dll);
     ASSERT_FALSE(exports.empty());
     const std::set<std::string> rows = sweep_rows();
-    std::string text, json;
-    EXPECT_EQ(0u, kx::run_kxprobe("--file VidCards.def", text));
-    EXPECT_EQ(0u, kx::run_kxprobe("--json --file VidCards.def", json));
+    const std::string kxprobe = "\"" + kx::bin_dir() + "kxprobe.exe\" --file VidCards.def";
+    EXPECT_EQ(0u, kx::run_with_output(kxprobe, "kxprobe.txt"));
+    EXPECT_EQ(0u, kx::run_with_output(kxprobe + " --json", "kxprobe.json"));
+    const std::string text = kx::read_file("kxprobe.txt"), json = kx::read_file("kxprobe.json");
     EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "kit_ask_gnu.exe", "answers.txt"));
     const std::set<std::string> kit_ask = asked_in(answers_in("answers.txt"));
     std::string folder = cwd_.path() + "\\installed";
     EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "kit_nsis_sample.exe /S /D=" + folder, "log.txt"));
     const std::set<std::string> nsis = asked_in(answers_in(folder + "\\answers.txt"));
+    const std::string readme = "\n" + kx::read_file(std::string("Z:") + KX_SOURCE_DIR + "/README.md");
     for (const std::string &name : exports) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(rows.count(name)) << "no row in the reliability sweep (tests/reliability_test.cpp)";
@@ -188,5 +190,6 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
         EXPECT_NE(std::string::npos, json.find("{\"export\": \"" + name + "\"")) << "no record in kxprobe --json";
         EXPECT_TRUE(kit_ask.count(name)) << "not asked by tests/kit/kit_ask.c";
         EXPECT_TRUE(nsis.count(name)) << "not asked by samples/nsis/KXVozaDa.nsi";
+        EXPECT_NE(std::string::npos, readme.find("\n| `" + name)) << "not in the README's table of exports";
     }
 }
