@@ -1,26 +1,31 @@
 /*
- * KXVozaDa.h: the ten questions that KXVozaDa.dll answers about the machine
- * an installer runs on. For C and C++.
+ * KXVozaDa.h: the questions that KXVozaDa.dll answers about the machine an
+ * installer runs on, for C and C++. This file is the DLL's contract: the
+ * calling convention below, and beside each prototype the meaning of every
+ * answer. The kit's CALLING.txt takes the next paragraph from here.
  *
  * Every function uses the Windows standard calling convention (WINAPI,
- * stdcall), takes 8-bit ANSI strings and returns a 32-bit signed integer.
- * Yes/no answers are exactly 0 or 1. Failures come back only through the
- * result: nothing is shown, logged or set as the last error. Call from one
- * thread, one call at a time; each call asks the machine afresh.
+ * stdcall): its arguments are 32-bit values pushed right to left and
+ * removed by the DLL, and its result, a 32-bit signed integer, comes back
+ * in EAX. Strings are 8-bit ANSI and zero-terminated. Yes/no answers are
+ * exactly 0 or 1. Failures come back only through the result: nothing is
+ * shown, logged or set as the last error. Call from one thread, one call
+ * at a time; each call asks the machine afresh.
  *
  * The file and program names that the DLL reads (AudCards.def, VidCards.def,
  * Kxdodaze.exe, BIOSID.EXE, BIOSID.TMP) resolve against the current
  * directory of the calling process: make the folder that holds them current
  * before asking.
  *
- * The four device questions on the PCI and SCSI buses (GetAudioCardID,
+ * The device questions on the PCI and SCSI buses (GetAudioCardID,
  * GetGraphicsCardID, GetPCIInfo, IsDVDDrivePresent) list the installed
  * devices of their class, then take the first node of the live-device table
  * (HKEY_DYN_DATA\Config Manager\Enum) whose HardWareKey begins with one of
  * their keys. Of the installed devices at most 20 are kept, so a 21st
- * display adapter answers as absent; each key ("PCI\" and the device key's
- * name) is cut to 1023 characters. A live node without a readable
- * HardWareKey is passed over, and the nodes after it are still looked at.
+ * display adapter answers as absent; each key ("PCI\" or "SCSI\" and the
+ * device key's name) is cut to 1023 characters. A live node without a
+ * readable HardWareKey is passed over, and the nodes after it are still
+ * looked at.
  *
  * Link with libKXVozaDa.a (MinGW) or KXVozaDa.lib (Microsoft's linker), or
  * load the DLL with LoadLibraryA and look the functions up by these plain

@@ -79,12 +79,3 @@ TEST(IsWin95, FailingGetVersionExAThroughTheLedger)
     EXPECT_EQ(1, watched.ledger.count("GetVersionExA"));
 }
 
-TEST(Entry, LoadsAndUnloadsRepeatedlyInOneProcess)
-{
-    for (int i = 0; i < 50; ++i) {
-        HMODULE dll = LoadLibraryA("KXVozaDa.dll");
-        ASSERT_NE(nullptr, dll) << "round " << i;
-        EXPECT_TRUE(FreeLibrary(dll)) << "round " << i;
-    }
-}
-

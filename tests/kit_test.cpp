@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
-#include <vector>
 
-namespace {
-
-const char kMachine[] = R"(REGEDIT4
+static const char kMachine[] = R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\BUS_01&DEV_00&FUNC_00]
 "Class"="DISPLAY"
@@ -42,39 +42,45 @@ const char kMachine[] = R"(REGEDIT4
 "HardWareKey"="SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000"
 )";
 
-// The answers on kMachine, in the order asked, with tests/kit/AudCards.def,
+// The answers on kMachine by question, with tests/kit/AudCards.def,
 // VidCards.def and the stand-in Kxdodaze.exe current, the stand-in told to
 // report system 42, and no display for DirectDraw.
-const std::vector<std::string> kAnswers = {
-    "GetAudioCardID=4",
-    "GetGraphicsCardID=1234",
-    "GetPCIInfo(0)=7514",
-    "GetPCIInfo(1)=1042",
-    "GetPCIInfo(2)=16129",
-    "GetPCIInfo(3)=0",
-    "GetSystemID=42",
-    "IsATIMotionComp=0",
-    "IsBroadLogicPresent=1",
-    "IsDVDDrivePresent(Generic DVD-ROM)=1 GENERIC DVD-ROM",
-    "IsDVDDrivePresent(Example CD-RW)=0 EXAMPLE CD-RW",
-    "IsFileAvailable(VidCards.def)=1",
-    "IsFileAvailable(VidCards.def,0.)=1",
-    "IsFileAvailable(VidCards.def,1.)=0",
-    "IsFileAvailable(Missing.def)=0",
-    "IsInterleavedBob=0",
-    "IsWin95=0",
+static const std::map<std::string, std::string> kAnswers = {
+    {"GetAudioCardID", "4"},
+    {"GetGraphicsCardID", "1234"},
+    {"GetPCIInfo(0)", "7514"},
+    {"GetPCIInfo(1)", "1042"},
+    {"GetPCIInfo(2)", "16129"},
+    {"GetPCIInfo(3)", "0"},
+    {"GetSystemID", "42"},
+    {"IsATIMotionComp", "0"},
+    {"IsBroadLogicPresent", "1"},
+    {"IsDVDDrivePresent(Generic DVD-ROM)", "1 GENERIC DVD-ROM"},
+    {"IsDVDDrivePresent(Example CD-RW)", "0 EXAMPLE CD-RW"},
+    {"IsFileAvailable(VidCards.def)", "1"},
+    {"IsFileAvailable(VidCards.def,0.)", "1"},
+    {"IsFileAvailable(VidCards.def,1.)", "0"},
+    {"IsFileAvailable(Missing.def)", "0"},
+    {"IsInterleavedBob", "0"},
+    {"IsWin95", "0"},
 };
 
-std::vector<std::string> lines_of(const std::string &path)
+// The lines QUESTION=ANSWER of a file that kit_ask or the NSIS sample
+// wrote, by question; a question asked twice is a failure.
+static std::map<std::string, std::string> answers_in(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
+    EXPECT_TRUE(in.good()) << path;
+    std::map<std::string, std::string> answers;
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(line);
+        size_t equals = line.find('=');
+        EXPECT_NE(std::string::npos, equals) << path << ": " << line;
+        if (equals != std::string::npos && !answers.emplace(line.substr(0, equals), line.substr(equals + 1)).second)
+            ADD_FAILURE() << path << ": asked twice: " << line;
     }
-    return lines;
+    return answers;
 }
 
 class Kit : public ::testing::Test {
@@ -101,8 +107,9 @@ TEST_F(Kit, ProgramsLinkedAgainstEachImportLibraryAnswer)
 {
     static const char *const programs[] = {"kit_ask_gnu.exe", "kit_ask_cxx.exe", "kit_ask_ms.exe"};
     for (const char *program : programs) {
-        EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + program, "answers.txt")) << program;
-        EXPECT_EQ(kAnswers, lines_of("answers.txt")) << program;
+        SCOPED_TRACE(program);
+        EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + program, "answers.txt"));
+        EXPECT_EQ(kAnswers, answers_in("answers.txt"));
     }
 }
 
@@ -112,9 +119,77 @@ TEST_F(Kit, NsisSampleAnswersAndUnloadsTheDll)
 {
     std::string folder = cwd_.path() + "\\installed";
     EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "kit_nsis_sample.exe /S /D=" + folder, "log.txt"));
-    std::vector<std::string> expected = kAnswers;
-    expected.push_back("KXVozaDa.dll unloaded=1");
-    EXPECT_EQ(expected, lines_of(folder + "\\answers.txt"));
+    std::map<std::string, std::string> expected = kAnswers;
+    expected["KXVozaDa.dll unloaded"] = "1";
+    EXPECT_EQ(expected, answers_in(folder + "\\answers.txt"));
 }
 
-} // namespace
+// The names that the built DLL exports, from its export table.
+static std::set<std::string> exports_of(const kx::Dll &dll)
+{
+    const BYTE *base = (const BYTE *)dll.module();
+    auto *nt = (const IMAGE_NT_HEADERS32 *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto *directory = (const IMAGE_EXPORT_DIRECTORY *)(base + table.VirtualAddress);
+    auto *names = (const DWORD *)(base + directory->AddressOfNames);
+    std::set<std::string> exports;
+    for (DWORD i = 0; i < directory->NumberOfNames; ++i)
+        exports.insert((const char *)(base + names[i]));
+    return exports;
+}
+
+// The question's export: its name before any arguments.
+static std::set<std::string> asked_in(const std::map<std::string, std::string> &answers)
+{
+    std::set<std::string> asked;
+    for (const auto &answer : answers)
+        asked.insert(answer.first.substr(0, answer.first.find('(')));
+    return asked;
+}
+
+// Each row of the reliability sweep is a test named by its export.
+static std::set<std::string> sweep_rows()
+{
+    const std::string sweep = "  EveryFailureOfEveryCallSite/";
+    EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "reliability_test.exe --gtest_list_tests", "tests.txt"));
+    std::istringstream list(kx::read_file("tests.txt"));
+    std::set<std::string> rows;
+    for (std::string line; std::getline(list, line);)
+        if (line.compare(0, sweep.size(), sweep) == 0)
+            rows.insert(line.substr(sweep.size(), line.find_first_of(" \r", sweep.size()) - sweep.size()));
+    return rows;
+}
+
+// An export added to the DLL is asked everywhere that asks every question:
+// the reliability sweep, kxprobe's text and JSON, a program linked with the
+// kit and the NSIS sample; and the README's table of exports names it.
+class Exports : public Kit {};
+
+TEST_F(Exports, EveryExportIsAskedEverywhere)
+{
+    kx::Dll dll;
+    const std::set<std::string> exports = exports_of(dll);
+    ASSERT_FALSE(exports.empty());
+    const std::set<std::string> rows = sweep_rows();
+    const std::string kxprobe = "\"" + kx::bin_dir() + "kxprobe.exe\" --file VidCards.def";
+    EXPECT_EQ(0u, kx::run_with_output(kxprobe, "kxprobe.txt"));
+    EXPECT_EQ(0u, kx::run_with_output(kxprobe + " --json", "kxprobe.json"));
+    const std::string text = kx::read_file("kxprobe.txt"), json = kx::read_file("kxprobe.json");
+    EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "kit_ask_gnu.exe", "answers.txt"));
+    const std::set<std::string> kit_ask = asked_in(answers_in("answers.txt"));
+    std::string folder = cwd_.path() + "\\installed";
+    EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "kit_nsis_sample.exe /S /D=" + folder, "log.txt"));
+    const std::set<std::string> nsis = asked_in(answers_in(folder + "\\answers.txt"));
+    const std::string readme = "\n" + kx::read_file(std::string("Z:") + KX_SOURCE_DIR + "/README.md");
+    for (const std::string &name : exports) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(rows.count(name)) << "no row in the reliability sweep (tests/reliability_test.cpp)";
+        EXPECT_TRUE(text.find("\n" + name + " = ") != std::string::npos ||
+                    text.find("\n" + name + "(") != std::string::npos)
+            << "no line in kxprobe's output:\n" << text;
+        EXPECT_NE(std::string::npos, json.find("{\"export\": \"" + name + "\"")) << "no record in kxprobe --json";
+        EXPECT_TRUE(kit_ask.count(name)) << "not asked by tests/kit/kit_ask.c";
+        EXPECT_TRUE(nsis.count(name)) << "not asked by samples/nsis/KXVozaDa.nsi";
+        EXPECT_NE(std::string::npos, readme.find("\n| `" + name)) << "not in the README's table of exports";
+    }
+}

@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 class Image {
 public:
     explicit Image(const std::string &path)
@@ -49,9 +47,9 @@ private:
     std::string bytes_;
 };
 
-const std::string kDll = kx::bin_dir() + "KXVozaDa.dll";
+static const std::string kDll = kx::bin_dir() + "KXVozaDa.dll";
 
-std::map<std::string, std::set<std::string>> imports_of(const Image &image)
+static std::map<std::string, std::set<std::string>> imports_of(const Image &image)
 {
     std::map<std::string, std::set<std::string>> imports;
     auto *desc = image.rva<IMAGE_IMPORT_DESCRIPTOR>(image.dir(IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
@@ -69,9 +67,9 @@ std::map<std::string, std::set<std::string>> imports_of(const Image &image)
 }
 
 // Every image that the kit installs into bin/, with the most it may weigh.
-const std::map<std::string, DWORD> kMaxSize = {{"KXVozaDa.dll", 16384}, {"kxprobe.exe", 65536}};
+static const std::map<std::string, DWORD> kMaxSize = {{"KXVozaDa.dll", 16384}, {"kxprobe.exe", 65536}};
 
-std::vector<std::string> kit_images()
+static std::vector<std::string> kit_images()
 {
     std::vector<std::string> names;
     std::istringstream list(KX_KIT_IMAGES);
@@ -81,7 +79,7 @@ std::vector<std::string> kit_images()
 }
 
 // Module names are matched in any letter case, as the loader does.
-std::string upper(std::string text)
+static std::string upper(std::string text)
 {
     for (char &c : text)
         c = (char)toupper((unsigned char)c);
@@ -119,7 +117,7 @@ TEST(Image, EveryKitImageStartsOnWindows95)
 
 // The words of a list file, past its comment lines; where lines begin with
 // "DLL:", only those of `dll`.
-std::set<std::string> listed(const std::string &path, const std::string &dll = "")
+static std::set<std::string> listed(const std::string &path, const std::string &dll = "")
 {
     std::ifstream in(path);
     EXPECT_TRUE(in.good()) << path;
@@ -163,11 +161,24 @@ TEST(Image, EveryKitImageImportsOnlyWhatWindows95Has)
     }
 }
 
-const std::map<std::string, WORD> kOrdinals = {
-    {"GetAudioCardID", 1},      {"GetGraphicsCardID", 2}, {"GetPCIInfo", 3},     {"GetSystemID", 4},
-    {"IsATIMotionComp", 5},     {"IsBroadLogicPresent", 6}, {"IsDVDDrivePresent", 7}, {"IsFileAvailable", 8},
-    {"IsInterleavedBob", 9},    {"IsWin95", 10},
-};
+// Each export of exports/KXVozaDa.def with its ordinal, from lines such as
+// "    IsWin95 = IsWin95@0 @10".
+static std::map<std::string, WORD> def_ordinals()
+{
+    std::ifstream in(std::string("Z:") + KX_SOURCE_DIR + "/exports/KXVozaDa.def");
+    EXPECT_TRUE(in.good()) << "exports/KXVozaDa.def";
+    std::map<std::string, WORD> ordinals;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string name, word;
+        if (!(fields >> name) || name == "LIBRARY" || name == "EXPORTS" || name[0] == ';')
+            continue;
+        while (fields >> word)
+            if (word.size() > 1 && word[0] == '@')
+                ordinals[name] = (WORD)std::stoi(word.substr(1));
+    }
+    return ordinals;
+}
 
 TEST(Image, ExportsByPlainNamesWithTheirOrdinals)
 {
@@ -183,15 +194,17 @@ TEST(Image, ExportsByPlainNamesWithTheirOrdinals)
     EXPECT_EQ(exports->NumberOfNames, used) << "an export without a name";
     auto *names = image.rva<DWORD>(exports->AddressOfNames);
     auto *ordinals = image.rva<WORD>(exports->AddressOfNameOrdinals);
+    const std::map<std::string, WORD> def = def_ordinals();
+    ASSERT_FALSE(def.empty()) << "no exports read from exports/KXVozaDa.def";
     std::set<std::string> seen;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
         std::string name = image.text(names[i]);
         seen.insert(name);
-        auto expected = kOrdinals.find(name);
-        ASSERT_NE(kOrdinals.end(), expected) << "unexpected export " << name;
+        auto expected = def.find(name);
+        ASSERT_NE(def.end(), expected) << "unexpected export " << name;
         EXPECT_EQ(expected->second, exports->Base + ordinals[i]) << name;
     }
-    EXPECT_EQ(kOrdinals.size(), seen.size()) << "not all ten exports are there";
+    EXPECT_EQ(def.size(), seen.size()) << "not every export of the .def is there";
 }
 
 TEST(Image, VersionResource)
@@ -222,4 +235,3 @@ TEST(Image, VersionResource)
     EXPECT_STREQ("1.0.0.13", text);
 }
 
-} // namespace

@@ -1,4 +1,4 @@
-; Asks KXVozaDa.dll its ten questions from an NSIS installer, shows every
+; Asks KXVozaDa.dll every question from an NSIS installer, shows every
 ; answer in the installer's log and writes them to $INSTDIR\answers.txt.
 ;
 ;   makensis KXVozaDa.nsi

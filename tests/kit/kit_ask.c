@@ -1,4 +1,4 @@
-/* An installer's view of the kit: asks all ten questions through the
+/* An installer's view of the kit: asks every question through the
  * import library and the header alone, as C (and, compiled again, as C++),
  * and writes one line per answer to standard output in the format that the
  * NSIS sample writes. No C runtime: the program links only KXVozaDa,

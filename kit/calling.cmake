@@ -1,0 +1,50 @@
+# cmake -DDEF=exports/KXVozaDa.def -DHEADER=include/KXVozaDa.h
+#       -DTEMPLATE=CALLING.txt.in -DOUT=CALLING.txt -P calling.cmake
+#
+# Writes the kit's CALLING.txt: the calling convention as the header's
+# opening comment states it, and the table of exports as the definition
+# file lists them, so that neither is written twice.
+include(${CMAKE_CURRENT_LIST_DIR}/exports.cmake)
+kx_read_def("${DEF}")
+
+function(pad text width out)
+  string(LENGTH "${text}" length)
+  while(length LESS width)
+    string(APPEND text " ")
+    math(EXPR length "${length} + 1")
+  endwhile()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+set(table "  Export               Ordinal  Argument bytes  Decorated name\n")
+foreach(name bytes ordinal IN ZIP_LISTS KX_DEF_NAMES KX_DEF_BYTES KX_DEF_ORDINALS)
+  pad("  ${name}" 23 row)
+  pad("${row}${ordinal}" 32 row)
+  pad("${row}${bytes}" 48 row)
+  string(APPEND table "${row}_${name}@${bytes}\n")
+endforeach()
+string(REGEX REPLACE "\n$" "" KX_EXPORT_TABLE "${table}")
+
+# The paragraph of the header's opening comment that names stdcall, the
+# calling convention, without the comment's " * " margin.
+file(READ "${HEADER}" header)
+string(FIND "${header}" "*/" end)
+string(SUBSTRING "${header}" 0 ${end} comment)
+string(REGEX REPLACE "\n \\*[ \t]*\n" "\n\n" comment "${comment}")
+string(REGEX REPLACE "\n \\* " "\n  " comment "${comment}")
+# Semicolons would split the paragraphs as a list does; they stand aside
+# meanwhile.
+string(REPLACE ";" "%3B" comment "${comment}")
+string(REPLACE "\n\n" ";" paragraphs "${comment}")
+set(KX_CALLING_CONVENTION)
+foreach(paragraph IN LISTS paragraphs)
+  if(paragraph MATCHES "stdcall")
+    string(STRIP "${paragraph}" KX_CALLING_CONVENTION)
+    string(REPLACE "%3B" ";" KX_CALLING_CONVENTION "  ${KX_CALLING_CONVENTION}")
+    break()
+  endif()
+endforeach()
+if(NOT KX_CALLING_CONVENTION)
+  message(FATAL_ERROR "${HEADER}: no paragraph on the calling convention in its opening comment")
+endif()
+configure_file("${TEMPLATE}" "${OUT}" @ONLY)
