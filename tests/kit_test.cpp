@@ -90,8 +90,8 @@ protected:
         std::string error;
         ASSERT_TRUE(kx::load_profile(kMachine, error)) << error;
         for (const char *name : {"AudCards.def", "VidCards.def"})
-            ASSERT_TRUE(CopyFileA((std::string("Z:") + KX_SOURCE_DIR + "/tests/kit/" + name).c_str(), name, FALSE)) << name;
-        ASSERT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\Kxdodaze.exe").c_str(), "Kxdodaze.exe", FALSE));
+            ASSERT_TRUE(CopyFileA(kx::source_path(std::string("tests/kit/") + name).c_str(), name, FALSE)) << name;
+        ASSERT_TRUE(kx::install("sysid\\Kxdodaze.exe"));
         SetEnvironmentVariableA("KX_DODAZE_EXIT", "42");
     }
     void TearDown() override
@@ -180,7 +180,7 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
     std::string folder = cwd_.path() + "\\installed";
     EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "kit_nsis_sample.exe /S /D=" + folder, "log.txt"));
     const std::set<std::string> nsis = asked_in(answers_in(folder + "\\answers.txt"));
-    const std::string readme = "\n" + kx::read_file(std::string("Z:") + KX_SOURCE_DIR + "/README.md");
+    const std::string readme = "\n" + kx::read_file(kx::source_path("README.md"));
     for (const std::string &name : exports) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(rows.count(name)) << "no row in the reliability sweep (tests/reliability_test.cpp)";

@@ -137,7 +137,7 @@ static std::set<std::string> listed(const std::string &path, const std::string &
 
 TEST(Image, EveryKitImageImportsOnlyWhatWindows95Has)
 {
-    const std::string lists = std::string("Z:") + KX_SOURCE_DIR + "/tests/win95/";
+    const std::string lists = kx::source_path("tests/win95/");
     const std::map<std::string, std::set<std::string>> allowed = {
         {"KERNEL32.DLL", listed(lists + "kernel32.txt")},
         {"USER32.DLL", listed(lists + "user32-advapi32.txt", "USER32")},
@@ -165,7 +165,7 @@ TEST(Image, EveryKitImageImportsOnlyWhatWindows95Has)
 // "    IsWin95 = IsWin95@0 @10".
 static std::map<std::string, WORD> def_ordinals()
 {
-    std::ifstream in(std::string("Z:") + KX_SOURCE_DIR + "/exports/KXVozaDa.def");
+    std::ifstream in(kx::source_path("exports/KXVozaDa.def"));
     EXPECT_TRUE(in.good()) << "exports/KXVozaDa.def";
     std::map<std::string, WORD> ordinals;
     for (std::string line; std::getline(in, line);) {

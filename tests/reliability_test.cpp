@@ -37,26 +37,16 @@ enum Setup {
 
 // A display adapter whose device key also holds a multimedia instance,
 // and a live node of a device that is not installed before the adapter's.
-static const char kStrayLiveProfile[] = R"(REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1111\BUS_01]
-"Class"="DISPLAY"
-"DeviceDesc"="A"
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1111\BUS_02]
-"Class"="MEDIA"
-"DeviceDesc"="B"
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_2222\BUS_02]
-"Class"="DISPLAY"
-"DeviceDesc"="B"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C00]
-"HardWareKey"="PCI\\VEN_3333\\0"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C01]
-"HardWareKey"="PCI\\VEN_2222\\0"
-)";
+static std::string stray_live_machine()
+{
+    return kx::Machine()
+        .device("PCI\\VEN_1111\\BUS_01", "DISPLAY", "A")
+        .device("PCI\\VEN_1111\\BUS_02", "MEDIA", "B")
+        .device("PCI\\VEN_2222\\BUS_02", "DISPLAY", "B")
+        .live("C00", "PCI\\VEN_3333\\0")
+        .live("C01", "PCI\\VEN_2222\\0")
+        .text();
+}
 
 static const char kSignature[] = "KXSIG";
 static char g_dvd_text[] = "generic dvd";
@@ -75,13 +65,13 @@ class Fixture {
 public:
     explicit Fixture(int setup)
     {
-        std::string error, samples = std::string("Z:") + KX_SOURCE_DIR + "/samples/";
+        std::string error, samples = kx::source_path("samples/");
         if (setup & (kSampleMachine | kDecoderMachine)) {
             const char *machine = setup & kSampleMachine ? "machines/win98-pc.reg" : "machines/win98-decoder-pc.reg";
             EXPECT_TRUE(kx::load_profile_file(samples + machine, error)) << error;
         }
         if (setup & kStrayLiveMachine)
-            EXPECT_TRUE(kx::load_profile(kStrayLiveProfile, error)) << error;
+            EXPECT_TRUE(kx::load_profile(stray_live_machine(), error)) << error;
         for (const char *file : {"AudCards.def", "VidCards.def"})
             if (setup & kCardFiles)
                 EXPECT_TRUE(CopyFileA((samples + file).c_str(), file, FALSE)) << file;
@@ -89,7 +79,7 @@ public:
             cwd_.write("signed.bin", std::string(kSignature) + "and more");
         for (const char *helper : {"Kxdodaze.exe", "BIOSID.EXE"})
             if (setup & kHelpers)
-                EXPECT_TRUE(CopyFileA((kx::bin_dir() + "sysid\\" + helper).c_str(), helper, FALSE)) << helper;
+                kx::install(std::string("sysid\\") + helper);
         SetEnvironmentVariableA("KX_BIOSID_BYTES", setup & kHelpers ? "hex:47617465776179" : nullptr);
         if (setup & kHelpers) {
             char name[64];
