@@ -3,9 +3,9 @@
 // walk and the BroadLogic detection run.
 #pragma once
 
-#include "inventory/walk.h"
-
 #include <windows.h>
+
+enum { kRegistryTextSize = 2048 }; // registry names and values as read
 
 // Enumerating a key can fail at one index and succeed at the next (a
 // subkey deleted or renamed under us); a key that keeps failing is

@@ -3,12 +3,13 @@
 // description. Shared by the PCI, audio, graphics and DVD drive questions.
 #pragma once
 
+#include "inventory/registry.h"
+
 #include <windows.h>
 
 enum {
-    kMaxCandidates = 20,   // candidates past the 20th are ignored
-    kTextSize = 1024,      // candidate keys, descriptions, description buffers
-    kRegistryTextSize = 2048 // registry names and values as read
+    kMaxCandidates = 20, // candidates past the 20th are ignored
+    kTextSize = 1024     // candidate keys, descriptions, description buffers
 };
 
 struct Candidate {
