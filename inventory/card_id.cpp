@@ -1,5 +1,6 @@
 #include "inventory/card_id.h"
 #include "inventory/card_lookup.h"
+#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 #include <cstring>

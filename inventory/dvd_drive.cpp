@@ -3,6 +3,7 @@
 // begins with the caller's text.
 #include "inventory/dvd_drive.h"
 
+#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 #include <cstring>

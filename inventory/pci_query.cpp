@@ -1,6 +1,7 @@
 #include "inventory/pci_query.h"
 
 #include "inventory/pci_field.h"
+#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 int query_pci_identifier(int selector, int, HWND trace)

@@ -54,7 +54,3 @@ struct WalkResult {
 // HKEY_DYN_DATA\Config Manager\Enum. Every key it opens is closed before
 // it returns.
 void walk_devices(const WalkParams &params, WalkResult &result);
-
-// Appends one line to the trace window's text, lines separated by a single
-// line feed; does nothing without a window.
-void trace_line(HWND sink, const char *text);

@@ -5,6 +5,7 @@
 #include "harness/harness.h"
 #include "harness/ledger.h"
 #include "inventory/pci_query.h"
+#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 #include <gtest/gtest.h>
