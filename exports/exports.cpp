@@ -26,7 +26,7 @@ extern "C" int WINAPI GetGraphicsCardID(void)
 
 extern "C" int WINAPI GetPCIInfo(int selector)
 {
-    return query_pci_identifier(selector, 0, nullptr);
+    return query_pci_identifier(selector, nullptr);
 }
 
 extern "C" int WINAPI GetSystemID(void)

@@ -29,16 +29,18 @@ enum class MatchTrace { nothing, hardware_key, caller_text };
 // counts; it may change the candidate's description and its own context.
 typedef bool (*AcceptTest)(Candidate &candidate, void *context);
 
+// Set field by field: what a question leaves alone traces nothing and
+// accepts every key match.
 struct WalkParams {
-    const char *bus_key;     // below HKEY_LOCAL_MACHINE: "Enum\PCI", "Enum\SCSI"
-    const char *class_name;  // upper case: "MEDIA", "DISPLAY", "CDROM"
-    const char *key_prefix;  // "PCI\", "SCSI\"
-    HWND trace;              // trace sink, or null for none
-    bool trace_candidates;   // trace each stored description, then its device key name
-    MatchTrace match_trace;
-    const char *caller_text; // traced per accepted match with MatchTrace::caller_text
-    AcceptTest accept;       // null: every key match counts
-    void *accept_context;
+    const char *bus_key = nullptr;    // below HKEY_LOCAL_MACHINE: "Enum\PCI", "Enum\SCSI"
+    const char *class_name = nullptr; // upper case: "MEDIA", "DISPLAY", "CDROM"
+    const char *key_prefix = nullptr; // "PCI\", "SCSI\"
+    HWND trace = nullptr;             // trace sink, or null for none
+    bool trace_candidates = false;    // trace each stored description, then its device key name
+    MatchTrace match_trace = MatchTrace::nothing;
+    const char *caller_text = nullptr; // traced per accepted match with MatchTrace::caller_text
+    AcceptTest accept = nullptr;       // null: every key match counts
+    void *accept_context = nullptr;
 };
 
 enum class WalkOutcome { completed, live_table_unavailable };

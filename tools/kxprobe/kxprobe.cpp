@@ -252,7 +252,7 @@ void ask_pci_info(HMODULE dll, HWND trace)
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
-        int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
+        int answer = trace ? query_pci_identifier(selector, trace) : ask(selector);
         Text meaning, line;
         text_clear(meaning);
         text_clear(line);
