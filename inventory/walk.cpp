@@ -85,6 +85,8 @@ bool match_node(const WalkParams &params, WalkResult &result)
 void match_live_device(const WalkParams &params, WalkResult &result)
 {
     OpenKey live_table;
+    // Every right, though the walk only reads: Windows 9x keeps no security
+    // on its registry and grants any, and NT has no HKEY_DYN_DATA at all.
     if (!live_table.open(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_ALL_ACCESS)) {
         result.outcome = WalkOutcome::live_table_unavailable;
         return;

@@ -8,8 +8,12 @@
 #include <windows.h>
 
 enum {
-    kMaxCandidates = 20, // candidates past the 20th are ignored
-    kTextSize = 1024     // candidate keys, descriptions, description buffers
+    // A machine has a handful of devices of one class on a bus; candidates
+    // past the 20th are ignored.
+    kMaxCandidates = 20,
+    // Candidate keys and descriptions; also the size of the description
+    // buffer that kxprobe and the tests hand the card questions.
+    kTextSize = 1024
 };
 
 struct Candidate {

@@ -350,6 +350,8 @@ static bool load_pass(Loader &load)
 static LONG delete_tree(HKEY parent, const char *name)
 {
     KeyGuard key = {nullptr};
+    // Read to enumerate the subkeys, written as the parent they are
+    // deleted from.
     LONG status = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, &key.key);
     if (status != ERROR_SUCCESS) {
         key.key = nullptr;

@@ -200,7 +200,7 @@ void print_trace(HWND window)
 {
     if (!window)
         return;
-    static char text[8192];
+    static char text[8192]; // the trace sink keeps at most 8191 characters
     text[0] = 0;
     if (GetWindowTextA(window, text, sizeof(text)) > 0) {
         for (char *line = text;; ++line) {

@@ -15,6 +15,9 @@
 namespace {
 
 enum { kSame = 0, kChanged = 1, kNoDll = 1, kFailed = 2 };
+// Fixed tables in .bss: a library of more machines is refused with a word
+// to split it; a row's fields, one per device answer, fit twice over, and
+// its text holds both card questions' descriptions and deciding lines.
 enum { kMaxMachines = 1000, kMaxFields = 16, kRowSize = 32768 };
 
 const char kHeader[] = "{\"library\": [";
