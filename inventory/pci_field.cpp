@@ -2,26 +2,24 @@
 
 #include <string.h>
 
-namespace {
-
 struct PciField {
     const char *tag;
     const char *label;
 };
 
-const PciField kPciFields[] = {
+static const PciField kPciFields[] = {
     {"VEN", "Vendor ID: "},
     {"DEV", "Device ID: "},
     {"SUBSYS", "SubSys ID: "},
 };
 
 // A tag that a hardware key written by Windows never holds.
-const PciField kNoPciField = {"###", ""};
+static const PciField kNoPciField = {"###", ""};
 
 enum { kFieldDigits = 4, kLongestTag = 6 };
 
 // Any character that is not a hexadecimal digit counts as 0.
-int hex_digit(char c)
+static int hex_digit(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -31,8 +29,6 @@ int hex_digit(char c)
         return c - 'a' + 10;
     return 0;
 }
-
-} // namespace
 
 int read_pci_field(const char *hardware_key, int selector, char line[kPciTraceLineSize])
 {

@@ -5,11 +5,9 @@
 
 #include <string.h>
 
-namespace {
-
 // Copies as much of `text` as fits behind what `to` (of `size` bytes)
 // already holds.
-void append_text(char *to, size_t size, const char *text)
+static void append_text(char *to, size_t size, const char *text)
 {
     size_t length = strlen(to);
     strncpy(to + length, text, size - length - 1);
@@ -18,7 +16,7 @@ void append_text(char *to, size_t size, const char *text)
 
 // Adds the device key as a candidate unless it already is one or the table
 // is full; an instance without a readable description gives an empty one.
-void store_candidate(const WalkParams &params, CandidateTable &table, const char *device, const char *description)
+static void store_candidate(const WalkParams &params, CandidateTable &table, const char *device, const char *description)
 {
     char key[kTextSize] = "";
     append_text(key, sizeof(key), params.key_prefix);
@@ -39,7 +37,7 @@ void store_candidate(const WalkParams &params, CandidateTable &table, const char
 
 // Whether the instance's Class, upper-cased, is the wanted class; leaves
 // its DeviceDesc in `value` when it is.
-bool read_instance(HKEY instance, const char *class_name, char *value)
+static bool read_instance(HKEY instance, const char *class_name, char *value)
 {
     if (!read_value(instance, "Class", value) || strcmp(_strupr(value), class_name))
         return false;
@@ -48,7 +46,7 @@ bool read_instance(HKEY instance, const char *class_name, char *value)
 }
 
 // Collects each device key of the bus with an instance of the class.
-void take_inventory(const WalkParams &params, CandidateTable &table)
+static void take_inventory(const WalkParams &params, CandidateTable &table)
 {
     char value[kRegistryTextSize];
     for_each_instance_key(params.bus_key, [&](const char *device_name, HKEY instance) {
@@ -60,7 +58,7 @@ void take_inventory(const WalkParams &params, CandidateTable &table)
 // Whether the live node's hardware key, already in result.live_hardware_key,
 // begins with an accepted candidate key; the last accepted one in table
 // order becomes the match.
-bool match_node(const WalkParams &params, WalkResult &result)
+static bool match_node(const WalkParams &params, WalkResult &result)
 {
     bool matched = false;
     for (int c = 0; c < result.candidates.count; ++c) {
@@ -82,7 +80,7 @@ bool match_node(const WalkParams &params, WalkResult &result)
 // Finds the first live node, in enumeration order, that matches a
 // candidate. A node that does not open or has no readable HardWareKey is
 // passed over: it says nothing about the nodes after it.
-void match_live_device(const WalkParams &params, WalkResult &result)
+static void match_live_device(const WalkParams &params, WalkResult &result)
 {
     OpenKey live_table;
     // Every right, though the walk only reads: Windows 9x keeps no security
@@ -100,8 +98,6 @@ void match_live_device(const WalkParams &params, WalkResult &result)
     if (result.matched < 0)
         result.live_hardware_key[0] = 0;
 }
-
-} // namespace
 
 void walk_devices(const WalkParams &params, WalkResult &result)
 {

@@ -25,15 +25,11 @@ const char *regedit_root_name(RegeditRoot root)
 
 // ---- reading ----
 
-namespace {
-
 // Part of a line: `length` bytes at `text`, not terminated.
 struct Span {
     char *text;
     size_t length;
 };
-
-} // namespace
 
 static Span trim(Span s)
 {
