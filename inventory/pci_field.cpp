@@ -1,6 +1,6 @@
 #include "inventory/pci_field.h"
 
-#include <string.h>
+#include <cstring>
 
 struct PciField {
     const char *tag;

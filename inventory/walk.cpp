@@ -3,7 +3,7 @@
 #include "inventory/registry.h"
 #include "inventory/trace.h"
 
-#include <string.h>
+#include <cstring>
 
 // Copies as much of `text` as fits behind what `to` (of `size` bytes)
 // already holds.

@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-#include <stddef.h>
-#include <string.h>
+#include <cstddef>
+#include <cstring>
 
 // Value names of up to 16383 characters and key names of up to 255; the
 // buffers allow for the ANSI functions needing two bytes a character on a

@@ -1,7 +1,7 @@
 // REGEDIT4 text: the line parser and the writer.
 #include "profile/regedit_text.h"
 
-#include <string.h>
+#include <cstring>
 
 const RegeditSubtree kRegeditSubtrees[kRegeditSubtreeCount] = {
     {regedit_local_machine, "Enum\\PCI"},

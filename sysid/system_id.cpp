@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <string.h>
+#include <cstring>
 
 // An installer is kept waiting about four seconds per helper at most:
 // Kxdodaze.exe gets that long to exit, BIOSID.EXE four polls a second apart

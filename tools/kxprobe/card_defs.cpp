@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 struct FileFacts {
     CardFile file;

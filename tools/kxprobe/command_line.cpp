@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <string.h>
+#include <cstring>
 
 static bool is_blank(char c)
 {

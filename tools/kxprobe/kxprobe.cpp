@@ -22,8 +22,8 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-#include <string.h>
+#include <cstdio>
+#include <cstring>
 
 static const char kUsage[] =
     "usage: kxprobe [--profile FILE] [--capture FILE] [--folder DIR] [--json] [--trace]\r\n"

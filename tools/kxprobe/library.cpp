@@ -8,9 +8,9 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 enum { kSame = 0, kChanged = 1, kNoDll = 1, kFailed = 2 };
 // Fixed tables in .bss: a library of more machines is refused with a word

@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-#include <stdarg.h>
-#include <stdio.h>
-#include <string.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 
 struct Buffer {
     char bytes[4096];
