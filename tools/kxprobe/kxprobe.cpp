@@ -17,6 +17,7 @@
 
 #include "inventory/card_id.h"
 #include "inventory/dvd_drive.h"
+#include "inventory/pci_field.h"
 #include "inventory/pci_query.h"
 #include "profile/profile.h"
 
@@ -309,22 +310,11 @@ static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
     heap_free(buffer);
 }
 
-static int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 static bool is_hex(const char *text)
 {
     size_t length = strlen(text);
     for (size_t i = 0; i < length; ++i)
-        if (hex_value(text[i]) < 0)
+        if (hex_digit_value(text[i]) < 0)
             return false;
     return length % 2 == 0;
 }
@@ -340,7 +330,7 @@ static void ask_file(HMODULE dll, const Options &options)
     if (hex && !signature)
         return;
     for (int i = 0; i < length; ++i)
-        signature[i] = (unsigned char)(hex_value(hex[2 * i]) << 4 | hex_value(hex[2 * i + 1]));
+        signature[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
     int answer = ask(options.file, signature, length);
     const char *meaning = answer ? (hex ? "readable and begins with the signature" : "readable")
                                  : (hex ? "unreadable, or does not begin with the signature" : "unreadable");
