@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <ddraw.h>
 
-#include <string.h>
+#include <cstring>
 
 // The DirectX 5 sizes that every DirectDraw from 5 on accepts.
 static_assert(sizeof(DDSURFACEDESC) == 108, "surface request must be 108 bytes");

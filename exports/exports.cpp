@@ -1,4 +1,4 @@
-// The ten exports of KXVozaDa.def, each a call into the routine of its area.
+// Every export of KXVozaDa.def, each a call into the routine of its area.
 // They are defined against the installers' own header: a C function whose
 // definition parts from its prototype there does not compile, and one that
 // the header lacks fails -Werror=missing-declarations.
@@ -26,7 +26,7 @@ extern "C" int WINAPI GetGraphicsCardID(void)
 
 extern "C" int WINAPI GetPCIInfo(int selector)
 {
-    return query_pci_identifier(selector, 0, nullptr);
+    return query_pci_identifier(selector, nullptr);
 }
 
 extern "C" int WINAPI GetSystemID(void)

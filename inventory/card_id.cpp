@@ -1,5 +1,6 @@
 #include "inventory/card_id.h"
 #include "inventory/card_lookup.h"
+#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 #include <cstring>
@@ -25,8 +26,14 @@ static void trace_closing_lines(HWND trace, const char *description)
 
 static int identify_card(const CardQuestion &question, char *output, HWND trace)
 {
-    const WalkParams params = {"Enum\\PCI", question.class_name, "PCI\\", trace, question.trace_candidates,
-                               MatchTrace::hardware_key, nullptr, nullptr, nullptr};
+    WalkParams params;
+    params.bus_key = "Enum\\PCI";
+    params.class_name = question.class_name;
+    params.key_prefix = "PCI\\";
+    params.trace = trace;
+    params.trace_candidates = question.trace_candidates;
+    params.match_trace = MatchTrace::hardware_key;
+
     WalkResult walk;
     int result;
 

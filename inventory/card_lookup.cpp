@@ -1,5 +1,5 @@
 #include "inventory/card_lookup.h"
-#include "inventory/walk.h"
+#include "inventory/trace.h"
 
 #include <cstdio>
 #include <cstring>

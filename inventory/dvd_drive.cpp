@@ -3,6 +3,7 @@
 // begins with the caller's text.
 #include "inventory/dvd_drive.h"
 
+#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 #include <cstring>
@@ -20,12 +21,20 @@ static bool description_begins_with_text(Candidate &candidate, void *context)
 
 bool detect_dvd_drive(char *text, HWND trace)
 {
-    WalkParams params = {"Enum\\SCSI", "CDROM", "SCSI\\", trace, false, MatchTrace::caller_text,
-                         text,         description_begins_with_text, text};
-    WalkResult result;
-
     if (!text)
         return false;
+
+    WalkParams params;
+    params.bus_key = "Enum\\SCSI";
+    params.class_name = "CDROM";
+    params.key_prefix = "SCSI\\";
+    params.trace = trace;
+    params.match_trace = MatchTrace::caller_text;
+    params.caller_text = text;
+    params.accept = description_begins_with_text;
+    params.accept_context = text;
+
+    WalkResult result;
     walk_devices(params, result);
     if (result.outcome == WalkOutcome::live_table_unavailable)
         return false;

@@ -1,27 +1,24 @@
 #include "inventory/pci_field.h"
 
-#include <string.h>
-
-namespace {
+#include <cstring>
 
 struct PciField {
     const char *tag;
     const char *label;
 };
 
-const PciField kPciFields[] = {
+static const PciField kPciFields[] = {
     {"VEN", "Vendor ID: "},
     {"DEV", "Device ID: "},
     {"SUBSYS", "SubSys ID: "},
 };
 
 // A tag that a hardware key written by Windows never holds.
-const PciField kNoPciField = {"###", ""};
+static const PciField kNoPciField = {"###", ""};
 
 enum { kFieldDigits = 4, kLongestTag = 6 };
 
-// Any character that is not a hexadecimal digit counts as 0.
-int hex_digit(char c)
+int hex_digit_value(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -29,10 +26,8 @@ int hex_digit(char c)
         return c - 'A' + 10;
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
-    return 0;
+    return -1;
 }
-
-} // namespace
 
 int read_pci_field(const char *hardware_key, int selector, char line[kPciTraceLineSize])
 {
@@ -53,8 +48,11 @@ int read_pci_field(const char *hardware_key, int selector, char line[kPciTraceLi
     strcpy(line, field.label);
     strcat(line, value);
 
+    // Any character that is not a hexadecimal digit counts as 0.
     int number = 0;
-    for (const char *c = value; *c; ++c)
-        number = number * 16 + hex_digit(*c);
+    for (const char *c = value; *c; ++c) {
+        int digit = hex_digit_value(*c);
+        number = number * 16 + (digit < 0 ? 0 : digit);
+    }
     return number;
 }

@@ -3,9 +3,11 @@
 // walk and the BroadLogic detection run.
 #pragma once
 
-#include "inventory/walk.h"
-
 #include <windows.h>
+
+// Registry names and values as read: room for any key name and for the
+// texts of the hardware tree; a longer value counts as unreadable.
+enum { kRegistryTextSize = 2048 };
 
 // Enumerating a key can fail at one index and succeed at the next (a
 // subkey deleted or renamed under us); a key that keeps failing is

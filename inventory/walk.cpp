@@ -1,17 +1,13 @@
 #include "inventory/walk.h"
 
 #include "inventory/registry.h"
+#include "inventory/trace.h"
 
-#include <string.h>
-
-namespace {
-
-// The window text that the trace keeps, at most 8191 characters.
-enum { kTraceSize = 8192 };
+#include <cstring>
 
 // Copies as much of `text` as fits behind what `to` (of `size` bytes)
 // already holds.
-void append_text(char *to, size_t size, const char *text)
+static void append_text(char *to, size_t size, const char *text)
 {
     size_t length = strlen(to);
     strncpy(to + length, text, size - length - 1);
@@ -20,7 +16,7 @@ void append_text(char *to, size_t size, const char *text)
 
 // Adds the device key as a candidate unless it already is one or the table
 // is full; an instance without a readable description gives an empty one.
-void store_candidate(const WalkParams &params, CandidateTable &table, const char *device, const char *description)
+static void store_candidate(const WalkParams &params, CandidateTable &table, const char *device, const char *description)
 {
     char key[kTextSize] = "";
     append_text(key, sizeof(key), params.key_prefix);
@@ -41,7 +37,7 @@ void store_candidate(const WalkParams &params, CandidateTable &table, const char
 
 // Whether the instance's Class, upper-cased, is the wanted class; leaves
 // its DeviceDesc in `value` when it is.
-bool read_instance(HKEY instance, const char *class_name, char *value)
+static bool read_instance(HKEY instance, const char *class_name, char *value)
 {
     if (!read_value(instance, "Class", value) || strcmp(_strupr(value), class_name))
         return false;
@@ -50,7 +46,7 @@ bool read_instance(HKEY instance, const char *class_name, char *value)
 }
 
 // Collects each device key of the bus with an instance of the class.
-void take_inventory(const WalkParams &params, CandidateTable &table)
+static void take_inventory(const WalkParams &params, CandidateTable &table)
 {
     char value[kRegistryTextSize];
     for_each_instance_key(params.bus_key, [&](const char *device_name, HKEY instance) {
@@ -62,7 +58,7 @@ void take_inventory(const WalkParams &params, CandidateTable &table)
 // Whether the live node's hardware key, already in result.live_hardware_key,
 // begins with an accepted candidate key; the last accepted one in table
 // order becomes the match.
-bool match_node(const WalkParams &params, WalkResult &result)
+static bool match_node(const WalkParams &params, WalkResult &result)
 {
     bool matched = false;
     for (int c = 0; c < result.candidates.count; ++c) {
@@ -84,9 +80,11 @@ bool match_node(const WalkParams &params, WalkResult &result)
 // Finds the first live node, in enumeration order, that matches a
 // candidate. A node that does not open or has no readable HardWareKey is
 // passed over: it says nothing about the nodes after it.
-void match_live_device(const WalkParams &params, WalkResult &result)
+static void match_live_device(const WalkParams &params, WalkResult &result)
 {
     OpenKey live_table;
+    // Every right, though the walk only reads: Windows 9x keeps no security
+    // on its registry and grants any, and NT has no HKEY_DYN_DATA at all.
     if (!live_table.open(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_ALL_ACCESS)) {
         result.outcome = WalkOutcome::live_table_unavailable;
         return;
@@ -101,8 +99,6 @@ void match_live_device(const WalkParams &params, WalkResult &result)
         result.live_hardware_key[0] = 0;
 }
 
-} // namespace
-
 void walk_devices(const WalkParams &params, WalkResult &result)
 {
     memset(&result.candidates, 0, sizeof(result.candidates));
@@ -111,35 +107,4 @@ void walk_devices(const WalkParams &params, WalkResult &result)
     result.live_hardware_key[0] = 0;
     take_inventory(params, result.candidates);
     match_live_device(params, result);
-}
-
-void trace_line(HWND sink, const char *text)
-{
-    if (!sink)
-        return;
-    char lines[kTraceSize];
-    lines[0] = 0;
-    GetWindowTextA(sink, lines, kTraceSize);
-    lines[kTraceSize - 1] = 0;
-
-    // When the new line would not fit, the oldest lines go, whole, so that
-    // the newest line is kept whole; a line longer than the whole text is cut.
-    size_t added = strlen(text);
-    char *kept = lines;
-    size_t kept_length = strlen(lines);
-    while (kept_length && kept_length + 1 + added > kTraceSize - 1) {
-        char *feed = strstr(kept, "\n");
-        if (!feed)
-            break;
-        kept_length -= feed + 1 - kept;
-        kept = feed + 1;
-    }
-    if (kept_length + 1 + added > kTraceSize - 1)
-        kept_length = 0;
-    memmove(lines, kept, kept_length);
-    if (kept_length)
-        lines[kept_length++] = '\n';
-    lines[kept_length] = 0;
-    append_text(lines, kTraceSize, text);
-    SetWindowTextA(sink, lines);
 }

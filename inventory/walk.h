@@ -3,12 +3,17 @@
 // description. Shared by the PCI, audio, graphics and DVD drive questions.
 #pragma once
 
+#include "inventory/registry.h"
+
 #include <windows.h>
 
 enum {
-    kMaxCandidates = 20,   // candidates past the 20th are ignored
-    kTextSize = 1024,      // candidate keys, descriptions, description buffers
-    kRegistryTextSize = 2048 // registry names and values as read
+    // A machine has a handful of devices of one class on a bus; candidates
+    // past the 20th are ignored.
+    kMaxCandidates = 20,
+    // Candidate keys and descriptions; also the size of the description
+    // buffer that kxprobe and the tests hand the card questions.
+    kTextSize = 1024
 };
 
 struct Candidate {
@@ -28,16 +33,18 @@ enum class MatchTrace { nothing, hardware_key, caller_text };
 // counts; it may change the candidate's description and its own context.
 typedef bool (*AcceptTest)(Candidate &candidate, void *context);
 
+// Set field by field: what a question leaves alone traces nothing and
+// accepts every key match.
 struct WalkParams {
-    const char *bus_key;     // below HKEY_LOCAL_MACHINE: "Enum\PCI", "Enum\SCSI"
-    const char *class_name;  // upper case: "MEDIA", "DISPLAY", "CDROM"
-    const char *key_prefix;  // "PCI\", "SCSI\"
-    HWND trace;              // trace sink, or null for none
-    bool trace_candidates;   // trace each stored description, then its device key name
-    MatchTrace match_trace;
-    const char *caller_text; // traced per accepted match with MatchTrace::caller_text
-    AcceptTest accept;       // null: every key match counts
-    void *accept_context;
+    const char *bus_key = nullptr;    // below HKEY_LOCAL_MACHINE: "Enum\PCI", "Enum\SCSI"
+    const char *class_name = nullptr; // upper case: "MEDIA", "DISPLAY", "CDROM"
+    const char *key_prefix = nullptr; // "PCI\", "SCSI\"
+    HWND trace = nullptr;             // trace sink, or null for none
+    bool trace_candidates = false;    // trace each stored description, then its device key name
+    MatchTrace match_trace = MatchTrace::nothing;
+    const char *caller_text = nullptr; // traced per accepted match with MatchTrace::caller_text
+    AcceptTest accept = nullptr;       // null: every key match counts
+    void *accept_context = nullptr;
 };
 
 enum class WalkOutcome { completed, live_table_unavailable };
@@ -53,7 +60,3 @@ struct WalkResult {
 // HKEY_DYN_DATA\Config Manager\Enum. Every key it opens is closed before
 // it returns.
 void walk_devices(const WalkParams &params, WalkResult &result);
-
-// Appends one line to the trace window's text, lines separated by a single
-// line feed; does nothing without a window.
-void trace_line(HWND sink, const char *text);

@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-#include <stddef.h>
-#include <string.h>
+#include <cstddef>
+#include <cstring>
 
 // Value names of up to 16383 characters and key names of up to 255; the
 // buffers allow for the ANSI functions needing two bytes a character on a
@@ -16,8 +16,6 @@ static const DWORD kKeyNameBuffer = 2 * 255 + 2;
 static const DWORD kValueNameBuffer = 2 * 16383 + 2;
 
 static const size_t kFileChunkSize = 16384;
-
-namespace {
 
 struct KeyGuard {
     HKEY key;
@@ -65,8 +63,6 @@ template <class Work> struct WorkGuard {
         HeapFree(GetProcessHeap(), 0, work);
     }
 };
-
-} // namespace
 
 static void *heap_alloc(size_t size)
 {
@@ -175,8 +171,6 @@ static bool fail_line(char *error, const char *file, unsigned long line, const c
 
 // ---- reading a file line by line ----
 
-namespace {
-
 struct LineFile {
     HANDLE file;
     char chunk[kFileChunkSize];
@@ -189,8 +183,6 @@ struct LineFile {
 };
 
 enum LineRead { line_read, line_end, line_too_long, line_failed };
-
-} // namespace
 
 // Lines end at LF; the last line is whatever follows the last LF, even
 // nothing, as the parser expects.
@@ -226,8 +218,6 @@ static LineRead read_line(LineFile &in)
 
 // ---- loading ----
 
-namespace {
-
 // One pass over a profile file: checking only, or writing as well.
 struct Loader {
     const char *path;
@@ -244,8 +234,6 @@ struct Loader {
     char name[kRegeditLineSize];
     LineFile in;
 };
-
-} // namespace
 
 // Under Wine all of HKEY_DYN_DATA lives only in wineserver's memory: keys
 // made there without REG_OPTION_VOLATILE are accepted and still vanish when
@@ -350,6 +338,8 @@ static bool load_pass(Loader &load)
 static LONG delete_tree(HKEY parent, const char *name)
 {
     KeyGuard key = {nullptr};
+    // Read to enumerate the subkeys, written as the parent they are
+    // deleted from.
     LONG status = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, &key.key);
     if (status != ERROR_SUCCESS) {
         key.key = nullptr;
@@ -469,8 +459,6 @@ bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long
 
 // ---- capturing ----
 
-namespace {
-
 struct Capture {
     const char *file_name;
     char *error;
@@ -484,8 +472,6 @@ struct Capture {
     char name[kValueNameBuffer];
     char buffer[kFileChunkSize];
 };
-
-} // namespace
 
 static bool write_out(RegeditOutput &out)
 {

@@ -1,7 +1,7 @@
 // REGEDIT4 text: the line parser and the writer.
 #include "profile/regedit_text.h"
 
-#include <string.h>
+#include <cstring>
 
 const RegeditSubtree kRegeditSubtrees[kRegeditSubtreeCount] = {
     {regedit_local_machine, "Enum\\PCI"},
@@ -25,15 +25,11 @@ const char *regedit_root_name(RegeditRoot root)
 
 // ---- reading ----
 
-namespace {
-
 // Part of a line: `length` bytes at `text`, not terminated.
 struct Span {
     char *text;
     size_t length;
 };
-
-} // namespace
 
 static Span trim(Span s)
 {

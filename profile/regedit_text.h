@@ -3,7 +3,7 @@
 // headers, so that it also builds natively.
 #pragma once
 
-#include <stddef.h>
+#include <cstddef>
 
 enum {
     // The longest line a profile may have, in bytes, CR included and LF not.

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <string.h>
+#include <cstring>
 
 // One read of exactly the signature's length: a shorter file, or a read
 // that stops early, does not begin with the signature. A signature too

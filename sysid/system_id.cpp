@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
-#include <string.h>
+#include <cstring>
 
+// An installer is kept waiting about four seconds per helper at most:
+// Kxdodaze.exe gets that long to exit, BIOSID.EXE four polls a second apart
+// to leave its file.
 enum { kGatewayId = 70, kExitCodeWaitMs = 4000, kPolls = 4, kPollPauseMs = 1000 };
 
 // Both helpers are started hidden by their bare names as the application
@@ -62,6 +65,8 @@ static HANDLE wait_for_result_file(void)
     return INVALID_HANDLE_VALUE;
 }
 
+// The maker's name stands near the start of the file: only its first 511
+// bytes are searched.
 static int read_result_file(HANDLE file)
 {
     char text[512];

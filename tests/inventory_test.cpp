@@ -5,6 +5,7 @@
 #include "harness/harness.h"
 #include "harness/ledger.h"
 #include "inventory/pci_query.h"
+#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +79,7 @@ TEST(GetPCIInfo, ReadsTheFieldOfTheLiveHardwareKey)
         SCOPED_TRACE(row.trace);
         EXPECT_EQ(row.expected, ask_pci_info(dll, row.selector));
         TraceWindow window;
-        EXPECT_EQ(row.expected, query_pci_identifier(row.selector, (int)0xdeadbeef, window.handle));
+        EXPECT_EQ(row.expected, query_pci_identifier(row.selector, window.handle));
         EXPECT_EQ(row.trace, window.text());
     }
 }
@@ -310,6 +311,16 @@ static bool refuse_b(Candidate &candidate, void *context)
 
 // The walk's own result, for what the PCI question does not show: the
 // candidate table, the matched slot and the walk's trace lines.
+// The walk's parameters for display adapters, as GetPCIInfo sets them.
+static WalkParams display_walk()
+{
+    WalkParams params;
+    params.bus_key = "Enum\\PCI";
+    params.class_name = "DISPLAY";
+    params.key_prefix = "PCI\\";
+    return params;
+}
+
 TEST(Walk, CandidatesMatchAndTrace)
 {
     static const struct {
@@ -352,8 +363,13 @@ TEST(Walk, CandidatesMatchAndTrace)
         kx::load_machine(machine(row.instances, row.live));
         TraceWindow window;
         int asked = 0;
-        WalkParams params = {"Enum\\PCI", "DISPLAY", "PCI\\", window.handle, row.trace_candidates,
-                             row.match_trace, "caller", row.refuse_b ? refuse_b : nullptr, &asked};
+        WalkParams params = display_walk();
+        params.trace = window.handle;
+        params.trace_candidates = row.trace_candidates;
+        params.match_trace = row.match_trace;
+        params.caller_text = "caller";
+        params.accept = row.refuse_b ? refuse_b : nullptr;
+        params.accept_context = &asked;
         static WalkResult result;
         memset(&result, 0xbd, sizeof(result));
         walk_devices(params, result);
@@ -379,9 +395,7 @@ TEST(Walk, LongDescriptionIsCut)
     kx::load_machine(machine({{"VEN_1", "0", "DISPLAY", description.c_str()}}, {}, false));
     static WalkResult result;
     memset(&result, 0xbd, sizeof(result));
-    WalkParams params = {"Enum\\PCI", "DISPLAY", "PCI\\", nullptr, false, MatchTrace::nothing, nullptr, nullptr,
-                         nullptr};
-    walk_devices(params, result);
+    walk_devices(display_walk(), result);
     EXPECT_EQ(WalkOutcome::live_table_unavailable, result.outcome);
     EXPECT_EQ(-1, result.matched);
     ASSERT_EQ(1, result.candidates.count);

@@ -2,14 +2,12 @@
 
 #include "output.h"
 
-namespace {
-
-bool g_json;
-int g_records;
-int g_details; // of the open record
+static bool g_json;
+static int g_records;
+static int g_details; // of the open record
 
 // A record stays open for its details until the next one or the end.
-void open_record(const char *name)
+static void open_record(const char *name)
 {
     if (g_records++)
         out_text(kStdout, "]},\r\n  {\"export\": ");
@@ -22,13 +20,11 @@ void open_record(const char *name)
         out_text(kStdout, "null");
 }
 
-void write_field(const char *name, const char *text)
+static void write_field(const char *name, const char *text)
 {
     out_format(kStdout, ", \"%s\": ", name);
     out_json_text(kStdout, text);
 }
-
-} // namespace
 
 void answers_use_json()
 {

@@ -2,11 +2,9 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
-namespace {
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 struct FileFacts {
     CardFile file;
@@ -14,7 +12,7 @@ struct FileFacts {
     int no_file; // the answer for a live device when the file does not open
 };
 
-const FileFacts kFiles[] = {{CardFile::audio, "GetAudioCardID", -1}, {CardFile::video, "GetGraphicsCardID", -2}};
+static const FileFacts kFiles[] = {{CardFile::audio, "GetAudioCardID", -1}, {CardFile::video, "GetGraphicsCardID", -2}};
 
 // What one fgets call returned: a whole line, or a piece of a line longer
 // than 1023 characters, which the DLL reads as a line of its own.
@@ -25,7 +23,7 @@ struct Piece {
     char text[kCardLineSize]; // as read, line feed included
 };
 
-bool ends_line(const char *text)
+static bool ends_line(const char *text)
 {
     size_t length = strlen(text);
     return length && text[length - 1] == '\n';
@@ -42,7 +40,7 @@ struct PieceReader {
     long consumed;   // pieces handed out
 };
 
-bool fetch(PieceReader &reader, Piece &piece)
+static bool fetch(PieceReader &reader, Piece &piece)
 {
     if (!fgets(piece.text, sizeof(piece.text), reader.stream))
         return false;
@@ -58,7 +56,7 @@ bool fetch(PieceReader &reader, Piece &piece)
     return true;
 }
 
-bool make_path(const char *dir, CardFile file, char *path, size_t size)
+static bool make_path(const char *dir, CardFile file, char *path, size_t size)
 {
     const char *name = card_file_name(file);
     if (strlen(dir) + 1 + strlen(name) >= size)
@@ -69,7 +67,7 @@ bool make_path(const char *dir, CardFile file, char *path, size_t size)
     return true;
 }
 
-bool open_reader(PieceReader &reader, CardFile file, const char *path)
+static bool open_reader(PieceReader &reader, CardFile file, const char *path)
 {
     reader.file = file;
     reader.stream = fopen(path, "rt");
@@ -83,7 +81,7 @@ bool open_reader(PieceReader &reader, CardFile file, const char *path)
     return true;
 }
 
-void close_reader(PieceReader &reader)
+static void close_reader(PieceReader &reader)
 {
     if (reader.stream)
         fclose(reader.stream);
@@ -91,7 +89,7 @@ void close_reader(PieceReader &reader)
 }
 
 // The next piece, or null at the end; `last` tells whether another follows.
-const Piece *next_piece(PieceReader &reader, bool &last)
+static const Piece *next_piece(PieceReader &reader, bool &last)
 {
     if (reader.ahead < 0)
         return nullptr;
@@ -106,7 +104,7 @@ const Piece *next_piece(PieceReader &reader, bool &last)
 // One character of a text shown between double quotes: line ends, tabs,
 // quotes and backslashes escaped as in C, other control and non-ASCII bytes
 // in hex.
-const char *escaped(unsigned char c)
+static const char *escaped(unsigned char c)
 {
     static char text[8];
     if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\')
@@ -118,7 +116,7 @@ const char *escaped(unsigned char c)
     return text;
 }
 
-void out_quoted(const char *text, size_t length)
+static void out_quoted(const char *text, size_t length)
 {
     out_text(kStdout, "\"");
     for (size_t i = 0; i < length; ++i)
@@ -126,7 +124,7 @@ void out_quoted(const char *text, size_t length)
     out_text(kStdout, "\"");
 }
 
-const char *where(int line, int piece)
+static const char *where(int line, int piece)
 {
     static char text[48];
     if (piece > 1)
@@ -138,7 +136,7 @@ const char *where(int line, int piece)
 
 // Why a line that begins like a card line does not count, or null when it
 // does not look like one.
-const char *ignored_because(CardFile file, const char *text)
+static const char *ignored_because(CardFile file, const char *text)
 {
     size_t first = strspn(text, " \t");
     if (text[first] < '0' || text[first] > '9')
@@ -152,7 +150,7 @@ const char *ignored_because(CardFile file, const char *text)
 
 // An AudCards.def card line begins with its digit; VidCards.def sums four
 // characters without looking at them.
-bool identifier_is_digits(CardFile file, const char *text)
+static bool identifier_is_digits(CardFile file, const char *text)
 {
     if (file == CardFile::audio)
         return true;
@@ -191,12 +189,12 @@ struct Block {
     int *slots, *order, *next_free;
 };
 
-void *heap_alloc(size_t size)
+static void *heap_alloc(size_t size)
 {
     return HeapAlloc(GetProcessHeap(), 0, size);
 }
 
-bool make_block(Block &block)
+static bool make_block(Block &block)
 {
     block.pieces = (BlockPiece *)heap_alloc(kBlockPieces * sizeof(BlockPiece));
     block.arena = (char *)heap_alloc(kBlockBytes);
@@ -206,7 +204,7 @@ bool make_block(Block &block)
     return block.pieces && block.arena && block.slots && block.order && block.next_free;
 }
 
-void free_block(Block &block)
+static void free_block(Block &block)
 {
     void *parts[] = {block.next_free, block.order, block.slots, block.arena, block.pieces};
     for (void *part : parts)
@@ -214,12 +212,12 @@ void free_block(Block &block)
             HeapFree(GetProcessHeap(), 0, part);
 }
 
-const char *key_of(const Block &block, int index)
+static const char *key_of(const Block &block, int index)
 {
     return block.arena + block.pieces[index].at;
 }
 
-void add_piece(Block &block, CardFile file, const Piece &piece, bool last)
+static void add_piece(Block &block, CardFile file, const Piece &piece, bool last)
 {
     BlockPiece &to = block.pieces[block.count++];
     const char *kept = piece.counts ? piece.card.key : piece.text;
@@ -239,19 +237,19 @@ void add_piece(Block &block, CardFile file, const Piece &piece, bool last)
     block.used += to.length + 1;
 }
 
-bool block_full(const Block &block)
+static bool block_full(const Block &block)
 {
     return block.count == kBlockPieces || kBlockBytes - block.used < kCardLineSize;
 }
 
-unsigned long hash_step(unsigned long hash, unsigned char c)
+static unsigned long hash_step(unsigned long hash, unsigned char c)
 {
     return (hash ^ c) * 16777619ul;
 }
 
-const unsigned long kHashStart = 2166136261ul;
+static const unsigned long kHashStart = 2166136261ul;
 
-void set_overrider(BlockPiece &piece, int line, int piece_of_line, unsigned length)
+static void set_overrider(BlockPiece &piece, int line, int piece_of_line, unsigned length)
 {
     piece.over_line = line;
     piece.over_piece = piece_of_line;
@@ -261,7 +259,7 @@ void set_overrider(BlockPiece &piece, int line, int piece_of_line, unsigned leng
 // From the last piece to the first: the table holds each key text met so
 // far with the earliest piece that has it, so looking up every beginning of
 // a piece's key finds the first later line that overrides it.
-void overriders_within(Block &block)
+static void overriders_within(Block &block)
 {
     for (int s = 0; s < kSlots; ++s)
         block.slots[s] = -1;
@@ -292,14 +290,14 @@ void overriders_within(Block &block)
     }
 }
 
-const Block *g_sorting;
+static const Block *g_sorting;
 
-int by_key(const void *a, const void *b)
+static int by_key(const void *a, const void *b)
 {
     return strcmp(key_of(*g_sorting, *(const int *)a), key_of(*g_sorting, *(const int *)b));
 }
 
-int next_free(Block &block, int position)
+static int next_free(Block &block, int position)
 {
     while (block.next_free[position] != position)
         position = block.next_free[position] = block.next_free[block.next_free[position]];
@@ -309,7 +307,7 @@ int next_free(Block &block, int position)
 // The pieces still without an overrider, sorted by key text: those that a
 // later key text begins lie together from where that text would sort.
 // Each is taken by the first later piece that begins it, then skipped.
-void overriders_after(Block &block, CardFile file, const char *path, long skip)
+static void overriders_after(Block &block, CardFile file, const char *path, long skip)
 {
     int waiting = 0;
     for (int i = 0; i < block.count; ++i)
@@ -350,13 +348,13 @@ void overriders_after(Block &block, CardFile file, const char *path, long skip)
 }
 
 // Opens a warning line about `piece`; the caller ends it.
-int warning(const BlockPiece &piece)
+static int warning(const BlockPiece &piece)
 {
     out_format(kStdout, "  %s: warning: ", where(piece.line, piece.piece));
     return 1;
 }
 
-int check_piece(CardFile file, const Block &block, int index)
+static int check_piece(CardFile file, const Block &block, int index)
 {
     const BlockPiece &piece = block.pieces[index];
     const char *stored = key_of(block, index);
@@ -404,7 +402,7 @@ int check_piece(CardFile file, const Block &block, int index)
 
 // Text mode stops at the first Ctrl-Z; only the bytes read as binary show
 // whether anything follows it. The offset of such a Ctrl-Z, or -1.
-long ctrl_z_hiding_data(const char *path)
+static long ctrl_z_hiding_data(const char *path)
 {
     // An editor may hold the file open for writing.
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
@@ -426,7 +424,7 @@ long ctrl_z_hiding_data(const char *path)
     return hiding;
 }
 
-int check_file(const FileFacts &facts, const char *dir, Block &block)
+static int check_file(const FileFacts &facts, const char *dir, Block &block)
 {
     char path[MAX_PATH * 2];
     PieceReader reader;
@@ -468,7 +466,7 @@ int check_file(const FileFacts &facts, const char *dir, Block &block)
 
 // Every line of the file that matches the search text, in file order: the
 // last decides. Calls `found` for each; false when the file does not open.
-template <class Found> bool for_each_match(const char *path, CardFile file, const char *search_text, Found found)
+template <class Found> static bool for_each_match(const char *path, CardFile file, const char *search_text, Found found)
 {
     PieceReader reader;
     if (!open_reader(reader, file, path))
@@ -480,8 +478,6 @@ template <class Found> bool for_each_match(const char *path, CardFile file, cons
     close_reader(reader);
     return true;
 }
-
-} // namespace
 
 int check_card_files(const char *dir)
 {

@@ -2,18 +2,16 @@
 
 #include <windows.h>
 
-#include <string.h>
+#include <cstring>
 
-namespace {
-
-bool is_blank(char c)
+static bool is_blank(char c)
 {
     return c == ' ' || c == '\t';
 }
 
 // A quoted program name ends at its closing quote, any other at the first
 // blank; backslashes in it are never escapes, since a path ends in them.
-const char *skip_program_name(const char *line)
+static const char *skip_program_name(const char *line)
 {
     if (*line == '"') {
         const char *close = strchr(line + 1, '"');
@@ -26,7 +24,7 @@ const char *skip_program_name(const char *line)
 
 // Copies one argument from `from` to `to` and returns where the next one
 // may begin.
-const char *copy_argument(const char *from, char *&to)
+static const char *copy_argument(const char *from, char *&to)
 {
     bool quoted = false;
     while (*from && (quoted || !is_blank(*from))) {
@@ -60,8 +58,6 @@ const char *copy_argument(const char *from, char *&to)
     *to++ = 0;
     return from;
 }
-
-} // namespace
 
 bool split_command_line(const char *line, Arguments &arguments)
 {

@@ -17,17 +17,16 @@
 
 #include "inventory/card_id.h"
 #include "inventory/dvd_drive.h"
+#include "inventory/pci_field.h"
 #include "inventory/pci_query.h"
 #include "profile/profile.h"
 
 #include <windows.h>
 
-#include <stdio.h>
-#include <string.h>
+#include <cstdio>
+#include <cstring>
 
-namespace {
-
-const char kUsage[] =
+static const char kUsage[] =
     "usage: kxprobe [--profile FILE] [--capture FILE] [--folder DIR] [--json] [--trace]\r\n"
     "               [--dvd TEXT] [--file PATH [--signature HEX]] [--help] [--version]\r\n"
     "       kxprobe [--profile FILE] [--capture FILE] [--folder DIR] --run PROGRAM [ARGUMENTS]\r\n"
@@ -91,7 +90,7 @@ const char kUsage[] =
 enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
 
 // Every export of KXVozaDa.dll, in the order of its ordinals.
-const char *const kExports[] = {
+static const char *const kExports[] = {
     "GetAudioCardID",  "GetGraphicsCardID", "GetPCIInfo",      "GetSystemID",      "IsATIMotionComp",
     "IsBroadLogicPresent", "IsDVDDrivePresent", "IsFileAvailable", "IsInterleavedBob", "IsWin95",
 };
@@ -124,34 +123,34 @@ struct Question {
     bool timed; // the answer may take seconds: print how long it took
 };
 
-const char *win95_meaning(int answer)
+static const char *win95_meaning(int answer)
 {
     return answer ? "Windows 95" : "not Windows 95";
 }
 
-const char *system_id_meaning(int answer)
+static const char *system_id_meaning(int answer)
 {
     return answer == 70 ? "Gateway" : answer ? "system identifier" : "system not recognised";
 }
 
-const char *motion_comp_meaning(int answer)
+static const char *motion_comp_meaning(int answer)
 {
     return answer ? "the display driver makes MC12 motion-compensation overlays"
                   : "no MC12 motion-compensation overlay (or no DirectDraw)";
 }
 
-const char *interleaved_bob_meaning(int answer)
+static const char *interleaved_bob_meaning(int answer)
 {
     return answer ? "the display hardware bob-deinterlaces interleaved video"
                   : "no bob deinterlacing of interleaved video (or no DirectDraw)";
 }
 
-const char *broadlogic_meaning(int answer)
+static const char *broadlogic_meaning(int answer)
 {
     return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
 }
 
-const Question kQuestions[] = {
+static const Question kQuestions[] = {
     {"GetSystemID", system_id_meaning, true},
     {"IsATIMotionComp", motion_comp_meaning, false},
     {"IsBroadLogicPresent", broadlogic_meaning, false},
@@ -159,7 +158,7 @@ const Question kQuestions[] = {
     {"IsWin95", win95_meaning, false},
 };
 
-const char *audio_card_meaning(int answer)
+static const char *audio_card_meaning(int answer)
 {
     switch (answer) {
     case -2: return "the live-device table cannot be read";
@@ -169,7 +168,7 @@ const char *audio_card_meaning(int answer)
     }
 }
 
-const char *graphics_card_meaning(int answer)
+static const char *graphics_card_meaning(int answer)
 {
     switch (answer) {
     case -2: return "a live display adapter, but VidCards.def does not open";
@@ -178,6 +177,8 @@ const char *graphics_card_meaning(int answer)
     }
 }
 
+namespace {
+
 struct CardQuestion {
     const char *name;
     const char *(*meaning)(int answer);
@@ -185,22 +186,24 @@ struct CardQuestion {
     CardFile file;
 };
 
-const CardQuestion kCardQuestions[] = {
+} // namespace
+
+static const CardQuestion kCardQuestions[] = {
     {"GetAudioCardID", audio_card_meaning, identify_audio_card, CardFile::audio},
     {"GetGraphicsCardID", graphics_card_meaning, identify_graphics_card, CardFile::video},
 };
 
-const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
+static const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
 
-const Argument kNoArguments[1] = {};
+static const Argument kNoArguments[1] = {};
 
 // Prints the lines traced to `window` since the last call, indented, and
 // empties the window for the next question.
-void print_trace(HWND window)
+static void print_trace(HWND window)
 {
     if (!window)
         return;
-    static char text[8192];
+    static char text[8192]; // the trace sink keeps at most 8191 characters
     text[0] = 0;
     if (GetWindowTextA(window, text, sizeof(text)) > 0) {
         for (char *line = text;; ++line) {
@@ -219,7 +222,7 @@ void print_trace(HWND window)
 // The card questions, each with the live device's description and the line
 // of its card file that decided; with a trace window the routine itself
 // answers.
-void ask_cards(HMODULE dll, HWND trace)
+static void ask_cards(HMODULE dll, HWND trace)
 {
     for (const CardQuestion &q : kCardQuestions) {
         auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
@@ -246,13 +249,13 @@ void ask_cards(HMODULE dll, HWND trace)
 
 // GetPCIInfo for each selector that names a field; with a trace window,
 // the query routine itself answers.
-void ask_pci_info(HMODULE dll, HWND trace)
+static void ask_pci_info(HMODULE dll, HWND trace)
 {
     auto ask = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
-        int answer = trace ? query_pci_identifier(selector, 0, trace) : ask(selector);
+        int answer = trace ? query_pci_identifier(selector, trace) : ask(selector);
         Text meaning, line;
         text_clear(meaning);
         text_clear(line);
@@ -270,13 +273,13 @@ void ask_pci_info(HMODULE dll, HWND trace)
 }
 
 // HeapFree of a null pointer is undefined on Windows 9x.
-void heap_free(void *block)
+static void heap_free(void *block)
 {
     if (block)
         HeapFree(GetProcessHeap(), 0, block);
 }
 
-char *heap_copy(const char *text)
+static char *heap_copy(const char *text)
 {
     char *copy = (char *)HeapAlloc(GetProcessHeap(), 0, strlen(text) + 1);
     if (copy)
@@ -286,7 +289,7 @@ char *heap_copy(const char *text)
 
 // The DLL upper-cases the text in place once it has compared it with a live
 // drive, so it gets a copy.
-void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
+static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
 {
     auto ask = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
     char *buffer = heap_copy(text);
@@ -307,27 +310,16 @@ void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
     heap_free(buffer);
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool is_hex(const char *text)
+static bool is_hex(const char *text)
 {
     size_t length = strlen(text);
     for (size_t i = 0; i < length; ++i)
-        if (hex_value(text[i]) < 0)
+        if (hex_digit_value(text[i]) < 0)
             return false;
     return length % 2 == 0;
 }
 
-void ask_file(HMODULE dll, const Options &options)
+static void ask_file(HMODULE dll, const Options &options)
 {
     auto ask = (AskFile)(void *)GetProcAddress(dll, "IsFileAvailable");
     if (!ask)
@@ -338,7 +330,7 @@ void ask_file(HMODULE dll, const Options &options)
     if (hex && !signature)
         return;
     for (int i = 0; i < length; ++i)
-        signature[i] = (unsigned char)(hex_value(hex[2 * i]) << 4 | hex_value(hex[2 * i + 1]));
+        signature[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
     int answer = ask(options.file, signature, length);
     const char *meaning = answer ? (hex ? "readable and begins with the signature" : "readable")
                                  : (hex ? "unreadable, or does not begin with the signature" : "unreadable");
@@ -363,7 +355,7 @@ void ask_file(HMODULE dll, const Options &options)
 // The first line: which file answers, by its full path and the file
 // version of its version resource. VERSION.DLL's functions would read it
 // too, but kxprobe imports nothing beyond what the DLL itself may.
-void version_of(HMODULE dll, char *version, size_t size)
+static void version_of(HMODULE dll, char *version, size_t size)
 {
     lstrcpynA(version, "unknown", (int)size);
     HRSRC found = FindResourceA(dll, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16)); // RT_VERSION
@@ -386,7 +378,7 @@ void version_of(HMODULE dll, char *version, size_t size)
 
 // Names the DLL that answers and, under it, each export it lacks. False
 // when one is missing.
-bool print_dll(HMODULE dll)
+static bool print_dll(HMODULE dll)
 {
     static char path[MAX_PATH], version[32], folder[MAX_PATH];
     DWORD length = GetModuleFileNameA(dll, path, sizeof(path));
@@ -411,14 +403,14 @@ bool print_dll(HMODULE dll)
 }
 
 // Wine's ntdll exports wine_get_version; no Windows release does.
-bool running_under_wine()
+static bool running_under_wine()
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
 // The folder that may follow argument i; the current one when none does.
-const char *optional_dir(const Arguments &arguments, int &i)
+static const char *optional_dir(const Arguments &arguments, int &i)
 {
     if (i + 1 < arguments.count && strncmp(arguments.value[i + 1], "--", 2))
         return arguments.value[++i];
@@ -426,9 +418,9 @@ const char *optional_dir(const Arguments &arguments, int &i)
 }
 
 // What is wrong with the command line, said in one line; null when nothing.
-Text g_problem;
+static Text g_problem;
 
-bool problem(const char *pattern, const char *what)
+static bool problem(const char *pattern, const char *what)
 {
     text_clear(g_problem);
     text_format(g_problem, pattern, what);
@@ -436,7 +428,7 @@ bool problem(const char *pattern, const char *what)
 }
 
 // The value that follows option i, or null when there is none.
-const char *value_of(const Arguments &arguments, int &i)
+static const char *value_of(const Arguments &arguments, int &i)
 {
     return i + 1 < arguments.count ? arguments.value[++i] : nullptr;
 }
@@ -447,7 +439,7 @@ struct ValueOption {
     const char *Options::*value;
 };
 
-const ValueOption kValueOptions[] = {
+static const ValueOption kValueOptions[] = {
     {"--profile", "--profile needs the FILE of a machine profile", &Options::profile},
     {"--capture", "--capture needs the FILE to write the machine to", &Options::capture},
     {"--dvd", "--dvd needs the TEXT of a drive description", &Options::dvd_text},
@@ -458,7 +450,7 @@ const ValueOption kValueOptions[] = {
     {"--baseline", "--baseline needs the FILE of an earlier --library --json output", &Options::baseline},
 };
 
-bool parse_option(const Arguments &arguments, int &i, Options &options)
+static bool parse_option(const Arguments &arguments, int &i, Options &options)
 {
     const char *option = arguments.value[i];
     for (const ValueOption &known : kValueOptions) {
@@ -490,7 +482,7 @@ bool parse_option(const Arguments &arguments, int &i, Options &options)
     return problem(strncmp(option, "--", 2) ? "%s: not an option" : "%s: no such option", option);
 }
 
-bool parse(const Arguments &arguments, Options &options)
+static bool parse(const Arguments &arguments, Options &options)
 {
     for (int i = 0; i < arguments.count; ++i)
         if (!parse_option(arguments, i, options))
@@ -506,7 +498,7 @@ bool parse(const Arguments &arguments, Options &options)
     return true;
 }
 
-bool on_console()
+static bool on_console()
 {
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     return err && err != INVALID_HANDLE_VALUE && GetFileType(err) == FILE_TYPE_CHAR;
@@ -515,10 +507,10 @@ bool on_console()
 // Progress is for a person watching: only a console gets it, so that it
 // never mixes into output that a program reads, and only once the work
 // has taken a second.
-DWORD g_started;
-bool g_reported;
+static DWORD g_started;
+static bool g_reported;
 
-void report_progress(const char *doing, const char *path, unsigned long keys)
+static void report_progress(const char *doing, const char *path, unsigned long keys)
 {
     if (GetTickCount() - g_started < 1000 || !on_console())
         return;
@@ -526,21 +518,21 @@ void report_progress(const char *doing, const char *path, unsigned long keys)
     g_reported = true;
 }
 
-void start_progress()
+static void start_progress()
 {
     g_started = GetTickCount();
     g_reported = false;
     profile_report_progress(report_progress);
 }
 
-void end_progress()
+static void end_progress()
 {
     if (g_reported)
         out_text(kStderr, "\r\n");
     profile_report_progress(nullptr);
 }
 
-int load_profile(const char *path)
+static int load_profile(const char *path)
 {
     if (!running_under_wine()) {
         out_text(kStderr, "kxprobe: --profile rewrites the hardware tree; refused outside Wine\r\n");
@@ -562,7 +554,7 @@ int load_profile(const char *path)
     return kOk;
 }
 
-int capture_profile(const char *path)
+static int capture_profile(const char *path)
 {
     static char error[kProfileErrorSize];
     start_progress();
@@ -595,7 +587,7 @@ struct TraceWindow {
     }
 };
 
-void ask_untraced(HMODULE dll)
+static void ask_untraced(HMODULE dll)
 {
     for (const Question &q : kQuestions) {
         auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
@@ -616,8 +608,7 @@ void ask_untraced(HMODULE dll)
     }
 }
 
-
-int windows_error(const char *what, const char *name, DWORD code, int status)
+static int windows_error(const char *what, const char *name, DWORD code, int status)
 {
     static Text error;
     text_clear(error);
@@ -628,7 +619,7 @@ int windows_error(const char *what, const char *name, DWORD code, int status)
 
 // Runs the program in this Wine session, with the replayed machine still
 // there, waits for it and answers with its exit status.
-int run_program(const Options &options)
+static int run_program(const Options &options)
 {
     char *command = join_command_line(options.run, options.run_count);
     if (!command)
@@ -649,7 +640,7 @@ int run_program(const Options &options)
     return (int)status;
 }
 
-int ask_dll(const Options &options)
+static int ask_dll(const Options &options)
 {
     if (options.json)
         answers_use_json();
@@ -677,7 +668,7 @@ int ask_dll(const Options &options)
 }
 
 // `path` from the current folder, in `full`; null when it does not fit.
-const char *full_path(const char *path, char (&full)[MAX_PATH])
+static const char *full_path(const char *path, char (&full)[MAX_PATH])
 {
     DWORD length = GetFullPathNameA(path, MAX_PATH, full, nullptr);
     if (length >= MAX_PATH)
@@ -687,7 +678,7 @@ const char *full_path(const char *path, char (&full)[MAX_PATH])
 
 // Each machine's profile is replayed into the registry, which only Wine's
 // may be.
-int ask_library(const Options &options)
+static int ask_library(const Options &options)
 {
     if (!running_under_wine()) {
         out_text(kStderr, "kxprobe: --library rewrites the hardware tree; refused outside Wine\r\n");
@@ -699,7 +690,7 @@ int ask_library(const Options &options)
 
 // --help and --version answer wherever they stand on the line.
 // What follows --run is the program's own.
-bool asked_for(const Arguments &arguments, const char *option)
+static bool asked_for(const Arguments &arguments, const char *option)
 {
     for (int i = 0; i < arguments.count && strcmp(arguments.value[i], "--run"); ++i)
         if (!strcmp(arguments.value[i], option))
@@ -707,7 +698,7 @@ bool asked_for(const Arguments &arguments, const char *option)
     return false;
 }
 
-int run(const Arguments &arguments)
+static int run(const Arguments &arguments)
 {
     Options options;
     if (asked_for(arguments, "--help")) {
@@ -751,8 +742,6 @@ int run(const Arguments &arguments)
         return ask_library(options);
     return options.run ? run_program(options) : ask_dll(options);
 }
-
-} // namespace
 
 // The image's entry point: there is no C runtime start-up code to call a
 // main() and no exit() to flush its streams.

@@ -8,21 +8,24 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
-namespace {
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 enum { kSame = 0, kChanged = 1, kNoDll = 1, kFailed = 2 };
+// Fixed tables in .bss: a library of more machines is refused with a word
+// to split it; a row's fields, one per device answer, fit twice over, and
+// its text holds both card questions' descriptions and deciding lines.
 enum { kMaxMachines = 1000, kMaxFields = 16, kRowSize = 32768 };
 
-const char kHeader[] = "{\"library\": [";
-const char kFooter[] = "]}";
+static const char kHeader[] = "{\"library\": [";
+static const char kFooter[] = "]}";
 
 typedef int(WINAPI *Ask0)(void);
 typedef int(WINAPI *Ask1)(int);
 typedef int(WINAPI *AskText)(char *);
+
+namespace {
 
 // A card question and the routine behind it that gives the live device's
 // description.
@@ -32,7 +35,9 @@ struct CardQuestion {
     CardFile file;
 };
 
-const CardQuestion kCards[2] = {
+} // namespace
+
+static const CardQuestion kCards[2] = {
     {"GetAudioCardID", identify_audio_card, CardFile::audio},
     {"GetGraphicsCardID", identify_graphics_card, CardFile::video},
 };
@@ -56,18 +61,18 @@ struct Answers {
     int broadlogic, dvd;
 };
 
-Answers g_answers;
+static Answers g_answers;
 
 // The machines' file names, sorted, and each one's JSON row once asked.
-char g_names[kMaxMachines][MAX_PATH];
-char *g_sorted[kMaxMachines];
-char *g_rows[kMaxMachines];
-int g_machines;
+static char g_names[kMaxMachines][MAX_PATH];
+static char *g_sorted[kMaxMachines];
+static char *g_rows[kMaxMachines];
+static int g_machines;
 
-char g_row_bytes[kRowSize];
-Captured g_row = {g_row_bytes, sizeof(g_row_bytes), 0};
+static char g_row_bytes[kRowSize];
+static Captured g_row = {g_row_bytes, sizeof(g_row_bytes), 0};
 
-int problem(const char *pattern, const char *what, const char *detail)
+static int problem(const char *pattern, const char *what, const char *detail)
 {
     out_text(kStderr, "kxprobe: ");
     out_format(kStderr, pattern, what, detail);
@@ -75,14 +80,14 @@ int problem(const char *pattern, const char *what, const char *detail)
     return kFailed;
 }
 
-int windows_problem(const char *what, DWORD code)
+static int windows_problem(const char *what, DWORD code)
 {
     static char words[kProfileErrorSize];
     windows_error_text(code, words, sizeof(words));
     return problem("%s: %s", what, words);
 }
 
-int compare_names(const void *a, const void *b)
+static int compare_names(const void *a, const void *b)
 {
     return strcmp(*(char *const *)a, *(char *const *)b);
 }
@@ -90,13 +95,13 @@ int compare_names(const void *a, const void *b)
 // FindFirstFileA matches "*.reg" against the short names too, so that
 // "machine.regx" (short name MACHIN~1.REG) comes back: only a name that
 // itself ends in .reg is a profile.
-bool is_profile_name(const char *name)
+static bool is_profile_name(const char *name)
 {
     size_t length = strlen(name);
     return length > 4 && !lstrcmpiA(name + length - 4, ".reg");
 }
 
-int list_machines(const char *folder)
+static int list_machines(const char *folder)
 {
     static char pattern[MAX_PATH + 8];
     _snprintf(pattern, sizeof(pattern) - 1, "%s\\*.reg", folder);
@@ -123,7 +128,7 @@ int list_machines(const char *folder)
     return status;
 }
 
-bool find_exports(HMODULE dll, Exports &exports)
+static bool find_exports(HMODULE dll, Exports &exports)
 {
     exports.pci_info = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
     exports.broadlogic = (Ask0)(void *)GetProcAddress(dll, "IsBroadLogicPresent");
@@ -135,7 +140,7 @@ bool find_exports(HMODULE dll, Exports &exports)
 }
 
 // The DLL upper-cases the text in place, so each machine gets a fresh copy.
-void ask(const Exports &exports, const char *dvd_text)
+static void ask(const Exports &exports, const char *dvd_text)
 {
     for (int selector = 0; selector < 3; ++selector)
         g_answers.pci[selector] = exports.pci_info(selector);
@@ -157,7 +162,7 @@ void ask(const Exports &exports, const char *dvd_text)
 }
 
 // One machine as one JSON object on one line, kept in g_row.
-void write_row(const char *machine, const char *refused)
+static void write_row(const char *machine, const char *refused)
 {
     out_capture(&g_row);
     out_text(kStdout, "{\"machine\": ");
@@ -183,7 +188,7 @@ void write_row(const char *machine, const char *refused)
     out_capture(nullptr);
 }
 
-const char *pci_text(int answer)
+static const char *pci_text(int answer)
 {
     static char text[3][16];
     static int next;
@@ -193,7 +198,7 @@ const char *pci_text(int answer)
     return into;
 }
 
-void print_table_head(const Library &library)
+static void print_table_head(const Library &library)
 {
     out_format(kStdout, "Columns: GetPCIInfo(0), (1) and (2) in hex, GetAudioCardID, GetGraphicsCardID,\r\n"
                         "IsBroadLogicPresent and IsDVDDrivePresent(\"%s\")\r\n",
@@ -202,7 +207,7 @@ void print_table_head(const Library &library)
                "Graphics", "BroadLogic", "DVD");
 }
 
-void print_table_row(const char *machine, const char *refused)
+static void print_table_row(const char *machine, const char *refused)
 {
     if (refused) {
         out_format(kStdout, "%-28s refused: %s\r\n", machine, refused);
@@ -219,7 +224,7 @@ void print_table_row(const char *machine, const char *refused)
 
 // Replays one machine and asks it; its row is printed and kept. False when
 // the profile was refused.
-bool ask_machine(const Library &library, const Exports &exports, int index)
+static bool ask_machine(const Library &library, const Exports &exports, int index)
 {
     static char path[MAX_PATH * 2], error[kProfileErrorSize];
     _snprintf(path, sizeof(path) - 1, "%s\\%s", library.machines, g_sorted[index]);
@@ -260,7 +265,7 @@ struct Fields {
 };
 
 // The end of the JSON value that begins at `at`; null when none does.
-const char *skip_value(const char *at)
+static const char *skip_value(const char *at)
 {
     if (*at == '"') {
         for (++at; *at != '"'; ++at)
@@ -282,7 +287,7 @@ const char *skip_value(const char *at)
 
 // Splits the object at `row` into its fields; the end of the object, or
 // null when it is not one as the writer writes it.
-const char *split_object(const char *row, Fields &fields)
+static const char *split_object(const char *row, Fields &fields)
 {
     fields.count = 0;
     if (*row++ != '{')
@@ -305,7 +310,7 @@ const char *split_object(const char *row, Fields &fields)
     }
 }
 
-const Field *find_field(const Fields &fields, const Field &like)
+static const Field *find_field(const Fields &fields, const Field &like)
 {
     for (int i = 0; i < fields.count; ++i)
         if (fields.field[i].key_length == like.key_length && !strncmp(fields.field[i].key, like.key, like.key_length))
@@ -313,14 +318,14 @@ const Field *find_field(const Fields &fields, const Field &like)
     return nullptr;
 }
 
-bool same_value(const Field *a, const Field *b)
+static bool same_value(const Field *a, const Field *b)
 {
     return a && b && a->length == b->length && !strncmp(a->value, b->value, a->length);
 }
 
 // A value as people read it: a string without its quotes and the escapes
 // of quote and backslash; anything else as written.
-void print_value(OutStream stream, const char *value, size_t length)
+static void print_value(OutStream stream, const char *value, size_t length)
 {
     if (*value != '"') {
         out_write(stream, value, length);
@@ -342,10 +347,10 @@ struct Baseline {
     int count;
 };
 
-Baseline g_baseline;
-OutStream g_report;
+static Baseline g_baseline;
+static OutStream g_report;
 
-void print_field(const Field *field, const char *part)
+static void print_field(const Field *field, const char *part)
 {
     Fields inner;
     const Field *shown = field;
@@ -361,7 +366,7 @@ void print_field(const Field *field, const char *part)
 
 // "machine: GetGraphicsCardID 1002 -> 2001" and, for a card, the lines
 // that decided before and now.
-void report_change(const Field &machine, const Field &key, const Field *before, const Field *now)
+static void report_change(const Field &machine, const Field &key, const Field *before, const Field *now)
 {
     print_value(g_report, machine.value, machine.length);
     out_text(g_report, ": ");
@@ -385,7 +390,7 @@ void report_change(const Field &machine, const Field &key, const Field *before, 
 }
 
 // Each field of either row that differs; the machine's own name is equal.
-int compare_rows(const Fields &before, const Fields &now)
+static int compare_rows(const Fields &before, const Fields &now)
 {
     int changes = 0;
     for (int i = 1; i < now.count; ++i) {
@@ -404,7 +409,7 @@ int compare_rows(const Fields &before, const Fields &now)
     return changes;
 }
 
-int find_baseline_row(const Field &machine)
+static int find_baseline_row(const Field &machine)
 {
     for (int i = 0; i < g_baseline.count; ++i)
         if (same_value(&g_baseline.rows[i].field[0], &machine))
@@ -412,7 +417,7 @@ int find_baseline_row(const Field &machine)
     return -1;
 }
 
-int compare_with_baseline(const Library &library)
+static int compare_with_baseline(const Library &library)
 {
     int changes = 0;
     for (int i = 0; i < g_machines; ++i) {
@@ -443,7 +448,7 @@ int compare_with_baseline(const Library &library)
     return changes ? kChanged : kSame;
 }
 
-bool is_machine_row(const Fields &fields)
+static bool is_machine_row(const Fields &fields)
 {
     const Field &first = fields.field[0];
     return first.key_length == 9 && !strncmp(first.key, "\"machine\"", 9) && *first.value == '"';
@@ -451,7 +456,7 @@ bool is_machine_row(const Fields &fields)
 
 // Checks each line of the baseline and indexes its rows, before any
 // machine is asked.
-int read_baseline(const char *path)
+static int read_baseline(const char *path)
 {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -503,7 +508,7 @@ struct SavedTree {
     char path[kProfilePathSize];
 };
 
-bool save_tree(SavedTree &tree)
+static bool save_tree(SavedTree &tree)
 {
     static char error[kProfileErrorSize];
     if (profile_save(tree.path, error))
@@ -512,7 +517,7 @@ bool save_tree(SavedTree &tree)
     return false;
 }
 
-int put_tree_back(const SavedTree &tree)
+static int put_tree_back(const SavedTree &tree)
 {
     static char error[kProfileErrorSize];
     if (!profile_load(tree.path, error))
@@ -521,7 +526,7 @@ int put_tree_back(const SavedTree &tree)
     return kSame;
 }
 
-int ask_library(const Library &library, const Exports &exports)
+static int ask_library(const Library &library, const Exports &exports)
 {
     if (library.json)
         out_text(kStdout, g_machines ? "{\"library\": [\r\n" : "{\"library\": [\r\n]}\r\n");
@@ -534,8 +539,6 @@ int ask_library(const Library &library, const Exports &exports)
         out_text(kStdout, "]}\r\n");
     return refused ? kFailed : kSame;
 }
-
-} // namespace
 
 int run_library(const Library &library)
 {

@@ -4,24 +4,22 @@
 
 #include <windows.h>
 
-#include <stdarg.h>
-#include <stdio.h>
-#include <string.h>
-
-namespace {
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 
 struct Buffer {
     char bytes[4096];
     size_t used;
 };
 
-Buffer g_buffers[2];
-Captured *g_captured;
-const DWORD kHandles[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+static Buffer g_buffers[2];
+static Captured *g_captured;
+static const DWORD kHandles[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
 
 // A standard handle that is missing or closed swallows the output; there is
 // nowhere left to say so.
-void flush_buffer(OutStream stream)
+static void flush_buffer(OutStream stream)
 {
     Buffer &buffer = g_buffers[stream];
     HANDLE handle = GetStdHandle(kHandles[stream]);
@@ -37,7 +35,7 @@ void flush_buffer(OutStream stream)
 
 // The C runtime's _vsnprintf neither terminates a text that fills the
 // buffer nor says how long it would have been.
-size_t format_into(char *to, size_t size, const char *pattern, va_list args)
+static size_t format_into(char *to, size_t size, const char *pattern, va_list args)
 {
     int length = _vsnprintf(to, size - 1, pattern, args);
     if (length < 0 || (size_t)length >= size - 1)
@@ -45,8 +43,6 @@ size_t format_into(char *to, size_t size, const char *pattern, va_list args)
     to[length] = 0;
     return (size_t)length;
 }
-
-} // namespace
 
 void out_write(OutStream stream, const char *bytes, size_t length)
 {
@@ -136,9 +132,7 @@ void text_windows_error(Text &text, unsigned long code)
     text.length += strlen(text.text + text.length);
 }
 
-namespace {
-
-void out_utf8(OutStream stream, unsigned long code)
+static void out_utf8(OutStream stream, unsigned long code)
 {
     char bytes[4];
     size_t length;
@@ -164,17 +158,15 @@ void out_utf8(OutStream stream, unsigned long code)
     out_write(stream, bytes, length);
 }
 
-bool is_high_surrogate(WCHAR c)
+static bool is_high_surrogate(WCHAR c)
 {
     return c >= 0xd800 && c < 0xdc00;
 }
 
-bool is_low_surrogate(WCHAR c)
+static bool is_low_surrogate(WCHAR c)
 {
     return c >= 0xdc00 && c < 0xe000;
 }
-
-} // namespace
 
 void out_json_text(OutStream stream, const char *ansi)
 {

@@ -4,7 +4,7 @@
 // CR LF, as a Windows text file does.
 #pragma once
 
-#include <stddef.h>
+#include <cstddef>
 
 enum OutStream { kStdout, kStderr };
 
