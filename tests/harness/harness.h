@@ -122,14 +122,12 @@ void write_file(const std::string &path, const std::string &bytes);
 // tests often fill with files of their own.
 std::string temp_path(const char *name);
 
-#ifdef KX_SOURCE_DIR
 // A file of the source tree, by its path from the tree's root, as Wine's
 // drive Z: reaches it.
 inline std::string source_path(const std::string &relative)
 {
     return "Z:" KX_SOURCE_DIR "/" + relative;
 }
-#endif
 
 // Copies `built`, a program or library of the build by its path below
 // bin/ ("sysid\\BIOSID.EXE"), to `to`, by default into the current folder
