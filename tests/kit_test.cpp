@@ -124,20 +124,6 @@ TEST_F(Kit, NsisSampleAnswersAndUnloadsTheDll)
     EXPECT_EQ(expected, answers_in(folder + "\\answers.txt"));
 }
 
-// The names that the built DLL exports, from its export table.
-static std::set<std::string> exports_of(const kx::Dll &dll)
-{
-    const BYTE *base = (const BYTE *)dll.module();
-    auto *nt = (const IMAGE_NT_HEADERS32 *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    auto *directory = (const IMAGE_EXPORT_DIRECTORY *)(base + table.VirtualAddress);
-    auto *names = (const DWORD *)(base + directory->AddressOfNames);
-    std::set<std::string> exports;
-    for (DWORD i = 0; i < directory->NumberOfNames; ++i)
-        exports.insert((const char *)(base + names[i]));
-    return exports;
-}
-
 // The question's export: its name before any arguments.
 static std::set<std::string> asked_in(const std::map<std::string, std::string> &answers)
 {
@@ -168,7 +154,7 @@ class Exports : public Kit {};
 TEST_F(Exports, EveryExportIsAskedEverywhere)
 {
     kx::Dll dll;
-    const std::set<std::string> exports = exports_of(dll);
+    const std::set<std::string> exports = dll.exports();
     ASSERT_FALSE(exports.empty());
     const std::set<std::string> rows = sweep_rows();
     const std::string kxprobe = "\"" + kx::bin_dir() + "kxprobe.exe\" --file VidCards.def";

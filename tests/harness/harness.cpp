@@ -31,6 +31,21 @@ FARPROC Dll::proc(const char *name) const
     return module_ ? GetProcAddress(module_, name) : nullptr;
 }
 
+std::set<std::string> Dll::exports() const
+{
+    std::set<std::string> exports;
+    const BYTE *base = (const BYTE *)module_;
+    if (!base)
+        return exports;
+    auto *nt = (const IMAGE_NT_HEADERS32 *)(base + ((const IMAGE_DOS_HEADER *)base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto *directory = (const IMAGE_EXPORT_DIRECTORY *)(base + table.VirtualAddress);
+    auto *names = (const DWORD *)(base + directory->AddressOfNames);
+    for (DWORD i = 0; i < directory->NumberOfNames; ++i)
+        exports.insert((const char *)(base + names[i]));
+    return exports;
+}
+
 int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint32_t> args)
 {
     FARPROC fn = dll.proc(name);

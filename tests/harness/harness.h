@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <set>
 #include <string>
 
 namespace kx {
@@ -22,6 +23,8 @@ public:
 
     HMODULE module() const { return module_; }
     FARPROC proc(const char *name) const;
+    // The names in the DLL's export table.
+    std::set<std::string> exports() const;
 
 private:
     HMODULE module_;
