@@ -21,15 +21,13 @@ using kx::kLineEnds;
 using kx::LineEnd;
 using kx::with_line_end;
 
-namespace {
-
 struct Stored {
     bool found = false;
     DWORD type = 0;
     std::string data;
 };
 
-bool key_exists(HKEY root, const std::string& path)
+static bool key_exists(HKEY root, const std::string& path)
 {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -38,7 +36,7 @@ bool key_exists(HKEY root, const std::string& path)
     return true;
 }
 
-Stored stored_value(HKEY root, const std::string& path, const std::string& name)
+static Stored stored_value(HKEY root, const std::string& path, const std::string& name)
 {
     Stored stored;
     HKEY key;
@@ -55,7 +53,7 @@ Stored stored_value(HKEY root, const std::string& path, const std::string& name)
     return stored;
 }
 
-void set_value(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& data)
+static void set_value(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& data)
 {
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -66,7 +64,7 @@ void set_value(HKEY root, const std::string& path, const char* name, DWORD type,
 }
 
 // A key marked with a string value, so that it is not empty.
-void make_key(HKEY root, const std::string& path, const std::string& value = "")
+static void make_key(HKEY root, const std::string& path, const std::string& value = "")
 {
     set_value(root, path, "KxMark", REG_SZ, value + '\0');
 }
@@ -315,22 +313,22 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
 
 // Calls numbered from g_fail_from to g_fail_to (counted from 1) of the
 // patched registry function fail as a full or read-only registry does.
-int g_calls, g_fail_from, g_fail_to;
-decltype(&RegSetValueExA) g_set_value;
-decltype(&RegCreateKeyExA) g_create_key;
+static int g_calls, g_fail_from, g_fail_to;
+static decltype(&RegSetValueExA) g_set_value;
+static decltype(&RegCreateKeyExA) g_create_key;
 
-bool fails_now()
+static bool fails_now()
 {
     ++g_calls;
     return g_calls >= g_fail_from && g_calls <= g_fail_to;
 }
 
-LONG WINAPI failing_RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+static LONG WINAPI failing_RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
 {
     return fails_now() ? ERROR_ACCESS_DENIED : g_set_value(key, name, reserved, type, data, size);
 }
 
-LONG WINAPI failing_RegCreateKeyExA(HKEY key, LPCSTR name, DWORD reserved, LPSTR type, DWORD options, REGSAM access,
+static LONG WINAPI failing_RegCreateKeyExA(HKEY key, LPCSTR name, DWORD reserved, LPSTR type, DWORD options, REGSAM access,
                                     LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition)
 {
     return fails_now() ? ERROR_ACCESS_DENIED
@@ -722,5 +720,3 @@ TEST_F(Profile, LoadFileReadsInBinary)
         EXPECT_NE(error.find(name), std::string::npos) << error;
     }
 }
-
-} // namespace

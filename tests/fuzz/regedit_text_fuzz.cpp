@@ -10,8 +10,6 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
 struct Value {
     std::string name;
     unsigned long type = 0;
@@ -20,7 +18,7 @@ struct Value {
 };
 
 // Adds what one line said to `value`.
-bool take(const RegeditLine &line, Value &value)
+static bool take(const RegeditLine &line, Value &value)
 {
     if (line.kind == regedit_value) {
         if (strlen(line.name) != line.name_length)
@@ -37,7 +35,7 @@ bool take(const RegeditLine &line, Value &value)
 }
 
 // One line parsed in a block of its own and taken into `value`.
-bool parse(RegeditParser &parser, const char *text, size_t length, RegeditLine &line, Value &value)
+static bool parse(RegeditParser &parser, const char *text, size_t length, RegeditLine &line, Value &value)
 {
     char *block = static_cast<char *>(malloc(length ? length : 1));
     memcpy(block, text, length);
@@ -55,7 +53,7 @@ bool parse(RegeditParser &parser, const char *text, size_t length, RegeditLine &
 }
 
 // The value written out and read back under a key of its own.
-void check_round_trip(const Value &value)
+static void check_round_trip(const Value &value)
 {
     kx::StringOutput out;
     out.text = "REGEDIT4\r\n[HKLM\\Enum\\PCI]\r\n";
@@ -81,8 +79,6 @@ void check_round_trip(const Value &value)
     if (again.type != value.type)
         abort();
 }
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

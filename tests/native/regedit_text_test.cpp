@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string.h>
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -17,11 +17,9 @@ using kx::LineEnd;
 using kx::StringOutput;
 using kx::with_line_end;
 
-namespace {
-
 // Lines split at LF as a file is, the last being whatever follows the last
 // LF; each in a block of its own size, so that reading past it is caught.
-std::vector<std::string> lines_of(const std::string &text)
+static std::vector<std::string> lines_of(const std::string &text)
 {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -33,7 +31,7 @@ std::vector<std::string> lines_of(const std::string &text)
 
 // Parses `text` and writes what it says back out as a capture would: the
 // text, or "line N: message" at the first error.
-std::string reformat(const std::string &text)
+static std::string reformat(const std::string &text)
 {
     StringOutput out;
     RegeditParser parser;
@@ -329,7 +327,7 @@ TEST(RegeditText, OneEventALine)
     EXPECT_EQ(line.kind, regedit_nothing) << line.message;
 }
 
-bool refuse(RegeditOutput &)
+static bool refuse(RegeditOutput &)
 {
     return false;
 }
@@ -366,5 +364,3 @@ TEST(RegeditText, OutputStopsWhereItMust)
     EXPECT_TRUE(regedit_finish(numbers.out));
     EXPECT_EQ(numbers.text, "0 7 10 4294967295 ");
 }
-
-} // namespace
