@@ -124,10 +124,10 @@ int WINAPI IsInterleavedBob(void);
 int WINAPI IsWin95(void);
 
 /* The same functions as pointer types, for GetProcAddress. */
-typedef int (WINAPI *KXVOZADA_ASK_FN)(void);
-typedef int (WINAPI *KXVOZADA_GETPCIINFO_FN)(int selector);
-typedef int (WINAPI *KXVOZADA_ISDVDDRIVEPRESENT_FN)(char *description);
-typedef int (WINAPI *KXVOZADA_ISFILEAVAILABLE_FN)(const char *path, const void *signature, int length);
+typedef int(WINAPI *KXVOZADA_ASK_FN)(void);
+typedef int(WINAPI *KXVOZADA_GETPCIINFO_FN)(int selector);
+typedef int(WINAPI *KXVOZADA_ISDVDDRIVEPRESENT_FN)(char *description);
+typedef int(WINAPI *KXVOZADA_ISFILEAVAILABLE_FN)(const char *path, const void *signature, int length);
 
 #ifdef __cplusplus
 }

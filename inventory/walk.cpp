@@ -16,7 +16,8 @@ static void append_text(char *to, size_t size, const char *text)
 
 // Adds the device key as a candidate unless it already is one or the table
 // is full; an instance without a readable description gives an empty one.
-static void store_candidate(const WalkParams &params, CandidateTable &table, const char *device, const char *description)
+static void store_candidate(const WalkParams &params, CandidateTable &table, const char *device,
+                            const char *description)
 {
     char key[kTextSize] = "";
     append_text(key, sizeof(key), params.key_prefix);

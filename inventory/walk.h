@@ -52,7 +52,7 @@ enum class WalkOutcome { completed, live_table_unavailable };
 struct WalkResult {
     WalkOutcome outcome;
     CandidateTable candidates;
-    int matched;                                // index of the accepted candidate, or -1
+    int matched;                               // index of the accepted candidate, or -1
     char live_hardware_key[kRegistryTextSize]; // HardWareKey of the matching live node
 };
 

@@ -103,8 +103,8 @@ static RegeditOutput error_text(char *error)
 void windows_error_text(unsigned long code, char *text, unsigned long size)
 {
     char words[256];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                  words, sizeof words, nullptr);
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words,
+                                  sizeof words, nullptr);
     while (length && (words[length - 1] == '\r' || words[length - 1] == '\n' || words[length - 1] == ' '))
         --length;
     RegeditOutput out = {text, size, 0, nullptr, nullptr, false};
@@ -223,9 +223,9 @@ struct Loader {
     const char *path;
     char *error;
     bool writing;
-    bool skipping;          // the values of a key outside the subtrees
-    unsigned long skipped;  // keys outside the subtrees
-    unsigned long keys;     // keys written
+    bool skipping;         // the values of a key outside the subtrees
+    unsigned long skipped; // keys outside the subtrees
+    unsigned long keys;    // keys written
     RegeditParser parser;
     RegeditLine parsed;
     Held held;
@@ -265,8 +265,7 @@ static bool add_bytes(Loader &load)
         return fail_line(load.error, load.path, load.value_line, "value data larger than the profile limit");
     if (writing) {
         if (!reserve(load.held.data, load.held.data.size + parsed.length))
-            return fail_line(load.error, load.path, load.value_line, "out of memory",
-                             ERROR_NOT_ENOUGH_MEMORY);
+            return fail_line(load.error, load.path, load.value_line, "out of memory", ERROR_NOT_ENOUGH_MEMORY);
         memcpy(load.held.data.bytes + load.held.data.size, parsed.data, parsed.length);
     }
     load.held.data.size += parsed.length;
@@ -307,8 +306,8 @@ static bool take_line(Loader &load)
 
 static bool load_pass(Loader &load)
 {
-    FileGuard file = {CreateFileA(load.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
+    FileGuard file = {
+        CreateFileA(load.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.file == INVALID_HANDLE_VALUE)
         return fail_status(load.error, "cannot read ", load.path, GetLastError());
     memset(&load.in, 0, offsetof(LineFile, line));
@@ -504,8 +503,8 @@ static LONG read_value(Capture &capture, HKEY key, DWORD index, DWORD &name_size
     for (;;) {
         name_size = sizeof capture.name;
         DWORD size = DWORD(capture.held.data.capacity);
-        const LONG status = RegEnumValueA(key, index, capture.name, &name_size, nullptr, &type,
-                                          capture.held.data.bytes, &size);
+        const LONG status =
+            RegEnumValueA(key, index, capture.name, &name_size, nullptr, &type, capture.held.data.bytes, &size);
         capture.held.data.size = size;
         if (status != ERROR_MORE_DATA || size <= capture.held.data.capacity)
             return status;

@@ -142,8 +142,8 @@ enum RootKind { root_unknown, root_replayed, root_other };
 
 static RootKind parse_root(Span name, RegeditRoot &root)
 {
-    static const char *const kOtherRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS",
-                                              "HKEY_CURRENT_CONFIG", "HKCR", "HKCU", "HKU", "HKCC"};
+    static const char *const kOtherRoots[] = {
+        "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_USERS", "HKEY_CURRENT_CONFIG", "HKCR", "HKCU", "HKU", "HKCC"};
     if (iequals(name.text, name.length, "HKEY_LOCAL_MACHINE") || iequals(name.text, name.length, "HKLM"))
         root = regedit_local_machine;
     else if (iequals(name.text, name.length, "HKEY_DYN_DATA"))
@@ -352,17 +352,19 @@ static void parse_body_line(RegeditParser &parser, Span line, RegeditLine &out)
 static void fail_header(RegeditLine &out, Span line)
 {
     static const char kVersion5[] = "Windows Registry Editor Version 5.00";
-    const bool utf16 = (line.length >= 2 && (unsigned char)line.text[0] == 0xff &&
-                        (unsigned char)line.text[1] == 0xfe) ||
-                       memchr(line.text, 0, line.length);
+    const bool utf16 =
+        (line.length >= 2 && (unsigned char)line.text[0] == 0xff && (unsigned char)line.text[1] == 0xfe) ||
+        memchr(line.text, 0, line.length);
     const bool version5 = line.length == sizeof kVersion5 - 1 && !memcmp(line.text, kVersion5, line.length);
     if (!utf16 && !version5)
         return fail(out, out.line, "the first line must be REGEDIT4");
-    fail(out, out.line, utf16 ? "the file is Unicode (UTF-16) text, not REGEDIT4"
-                              : "the file is a \"Windows Registry Editor Version 5.00\" export, not REGEDIT4");
+    fail(out, out.line,
+         utf16 ? "the file is Unicode (UTF-16) text, not REGEDIT4"
+               : "the file is a \"Windows Registry Editor Version 5.00\" export, not REGEDIT4");
     RegeditOutput message = {out.message, sizeof out.message, strlen(out.message), nullptr, nullptr, false};
-    regedit_put_text(message, "; export it again with regedit, saving as \"Win9x/NT4 Registration Files "
-                              "(*.reg)\", which writes REGEDIT4");
+    regedit_put_text(message,
+                     "; export it again with regedit, saving as \"Win9x/NT4 Registration Files "
+                     "(*.reg)\", which writes REGEDIT4");
 }
 
 void regedit_begin(RegeditParser &parser)

@@ -23,8 +23,7 @@ static bool start_helper(const char *program, char *command, PROCESS_INFORMATION
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    return CreateProcessA(program, command, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL, &startup,
-                          &process);
+    return CreateProcessA(program, command, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL, &startup, &process);
 }
 
 static void close_helper(PROCESS_INFORMATION &process)

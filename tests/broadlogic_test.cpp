@@ -51,8 +51,10 @@ TEST(IsBroadLogicPresent, LooksOnlyAtMfgOfPciInstanceKeys)
         {"no Enum\\PCI", kx::Machine().installed("SCSI\\DEV_A\\INST_0").value("MFG", "BroadLogic"), 0},
         {"on the device key", kx::Machine().installed("PCI\\DEV_A").value("MFG", "BroadLogic"), 0},
         {"second instance, no Class or DeviceDesc",
-         kx::Machine().device("PCI\\DEV_A\\INST_0", "MEDIA", nullptr).installed("PCI\\DEV_A\\INST_1").value(
-             "MFG", "BroadLogic"),
+         kx::Machine()
+             .device("PCI\\DEV_A\\INST_0", "MEDIA", nullptr)
+             .installed("PCI\\DEV_A\\INST_1")
+             .value("MFG", "BroadLogic"),
          1},
         // Removed: its keys remain but no live node stands for it.
         {"not live",
@@ -96,7 +98,7 @@ static int g_enum_calls;
 static kx::ImportPatch *g_enum_patch;
 
 static LONG WINAPI faulty_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
-                                  LPDWORD cls_length, PFILETIME written)
+                                        LPDWORD cls_length, PFILETIME written)
 {
     int call = g_enum_calls++;
     if (call > 1000)
@@ -143,9 +145,8 @@ TEST(IsBroadLogicPresent, FailingOpenOrReadSkipsThatKey)
         int occurrence;
         int32_t expected;
     } rows[] = {
-        {"RegOpenKeyExA", 0, 0}, {"RegOpenKeyExA", 1, 1},    {"RegOpenKeyExA", 2, 1},
-        {"RegOpenKeyExA", 3, 0}, {"RegOpenKeyExA", 4, 0},    {"RegQueryValueExA", 0, 1},
-        {"RegQueryValueExA", 1, 0},
+        {"RegOpenKeyExA", 0, 0}, {"RegOpenKeyExA", 1, 1},    {"RegOpenKeyExA", 2, 1},    {"RegOpenKeyExA", 3, 0},
+        {"RegOpenKeyExA", 4, 0}, {"RegQueryValueExA", 0, 1}, {"RegQueryValueExA", 1, 0},
     };
     kx::load_machine(two_devices("BroadLogic"));
     kx::Dll dll;
@@ -156,4 +157,3 @@ TEST(IsBroadLogicPresent, FailingOpenOrReadSkipsThatKey)
         EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent"));
     }
 }
-

@@ -134,8 +134,8 @@ TEST(CardId, AnswersAndReleases)
         // Every Windows of the NT family: the live-device table is looked
         // for even though no device could match.
         {"no hardware tree at all", kx::Machine().text(), true, nullptr, 0, -2, -1, 0},
-        {"nothing installed", kx::Machine().live_table().live("C1", hardware_key(kAudioKey)).text(), false,
-         nullptr, 0, 0, -1, 0},
+        {"nothing installed", kx::Machine().live_table().live("C1", hardware_key(kAudioKey)).text(), false, nullptr, 0,
+         0, -1, 0},
         {"installed, not live", kx::Machine(devices).live_table().live("C1", hardware_key(kOtherVideoKey)).text(),
          false, nullptr, 0, 0, -1, 0},
         {"live, files missing", live, false, nullptr, 0, -1, -2, 1},
@@ -199,8 +199,8 @@ TEST(CardId, OutputBufferAndTraceLines)
         {"audio, no file", identify_audio_card, live, true, true, false, -1, "", audio_key},
         {"audio, no live table", identify_audio_card, kx::Machine().device(audio_key, "MEDIA", "Wave").text(), true,
          true, true, -2, "", "==> CANNOT OPEN CONFIG MANAGER ENUM KEY! <=="},
-        {"audio, 1023 characters", identify_audio_card, machine(long_description, "Graphics One"), true, false,
-         true, 0, long_description, ""},
+        {"audio, 1023 characters", identify_audio_card, machine(long_description, "Graphics One"), true, false, true, 0,
+         long_description, ""},
         {"video, everything", identify_graphics_card, live, true, true, true, 1234, "Graphics One",
          lines({candidates, video_key, "  ", video_closing})},
         {"video, no output buffer", identify_graphics_card, live, false, true, true, 1234, "",

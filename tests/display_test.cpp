@@ -59,15 +59,17 @@ const Row kSharedRows[] = {
     {"DirectDrawCreate fails, pointer written", "DirectDrawCreate", "error, pointer written", 0x10, 0, CREATE FREE},
     {"DirectDrawCreate DD_OK without object", "DirectDrawCreate", "DD_OK without object", 0x10, 0, CREATE FREE},
     {"DirectDrawCreate success code", "DirectDrawCreate", "success code", 0x10, 0, CREATE "dd.Release " FREE},
-    {"DirectDrawCreate success code without object", "DirectDrawCreate", "success code without object", 0x10, 0, CREATE FREE},
+    {"DirectDrawCreate success code without object", "DirectDrawCreate", "success code without object", 0x10, 0,
+     CREATE FREE},
     {"SetCooperativeLevel fails", "dd.SetCooperativeLevel", "error", 0x10, 0, COOPERATE "dd.Release " FREE},
     {"SetCooperativeLevel success code", "dd.SetCooperativeLevel", "success code", 0x10, 0,
      COOPERATE "dd.Release " FREE},
     {"QueryInterface fails", "dd.QueryInterface", "error", 0x10, 0, QUERY "dd.Release " FREE},
-    {"QueryInterface fails, pointer written", "dd.QueryInterface", "error, pointer written", 0x10, 0, QUERY "dd.Release " FREE},
-    {"QueryInterface DD_OK without interface", "dd.QueryInterface", "DD_OK without object", 0x10, 0, QUERY "dd.Release " FREE},
-    {"QueryInterface success code", "dd.QueryInterface", "success code", 0x10, 0,
-     QUERY "dd2.Release dd.Release " FREE},
+    {"QueryInterface fails, pointer written", "dd.QueryInterface", "error, pointer written", 0x10, 0,
+     QUERY "dd.Release " FREE},
+    {"QueryInterface DD_OK without interface", "dd.QueryInterface", "DD_OK without object", 0x10, 0,
+     QUERY "dd.Release " FREE},
+    {"QueryInterface success code", "dd.QueryInterface", "success code", 0x10, 0, QUERY "dd2.Release dd.Release " FREE},
 };
 
 TEST(DisplayProbes, FailuresBeforeTheQuestionReleaseWhatWasObtained)
@@ -83,7 +85,8 @@ TEST(IsATIMotionComp, AnswersFromCreateSurface)
         {"out of video memory", "dd2.CreateSurface", "error", 0, 0, SURFACE "dd2.Release dd.Release " FREE},
         {"no overlay hardware, pointer written", "dd2.CreateSurface", "error, pointer written", 0, 0,
          SURFACE "dd2.Release dd.Release " FREE},
-        {"DD_OK without surface", "dd2.CreateSurface", "DD_OK without object", 0, 0, SURFACE "dd2.Release dd.Release " FREE},
+        {"DD_OK without surface", "dd2.CreateSurface", "DD_OK without object", 0, 0,
+         SURFACE "dd2.Release dd.Release " FREE},
         {"success code", "dd2.CreateSurface", "success code", 0, 0,
          SURFACE "surface.Release dd2.Release dd.Release " FREE},
         {"success code without surface", "dd2.CreateSurface", "success code without object", 0, 0,
@@ -101,15 +104,15 @@ TEST(IsATIMotionComp, RequestsAnMC12OverlayInVideoMemory)
 {
     const DWORD size = kx::FakeDirectDraw::kSurfaceRequestSize;
     BYTE expected[size] = {};
-    put(expected, 0, size);                // dwSize
-    put(expected, 4, 0x1007);              // DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT
-    put(expected, 8, 100);                 // dwHeight
-    put(expected, 12, 100);                // dwWidth
-    put(expected, 72, 32);                 // ddpfPixelFormat.dwSize
-    put(expected, 76, 0x204);              // DDPF_FOURCC | DDPF_YUV
-    memcpy(expected + 80, "MC12", 4);      // ddpfPixelFormat.dwFourCC
-    put(expected, 84, 8);                  // ddpfPixelFormat.dwYUVBitCount
-    put(expected, 104, 0x4080);            // ddsCaps: DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY
+    put(expected, 0, size);           // dwSize
+    put(expected, 4, 0x1007);         // DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT
+    put(expected, 8, 100);            // dwHeight
+    put(expected, 12, 100);           // dwWidth
+    put(expected, 72, 32);            // ddpfPixelFormat.dwSize
+    put(expected, 76, 0x204);         // DDPF_FOURCC | DDPF_YUV
+    memcpy(expected + 80, "MC12", 4); // ddpfPixelFormat.dwFourCC
+    put(expected, 84, 8);             // ddpfPixelFormat.dwYUVBitCount
+    put(expected, 104, 0x4080);       // ddsCaps: DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY
 
     kx::Dll dll;
     kx::FakeDirectDraw fake(dll);
@@ -182,4 +185,3 @@ TEST(DisplayProbes, WineDirectDrawWithoutDisplay)
     }
     EXPECT_EQ(pairs, watched.ledger.events());
 }
-

@@ -65,15 +65,12 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
         {"not its beginning", {kExample}, "dvd", 0, "DVD", kNotLocated, true},
         {"longer", {kExample}, "Example DVD-ROM DX-5 Rev B", 0, "EXAMPLE DVD-ROM DX-5 REV B", kNotLocated, true},
         {"empty", {kExample}, "", 1, "", "", true},
-        {"only a to z fold", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\D\\0"}}, "caf\xe9", 1, "CAF\xe9", "CAF\xe9",
-         true},
-        {"0xe9 is not 0xc9", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\D\\0"}}, "CAF\xc9", 0, "CAF\xc9", kNotLocated,
-         true},
+        {"only a to z fold", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\D\\0"}}, "caf\xe9", 1, "CAF\xe9", "CAF\xe9", true},
+        {"0xe9 is not 0xc9", {{"D", "CDROM", "Caf\xe9 DVD", "SCSI\\D\\0"}}, "CAF\xc9", 0, "CAF\xc9", kNotLocated, true},
         {"class in small letters", {{"D", "cdrom", "Example DVD", "SCSI\\D\\0"}}, "ex", 1, "EX", "EX", true},
         {"not a CD-ROM", {{"D", "DiskDrive", "Example DVD", "SCSI\\D\\0"}}, "ex", 0, "ex", kNotLocated, true},
         {"registered, not live", {{"D", "CDROM", "Example DVD", nullptr}}, "ex", 0, "ex", kNotLocated, true},
-        {"hardware key of another bus", {{"D", "CDROM", "Example DVD", "PCI\\D\\0"}}, "ex", 0, "ex", kNotLocated,
-         true},
+        {"hardware key of another bus", {{"D", "CDROM", "Example DVD", "PCI\\D\\0"}}, "ex", 0, "ex", kNotLocated, true},
         {"no live-device table", {kExample}, "ex", 0, "ex", "", false},
         {"first live drive refused, second taken",
          {{"A", "CDROM", "Other CD-ROM", "SCSI\\A\\0"}, kExample},
@@ -137,4 +134,3 @@ TEST(IsDVDDrivePresent, EveryCallStartsAfresh)
     kx::load_machine(scsi_machine({}));
     EXPECT_EQ(0, kx::call_export(dll, "IsDVDDrivePresent", {kx::arg(dvd.bytes)}));
 }
-

@@ -100,4 +100,3 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
             CloseHandle(other);
     }
 }
-

@@ -46,14 +46,10 @@ TEST(IsWin95, AnswersFromPlatformAndMinorVersionOnly)
         FakeVersion fake;
         int32_t expected;
     } rows[] = {
-        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 0}, 1},
-        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 9}, 1},
-        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 10}, 0},
-        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 90}, 0},
-        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 7, 3}, 1},
-        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 0xffffffff}, 0},
-        {{TRUE, VER_PLATFORM_WIN32_NT, 4, 0}, 0},
-        {{TRUE, VER_PLATFORM_WIN32s, 3, 1}, 0},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 0}, 1},  {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 9}, 1},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 10}, 0}, {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 90}, 0},
+        {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 7, 3}, 1},  {{TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 0xffffffff}, 0},
+        {{TRUE, VER_PLATFORM_WIN32_NT, 4, 0}, 0},       {{TRUE, VER_PLATFORM_WIN32s, 3, 1}, 0},
         {{FALSE, VER_PLATFORM_WIN32_WINDOWS, 4, 0}, 0},
     };
     kx::Dll dll;
@@ -78,4 +74,3 @@ TEST(IsWin95, FailingGetVersionExAThroughTheLedger)
     EXPECT_EQ(0, kx::call_export(dll, "IsWin95"));
     EXPECT_EQ(1, watched.ledger.count("GetVersionExA"));
 }
-

@@ -17,8 +17,9 @@ static const char kDisplayDevice[] = "VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02";
 static const char kDisplayInstance[] = "Enum\\PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
 static const char kDisplayNode[] = "Config Manager\\Enum\\C1068110";
 static const char kDisplayHardwareKey[] = "PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
-static const char kDvdInstance[] = "Enum\\SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000&PCI&VEN_1D17&DEV_7111&SUBSYS_00000000&"
-                            "REV_01&BUS_00&DEV_07&FUNC_0100";
+static const char kDvdInstance[] =
+    "Enum\\SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000&PCI&VEN_1D17&DEV_7111&SUBSYS_00000000&"
+    "REV_01&BUS_00&DEV_07&FUNC_0100";
 static char g_dvd_text[16];
 
 static void load_sample(const char *name)
@@ -66,14 +67,17 @@ TEST(HostileInputs, RegistryValuesAtAndPastTheBuffers)
         {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2047, "GetPCIInfo", 0x0412},
         {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
         {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
-        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, sizeof(kDisplayHardwareKey) - 1, "GetPCIInfo", 0x0412},
+        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, sizeof(kDisplayHardwareKey) - 1, "GetPCIInfo",
+         0x0412},
         {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
         {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
         {kDisplayInstance, "Class", REG_BINARY, "display", 7, "GetPCIInfo", 0x0412},
         {kDisplayInstance, "Class", REG_SZ, "DISPLAY", 2048, "GetPCIInfo", -1},
         {kDisplayInstance, "Class", REG_SZ, "DISPLAY", 2049, "GetPCIInfo", -1},
-        {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 2048, "GetGraphicsCardID", 1002},
-        {kDisplayInstance, "DeviceDesc", REG_BINARY, "Generic Graphics Accelerator 3D AGP", 2048, "GetGraphicsCardID", 1002},
+        {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 2048, "GetGraphicsCardID",
+         1002},
+        {kDisplayInstance, "DeviceDesc", REG_BINARY, "Generic Graphics Accelerator 3D AGP", 2048, "GetGraphicsCardID",
+         1002},
         {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 2049, "GetGraphicsCardID", -1},
         {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 5000, "GetGraphicsCardID", -1},
         {kDisplayInstance, "DeviceDesc", REG_SZ, "Generic Graphics Accelerator 3D AGP", 5000, "GetPCIInfo", 0x0412},
@@ -91,7 +95,8 @@ TEST(HostileInputs, RegistryValuesAtAndPastTheBuffers)
         HKEY root = row.key == kDisplayNode ? HKEY_DYN_DATA : HKEY_LOCAL_MACHINE, key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, row.key, 0, KEY_SET_VALUE, &key));
         std::string bytes = padded(row.text, row.size, row.type == REG_SZ);
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, row.value, 0, row.type, (const BYTE *)bytes.data(), (DWORD)row.size));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(key, row.value, 0, row.type, (const BYTE *)bytes.data(), (DWORD)row.size));
         RegCloseKey(key);
         EXPECT_EQ(row.expected, ask(dll, row.question));
     }
@@ -128,13 +133,8 @@ TEST(HostileInputs, AThousandDevicesAndLiveNodes)
         int devices, nodes, live;
         int32_t expected;
     } rows[] = {
-        {1000, 1, 5, 0x0412},
-        {1000, 1, 19, 0x0412},
-        {1000, 1, 20, -1},
-        {1000, 1, 999, -1},
-        {1, 1000, 0, 0x0412},
-        {1, 1000, 1, -1},
-        {1000, 1000, 7, 0x0412},
+        {1000, 1, 5, 0x0412}, {1000, 1, 19, 0x0412}, {1000, 1, 20, -1},       {1000, 1, 999, -1},
+        {1, 1000, 0, 0x0412}, {1, 1000, 1, -1},      {1000, 1000, 7, 0x0412},
     };
     kx::Dll dll;
     for (const auto &row : rows) {
@@ -156,7 +156,7 @@ static decltype(&RegEnumKeyExA) g_enum;
 static decltype(&RegOpenKeyExA) g_open;
 
 static LONG WINAPI long_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
-                               LPDWORD cls_length, PFILETIME written)
+                                      LPDWORD cls_length, PFILETIME written)
 {
     DWORD size = *length;
     LONG status = g_enum(key, index, name, length, reserved, cls, cls_length, written);
@@ -191,7 +191,8 @@ TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
         g_length = row.length;
         load_sample("win98-pc.reg");
         // The live node names the long key, as far as a readable value holds it.
-        std::string hardware_key = padded(("PCI\\" + padded(kDisplayDevice, row.length + 1, false)).c_str(), 2048, true);
+        std::string hardware_key =
+            padded(("PCI\\" + padded(kDisplayDevice, row.length + 1, false)).c_str(), 2048, true);
         HKEY node;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDisplayNode, 0, KEY_SET_VALUE, &node));
         RegSetValueExA(node, "HardWareKey", 0, REG_SZ, (const BYTE *)hardware_key.data(), 2048);
@@ -268,4 +269,3 @@ TEST(HostileInputs, ResultFiles)
         EXPECT_FALSE(cwd.exists("BIOSID.TMP"));
     }
 }
-

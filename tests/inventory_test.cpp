@@ -193,12 +193,13 @@ TEST(GetPCIInfo, UnterminatedHardwareKeys)
     kx::Dll dll;
     for (const auto &row : rows) {
         SCOPED_TRACE(std::to_string(row.size) + " bytes, type " + std::to_string(row.type));
-        kx::load_machine(machine({{"VEN_1234", "0", "DISPLAY", "A"}}, {"PCI\\VEN_9999&DEV_5555&SUBSYS_00000000\\0", "PCI\\"}));
+        kx::load_machine(
+            machine({{"VEN_1234", "0", "DISPLAY", "A"}}, {"PCI\\VEN_9999&DEV_5555&SUBSYS_00000000\\0", "PCI\\"}));
         std::string data = row.head + std::string(row.size - strlen(row.head) - strlen(row.tail), 'x') + row.tail;
         HKEY node;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, "Config Manager\\Enum\\C01", 0, KEY_SET_VALUE, &node));
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(node, "HardWareKey", 0, row.type, (const BYTE *)data.data(),
-                                                (DWORD)data.size()));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(node, "HardWareKey", 0, row.type, (const BYTE *)data.data(), (DWORD)data.size()));
         RegCloseKey(node);
         EXPECT_EQ(row.expected, ask_pci_info(dll, row.selector));
     }
@@ -206,23 +207,23 @@ TEST(GetPCIInfo, UnterminatedHardwareKeys)
 
 // Enumeration and open failures that Wine does not produce, by subkey name.
 struct Failures {
-    const char *enum_name;  // enumerating the index of this name fails
+    const char *enum_name; // enumerating the index of this name fails
     LONG enum_status;
-    bool enum_always;       // every enumeration fails
-    const char *open_name;  // opening this subkey fails
+    bool enum_always;      // every enumeration fails
+    const char *open_name; // opening this subkey fails
     int enum_calls;
 };
 static Failures g_failures;
 static kx::ImportPatch *g_enum_patch, *g_open_patch;
 
 static LONG WINAPI failing_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
-                                  LPDWORD cls_length, PFILETIME written)
+                                         LPDWORD cls_length, PFILETIME written)
 {
     ++g_failures.enum_calls;
     if (g_failures.enum_always)
         return g_failures.enum_status;
     LONG status = g_enum_patch->original<decltype(&RegEnumKeyExA)>()(key, index, name, length, reserved, cls,
-                                                                       cls_length, written);
+                                                                     cls_length, written);
     if (status == ERROR_SUCCESS && g_failures.enum_name && !strcmp(name, g_failures.enum_name)) {
         strcpy(name, "garbage");
         return g_failures.enum_status;
@@ -263,7 +264,7 @@ TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
     // VEN_1111 is live first, unless a failure hides it; VEN_2222 is the
     // live node after it.
     kx::load_machine(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}, {"VEN_2222", "BUS_02", "DISPLAY", "B"}},
-                 {"PCI\\VEN_1111\\0", "PCI\\VEN_2222\\0"}));
+                             {"PCI\\VEN_1111\\0", "PCI\\VEN_2222\\0"}));
     kx::Dll dll;
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         SCOPED_TRACE(i);
@@ -336,26 +337,64 @@ TEST(Walk, CandidatesMatchAndTrace)
     } rows[] = {
         // two instances of one device key: one candidate, the first description
         {{{"VEN_1", "0", "DISPLAY", "first"}, {"VEN_1", "1", "DISPLAY", "second"}, {"VEN_2", "0", "DISPLAY", "two"}},
-         {}, true, MatchTrace::nothing, false,
-         "PCI\\VEN_1=first|PCI\\VEN_2=two", -1, "", "first\nVEN_1\ntwo\nVEN_2"},
+         {},
+         true,
+         MatchTrace::nothing,
+         false,
+         "PCI\\VEN_1=first|PCI\\VEN_2=two",
+         -1,
+         "",
+         "first\nVEN_1\ntwo\nVEN_2"},
         // an instance of another class first does not make the description
-        {{{"VEN_1", "0", "MEDIA", "sound"}, {"VEN_1", "1", "DISPLAY", "video"}}, {"PCI\\VEN_1\\1"}, false,
-         MatchTrace::hardware_key, false, "PCI\\VEN_1=video", 0, "PCI\\VEN_1\\1", "PCI\\VEN_1\\1"},
+        {{{"VEN_1", "0", "MEDIA", "sound"}, {"VEN_1", "1", "DISPLAY", "video"}},
+         {"PCI\\VEN_1\\1"},
+         false,
+         MatchTrace::hardware_key,
+         false,
+         "PCI\\VEN_1=video",
+         0,
+         "PCI\\VEN_1\\1",
+         "PCI\\VEN_1\\1"},
         // no DeviceDesc: an empty description, not the Class text
         {{{"VEN_1", "0", "display", nullptr}}, {}, false, MatchTrace::nothing, false, "PCI\\VEN_1=", -1, "", ""},
         // candidates 0, 1 and 2 all begin the node's key: the last one wins
         {{{"VEN_1", "0", "DISPLAY", "A"}, {"VEN_1&DEV_2", "0", "DISPLAY", "B"}, {"VEN_1&DEV_2&S", "0", "DISPLAY", "C"}},
-         {"PCI\\VEN_1&DEV_2&S\\0", "PCI\\VEN_1\\0"}, false, MatchTrace::caller_text, false,
-         "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B|PCI\\VEN_1&DEV_2&S=C", 2, "PCI\\VEN_1&DEV_2&S\\0", "caller\ncaller\ncaller"},
+         {"PCI\\VEN_1&DEV_2&S\\0", "PCI\\VEN_1\\0"},
+         false,
+         MatchTrace::caller_text,
+         false,
+         "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B|PCI\\VEN_1&DEV_2&S=C",
+         2,
+         "PCI\\VEN_1&DEV_2&S\\0",
+         "caller\ncaller\ncaller"},
         {{{"VEN_1", "0", "DISPLAY", "A"}, {"VEN_1&DEV_2", "0", "DISPLAY", "B"}, {"VEN_3", "0", "DISPLAY", "C"}},
-         {"PCI\\VEN_1&DEV_2\\0", "PCI\\VEN_3\\0"}, false, MatchTrace::hardware_key, false,
-         "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B|PCI\\VEN_3=C", 1, "PCI\\VEN_1&DEV_2\\0",
+         {"PCI\\VEN_1&DEV_2\\0", "PCI\\VEN_3\\0"},
+         false,
+         MatchTrace::hardware_key,
+         false,
+         "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B|PCI\\VEN_3=C",
+         1,
+         "PCI\\VEN_1&DEV_2\\0",
          "PCI\\VEN_1&DEV_2\\0\nPCI\\VEN_1&DEV_2\\0"},
         // a refused candidate does not count; a node with all refused is passed
-        {{{"VEN_1", "0", "DISPLAY", "A"}, {"VEN_1&DEV_2", "0", "DISPLAY", "B"}}, {"PCI\\VEN_1&DEV_2\\0"}, false,
-         MatchTrace::caller_text, true, "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B", 0, "PCI\\VEN_1&DEV_2\\0", "caller"},
-        {{{"VEN_2", "0", "DISPLAY", "B"}, {"VEN_3", "0", "DISPLAY", "C"}}, {"PCI\\VEN_2\\0", "PCI\\VEN_3\\0"}, false,
-         MatchTrace::caller_text, true, "PCI\\VEN_2=B|PCI\\VEN_3=C", 1, "PCI\\VEN_3\\0", "caller"},
+        {{{"VEN_1", "0", "DISPLAY", "A"}, {"VEN_1&DEV_2", "0", "DISPLAY", "B"}},
+         {"PCI\\VEN_1&DEV_2\\0"},
+         false,
+         MatchTrace::caller_text,
+         true,
+         "PCI\\VEN_1=A|PCI\\VEN_1&DEV_2=B",
+         0,
+         "PCI\\VEN_1&DEV_2\\0",
+         "caller"},
+        {{{"VEN_2", "0", "DISPLAY", "B"}, {"VEN_3", "0", "DISPLAY", "C"}},
+         {"PCI\\VEN_2\\0", "PCI\\VEN_3\\0"},
+         false,
+         MatchTrace::caller_text,
+         true,
+         "PCI\\VEN_2=B|PCI\\VEN_3=C",
+         1,
+         "PCI\\VEN_3\\0",
+         "caller"},
     };
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         const auto &row = rows[i];
@@ -376,8 +415,8 @@ TEST(Walk, CandidatesMatchAndTrace)
         EXPECT_EQ(WalkOutcome::completed, result.outcome);
         std::string candidates;
         for (int c = 0; c < result.candidates.count; ++c)
-            candidates += std::string(c ? "|" : "") + result.candidates.slot[c].key + "=" +
-                          result.candidates.slot[c].description;
+            candidates +=
+                std::string(c ? "|" : "") + result.candidates.slot[c].key + "=" + result.candidates.slot[c].description;
         EXPECT_EQ(row.candidates, candidates);
         for (int c = result.candidates.count; c < kMaxCandidates; ++c)
             EXPECT_EQ(0, result.candidates.slot[c].key[0] | result.candidates.slot[c].description[0]);
@@ -432,4 +471,3 @@ TEST(Trace, AppendsOneLine)
     }
     trace_line(nullptr, "nowhere");
 }
-

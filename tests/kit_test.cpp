@@ -149,7 +149,7 @@ static std::set<std::string> sweep_rows()
 // An export added to the DLL is asked everywhere that asks every question:
 // the reliability sweep, kxprobe's text and JSON, a program linked with the
 // kit and the NSIS sample; and the README's table of exports names it.
-class Exports : public Kit {};
+class Exports : public Kit { };
 
 TEST_F(Exports, EveryExportIsAskedEverywhere)
 {
@@ -172,7 +172,8 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
         EXPECT_TRUE(rows.count(name)) << "no row in the reliability sweep (tests/reliability_test.cpp)";
         EXPECT_TRUE(text.find("\n" + name + " = ") != std::string::npos ||
                     text.find("\n" + name + "(") != std::string::npos)
-            << "no line in kxprobe's output:\n" << text;
+            << "no line in kxprobe's output:\n"
+            << text;
         EXPECT_NE(std::string::npos, json.find("{\"export\": \"" + name + "\"")) << "no record in kxprobe --json";
         EXPECT_TRUE(kit_ask.count(name)) << "not asked by tests/kit/kit_ask.c";
         EXPECT_TRUE(nsis.count(name)) << "not asked by samples/nsis/KXVozaDa.nsi";

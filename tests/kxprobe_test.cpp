@@ -85,7 +85,9 @@ static const char kQuotingMachine[] = R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500\BUS_00]
 "Class"="MEDIA"
-"DeviceDesc"="Wave \"Q\" \\ Audio )" "\xe9" R"("
+"DeviceDesc"="Wave \"Q\" \\ Audio )"
+                                      "\xe9"
+                                      R"("
 
 [HKEY_DYN_DATA\Config Manager\Enum\C1]
 "HardWareKey"="PCI\\VEN_1E7C&DEV_5500\\BUS_00"
@@ -162,7 +164,8 @@ TEST(CommandLine, ErrorsNameTheProblem)
          "kxprobe --help lists the options\n"},
         {"--signature 4D5A", 2, "kxprobe: --signature needs --file\nkxprobe --help lists the options\n"},
         {"--profile", 2, "kxprobe: --profile needs the FILE of a machine profile\nkxprobe --help lists the options\n"},
-        {"--explain \"\"", 2, "kxprobe: --explain: the device description is empty\nkxprobe --help lists the options\n"},
+        {"--explain \"\"", 2,
+         "kxprobe: --explain: the device description is empty\nkxprobe --help lists the options\n"},
         {"--check-defs --explain x", 2,
          "kxprobe: --explain: --check-defs and --explain are asked one at a time\nkxprobe --help lists the options\n"},
         {"--run", 2, "kxprobe: --run needs a PROGRAM to run\nkxprobe --help lists the options\n"},
@@ -232,8 +235,8 @@ TEST(Library, AnAddedCardLineIsNamedAgainstTheBaseline)
         bool audio = row.added[0] == '5';
         cwd.write("AudCards.def", kx::read_file(kSamples + "/AudCards.def") + (audio ? row.added : ""));
         cwd.write("VidCards.def", kx::read_file(kSamples + "/VidCards.def") + (audio ? "" : row.added));
-        EXPECT_EQ(row.status, kxprobe("--library " + kSamples + "/machines --baseline " + kSamples +
-                                      "/machines/baseline.json"));
+        EXPECT_EQ(row.status,
+                  kxprobe("--library " + kSamples + "/machines --baseline " + kSamples + "/machines/baseline.json"));
         EXPECT_TRUE(kx::contains(g_printed, row.printed));
         size_t changes = 0;
         for (size_t at = 0; (at = g_printed.find(" -> ", at)) != std::string::npos; ++at)
@@ -339,8 +342,8 @@ TEST(Library, TheTableAndTheJsonSayTheSame)
                 std::string detail = table.substr(next + 5, end - next - 5);
                 size_t comma = detail.find("\", ");
                 std::string device = detail.substr(detail.find('"') + 1, comma - detail.find('"') - 1);
-                EXPECT_TRUE(kx::contains(record, "\"device\": " + json_text(device) + ", \"line\": " +
-                                                     json_text(detail.substr(comma + 3)) + "}"));
+                EXPECT_TRUE(kx::contains(record, "\"device\": " + json_text(device) +
+                                                     ", \"line\": " + json_text(detail.substr(comma + 3)) + "}"));
             }
         }
     }
@@ -404,12 +407,14 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
         EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --file kxprobe.exe", "out.txt"));
         std::string printed = kx::read_file("out.txt");
-        EXPECT_EQ(0u, printed.find("KXVozaDa.dll: " + cwd.path() + "\\KXVozaDa.dll, file version unknown; card "
-                                   "files and helpers from " + cwd.path() + "\r\n"))
+        EXPECT_EQ(0u, printed.find("KXVozaDa.dll: " + cwd.path() +
+                                   "\\KXVozaDa.dll, file version unknown; card "
+                                   "files and helpers from " +
+                                   cwd.path() + "\r\n"))
             << printed;
         for (const std::string &name : exports) {
-            bool lacking = printed.find(std::string("    does not export ") + name + ": not asked\r\n") !=
-                           std::string::npos;
+            bool lacking =
+                printed.find(std::string("    does not export ") + name + ": not asked\r\n") != std::string::npos;
             bool answered = printed.find(std::string("\n") + name) != std::string::npos;
             EXPECT_NE(lacking, answered) << name << "\n" << printed;
         }
@@ -448,42 +453,73 @@ TEST(CheckDefs, WarnsOfEveryTrap)
         std::vector<std::string> printed; // each somewhere in the output
         DWORD status;
     } rows[] = {
-        {"clean files", kCleanAudio, kCleanVideo,
+        {"clean files",
+         kCleanAudio,
+         kCleanVideo,
          {"line 1: ignored: \"; audio cards\\n\"", "line 2: card 5, key text \"WAVE DEVICE\"",
           "line 3: card 3, key text \"WAVE DEVICE PCI\"", "line 2: card 7, key text \"GRAPHICS TWO\"", "\n0 warnings"},
          0},
-        {"last line without line feed", "3 WAVE DEVICE", kCleanVideo,
+        {"last line without line feed",
+         "3 WAVE DEVICE",
+         kCleanVideo,
          {"line 1: card 3, key text \"WAVE DEVIC\"",
           "line 1: warning: the last line has no line feed, so it loses its last real character \"E\"",
           "\n1 warning\r"},
          1},
-        {"line longer than 1023", "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n", kCleanVideo,
+        {"line longer than 1023",
+         "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n",
+         kCleanVideo,
          {"line 1: warning: longer than 1023 characters", "line 1 piece 2: card 7, key text \"WAVE DEVICE\"",
           "line 1 piece 2: warning: this piece of a long line counts as a card line of its own", "\n2 warnings"},
          1},
-        {"too short", "3 WAVE\n", kCleanVideo,
-         {"line 1: warning: looks like a card line but is ignored: a card line has at least 9 characters"}, 1},
-        {"indented", " 3 WAVE DEVICE\n", kCleanVideo,
-         {"line 1: warning: looks like a card line but is ignored: a card line begins in the first column"}, 1},
-        {"video line not beginning with 0", kCleanAudio, "0.12.34.GRAPHICS ONE\n1.00.07.GRAPHICS TWO\n",
-         {"line 2: warning: looks like a card line but is ignored: a VidCards.def card line begins with 0"}, 1},
-        {"non-digit identifier", kCleanAudio, "0.1x.34.NAME\n",
-         {"line 1: warning: identifier characters are not all digits; they are summed unchecked to 8234"}, 1},
-        {"data after Ctrl-Z", "3 WAVE DEVICE\n\x1a\n5 WAVE DEVICE\n", kCleanVideo,
+        {"too short",
+         "3 WAVE\n",
+         kCleanVideo,
+         {"line 1: warning: looks like a card line but is ignored: a card line has at least 9 characters"},
+         1},
+        {"indented",
+         " 3 WAVE DEVICE\n",
+         kCleanVideo,
+         {"line 1: warning: looks like a card line but is ignored: a card line begins in the first column"},
+         1},
+        {"video line not beginning with 0",
+         kCleanAudio,
+         "0.12.34.GRAPHICS ONE\n1.00.07.GRAPHICS TWO\n",
+         {"line 2: warning: looks like a card line but is ignored: a VidCards.def card line begins with 0"},
+         1},
+        {"non-digit identifier",
+         kCleanAudio,
+         "0.1x.34.NAME\n",
+         {"line 1: warning: identifier characters are not all digits; they are summed unchecked to 8234"},
+         1},
+        {"data after Ctrl-Z",
+         "3 WAVE DEVICE\n\x1a\n5 WAVE DEVICE\n",
+         kCleanVideo,
          {"line 1: card 3", "warning: the Ctrl-Z at byte 14 ends the data; what follows it is never read",
           "\n1 warning\r"},
          1},
-        {"overridden by a shorter later key", "3 WAVE DEVICE PCI\n5 Wave Device\n", kCleanVideo,
-         {"line 1: warning: never decides: the key text of line 2, \"WAVE DEVICE\", begins its own"}, 1},
-        {"overridden by an empty key", kCleanAudio, "0.12.34.GRAPHICS ONE\n0.00.01.\n",
-         {"line 1: warning: never decides: the key text of line 2, \"\", begins its own"}, 1},
-        {"more lines than one block", kCleanAudio, lines_past_a_block(),
+        {"overridden by a shorter later key",
+         "3 WAVE DEVICE PCI\n5 Wave Device\n",
+         kCleanVideo,
+         {"line 1: warning: never decides: the key text of line 2, \"WAVE DEVICE\", begins its own"},
+         1},
+        {"overridden by an empty key",
+         kCleanAudio,
+         "0.12.34.GRAPHICS ONE\n0.00.01.\n",
+         {"line 1: warning: never decides: the key text of line 2, \"\", begins its own"},
+         1},
+        {"more lines than one block",
+         kCleanAudio,
+         lines_past_a_block(),
          {"line 1: warning: never decides: the key text of line 70001, \"LONG\", begins its own",
           "line 65536: warning: never decides: the key text of line 65537, \"EDGE\", begins its own",
           "line 70001: card 3, key text \"LONG\"", "\n2 warnings"},
          1},
-        {"lone CR kept in the key", "3 WAVE DEVICE\r\r\n", kCleanVideo,
-         {"line 1: card 3, key text \"WAVE DEVICE\\r\"", "0 warnings"}, 0},
+        {"lone CR kept in the key",
+         "3 WAVE DEVICE\r\r\n",
+         kCleanVideo,
+         {"line 1: card 3, key text \"WAVE DEVICE\\r\"", "0 warnings"},
+         0},
     };
     kx::TempCwd cwd;
     for (const auto &row : rows) {
@@ -529,14 +565,26 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
         std::string audio, video;
         std::vector<std::string> printed;
     } rows[] = {
-        {"several matches", "Wave Device PCI", "3 WAVE DEVICE\n5 wave device\n7 WAVE DEVICE PCI 128\n", kCleanVideo,
-         {"search text \"WAVE DEVICE PCI\"", "line 1 matches: card 3", "line 2 matches: card 5",
-          "GetAudioCardID = 5", "GetGraphicsCardID = -1"}},
-        {"last line loses a character", "Wave Devicz", "4 WAVE DEVICE", "0.00.09.WAVE DEVICE",
+        {"several matches",
+         "Wave Device PCI",
+         "3 WAVE DEVICE\n5 wave device\n7 WAVE DEVICE PCI 128\n",
+         kCleanVideo,
+         {"search text \"WAVE DEVICE PCI\"", "line 1 matches: card 3", "line 2 matches: card 5", "GetAudioCardID = 5",
+          "GetGraphicsCardID = -1"}},
+        {"last line loses a character",
+         "Wave Devicz",
+         "4 WAVE DEVICE",
+         "0.00.09.WAVE DEVICE",
          {"line 1 matches: card 4, key text \"WAVE DEVIC\"", "GetGraphicsCardID = 9"}},
-        {"piece of a long line", "Wave Device", "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n",
-         "0.12.34.\r\n0.1x.34.WAVE\r\n", {"line 1 piece 2 matches: card 7", "GetGraphicsCardID = 8234"}},
-        {"Ctrl-Z", "Graphics One", "3 GRAPHICS ONE\n\x1a\n5 GRAPHICS ONE\n", "\x1a\n0.12.34.GRAPHICS ONE\n",
+        {"piece of a long line",
+         "Wave Device",
+         "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n",
+         "0.12.34.\r\n0.1x.34.WAVE\r\n",
+         {"line 1 piece 2 matches: card 7", "GetGraphicsCardID = 8234"}},
+        {"Ctrl-Z",
+         "Graphics One",
+         "3 GRAPHICS ONE\n\x1a\n5 GRAPHICS ONE\n",
+         "\x1a\n0.12.34.GRAPHICS ONE\n",
          {"GetAudioCardID = 3", "GetGraphicsCardID = -1"}},
         {"missing file", "Graphics One", "", "", {"does not open: GetAudioCardID = -1"}},
     };
@@ -575,9 +623,10 @@ TEST(CheckDefs, SampleMachine)
     EXPECT_EQ(0u, kx::run_kxprobe("--check-defs", output)) << output;
     EXPECT_EQ(0u, kx::run_kxprobe("--profile " + kSamples + "/machines/win98-pc.reg", output)) << output;
     for (const char *text :
-         {"GetAudioCardID = 1: ", "    live device \"Generic PCI Wave Audio\"; AudCards.def line 4: \"1 Generic PCI Wave Audio\"",
+         {"GetAudioCardID = 1: ",
+          "    live device \"Generic PCI Wave Audio\"; AudCards.def line 4: \"1 Generic PCI Wave Audio\"",
           "GetGraphicsCardID = 1002: ",
-          "    live device \"Generic Graphics Accelerator 3D AGP\"; VidCards.def line 6: \"0.10.02.Generic Graphics Accelerator 3D\""})
+          "    live device \"Generic Graphics Accelerator 3D AGP\"; VidCards.def line 6: \"0.10.02.Generic Graphics "
+          "Accelerator 3D\""})
         EXPECT_TRUE(kx::contains(output, text));
 }
-

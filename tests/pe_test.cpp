@@ -40,10 +40,7 @@ public:
     const char *text(DWORD address) const { return rva<char>(address); }
 
 private:
-    template <class T> const T *at(size_t offset) const
-    {
-        return reinterpret_cast<const T *>(bytes_.data() + offset);
-    }
+    template <class T> const T *at(size_t offset) const { return reinterpret_cast<const T *>(bytes_.data() + offset); }
     std::string bytes_;
 };
 
@@ -234,4 +231,3 @@ TEST(Image, VersionResource)
     ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904B0\\FileVersion", (void **)&text, &length));
     EXPECT_STREQ("1.0.0.13", text);
 }
-

@@ -27,7 +27,7 @@ struct Stored {
     std::string data;
 };
 
-static bool key_exists(HKEY root, const std::string& path)
+static bool key_exists(HKEY root, const std::string &path)
 {
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -36,7 +36,7 @@ static bool key_exists(HKEY root, const std::string& path)
     return true;
 }
 
-static Stored stored_value(HKEY root, const std::string& path, const std::string& name)
+static Stored stored_value(HKEY root, const std::string &path, const std::string &name)
 {
     Stored stored;
     HKEY key;
@@ -46,25 +46,26 @@ static Stored stored_value(HKEY root, const std::string& path, const std::string
     if (RegQueryValueExA(key, name.c_str(), nullptr, &stored.type, nullptr, &size) == ERROR_SUCCESS) {
         stored.data.resize(size + 1);
         stored.found = RegQueryValueExA(key, name.c_str(), nullptr, &stored.type,
-                                        reinterpret_cast<BYTE*>(&stored.data[0]), &size) == ERROR_SUCCESS;
+                                        reinterpret_cast<BYTE *>(&stored.data[0]), &size) == ERROR_SUCCESS;
         stored.data.resize(size);
     }
     RegCloseKey(key);
     return stored;
 }
 
-static void set_value(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& data)
+static void set_value(HKEY root, const std::string &path, const char *name, DWORD type, const std::string &data)
 {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS) << path;
-    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), DWORD(data.size())),
-              ERROR_SUCCESS) << path << " " << name;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS)
+        << path;
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(data.data()), DWORD(data.size())),
+              ERROR_SUCCESS)
+        << path << " " << name;
     RegCloseKey(key);
 }
 
 // A key marked with a string value, so that it is not empty.
-static void make_key(HKEY root, const std::string& path, const std::string& value = "")
+static void make_key(HKEY root, const std::string &path, const std::string &value = "")
 {
     set_value(root, path, "KxMark", REG_SZ, value + '\0');
 }
@@ -73,7 +74,7 @@ static void make_key(HKEY root, const std::string& path, const std::string& valu
 // is touched.
 struct Place {
     HKEY root;
-    const char* path;
+    const char *path;
 };
 const Place kOutside[] = {
     {HKEY_LOCAL_MACHINE, "Enum\\KXOUTSIDE"},
@@ -93,11 +94,11 @@ protected:
     static void cleanUp()
     {
         profile_clear();
-        for (const Place& place : kOutside)
+        for (const Place &place : kOutside)
             RegDeleteKeyA(place.root, place.path);
     }
 
-    static bool load(const std::string& text)
+    static bool load(const std::string &text)
     {
         std::string error;
         const bool ok = kx::load_profile(text, error);
@@ -109,22 +110,21 @@ protected:
 
 // Where a value is written: one key in each of the three subtrees.
 struct Target {
-    const char* label;
+    const char *label;
     HKEY root;
-    const char* key_line;
-    const char* path;
+    const char *key_line;
+    const char *path;
 };
 const Target kTargets[] = {
     {"PCI", HKEY_LOCAL_MACHINE, "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00]",
      "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00"},
     {"SCSI", HKEY_LOCAL_MACHINE, "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXDISK\\PCI&VEN_1234]",
      "Enum\\SCSI\\KXDISK\\PCI&VEN_1234"},
-    {"DYN_DATA", HKEY_DYN_DATA, "[HKEY_DYN_DATA\\Config Manager\\Enum\\C29A3E00]",
-     "Config Manager\\Enum\\C29A3E00"},
+    {"DYN_DATA", HKEY_DYN_DATA, "[HKEY_DYN_DATA\\Config Manager\\Enum\\C29A3E00]", "Config Manager\\Enum\\C29A3E00"},
 };
 
 struct ValueCase {
-    const char* label;
+    const char *label;
     std::string lines;
     std::string name;
     DWORD type;
@@ -152,8 +152,7 @@ TEST_F(Profile, EveryValueKindReachesTheRegistry)
         {"one-digit and upper-case bytes", "\"V\"=hex:1,A,Ff", "V", REG_BINARY, "\x01\x0a\xff"s},
         {"spaces around bytes", "\"V\"=hex: 01 , 02 ", "V", REG_BINARY, "\x01\x02"s},
         {"continued hex", "\"V\"=hex:01,02,ff,\\\n  00,41", "V", REG_BINARY, "\x01\x02\xff\x00\x41"s},
-        {"hex continued twice, tab indent", "\"V\"=hex:01,\\\n  02,\\\n\t03", "V", REG_BINARY,
-         "\x01\x02\x03"s},
+        {"hex continued twice, tab indent", "\"V\"=hex:01,\\\n  02,\\\n\t03", "V", REG_BINARY, "\x01\x02\x03"s},
         {"typed hex continued", "\"V\"=hex(1):41,\\\n  42,00", "V", REG_SZ, "AB\0"s},
         {"hex(0)", "\"V\"=hex(0):01,02", "V", REG_NONE, "\x01\x02"s},
         {"hex(2)", "\"V\"=hex(2):25,61,25,00", "V", REG_EXPAND_SZ, "%a%\0"s},
@@ -165,9 +164,9 @@ TEST_F(Profile, EveryValueKindReachesTheRegistry)
         {"empty typed hex", "\"V\"=hex(0):", "V", REG_NONE, ""},
         {"the last of two settings wins", "\"V\"=\"one\"\n\"V\"=dword:2", "V", REG_DWORD, "\x02\0\0\0"s},
     };
-    for (const Target& target : kTargets) {
-        for (const LineEnd& end : kLineEnds) {
-            for (const ValueCase& row : cases) {
+    for (const Target &target : kTargets) {
+        for (const LineEnd &end : kLineEnds) {
+            for (const ValueCase &row : cases) {
                 SCOPED_TRACE(std::string(row.label) + " in " + target.label + " with " + end.label);
                 const std::string text = "REGEDIT4\n\n"s + target.key_line + "\n" + row.lines + "\n";
                 if (!load(with_line_end(text, end)))
@@ -182,42 +181,50 @@ TEST_F(Profile, EveryValueKindReachesTheRegistry)
 }
 
 struct KeyCase {
-    const char* label;
-    const char* text;
+    const char *label;
+    const char *text;
     std::vector<Place> keys;
 };
 
 TEST_F(Profile, KeysAreCreatedAsWritten)
 {
     const KeyCase cases[] = {
-        {"key without values", R"(REGEDIT4
+        {"key without values",
+         R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\PCI\EMPTY]
 )",
          {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\EMPTY"}}},
-        {"parents come with a deep key", R"(REGEDIT4
+        {"parents come with a deep key",
+         R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\SCSI\A\B\C]
 )",
-         {{HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A"}, {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A\\B"},
+         {{HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A"},
+          {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A\\B"},
           {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\A\\B\\C"}}},
-        {"subtree roots themselves", R"(REGEDIT4
+        {"subtree roots themselves",
+         R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\PCI]
 [HKEY_LOCAL_MACHINE\Enum\SCSI]
 [HKEY_DYN_DATA\Config Manager\Enum]
 )",
-         {{HKEY_LOCAL_MACHINE, "Enum\\PCI"}, {HKEY_LOCAL_MACHINE, "Enum\\SCSI"},
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI"},
+          {HKEY_LOCAL_MACHINE, "Enum\\SCSI"},
           {HKEY_DYN_DATA, "Config Manager\\Enum"}}},
-        {"short root and any case", R"(REGEDIT4
+        {"short root and any case",
+         R"(REGEDIT4
 
 [HKLM\Enum\PCI\SHORT]
 [hkey_local_machine\enum\scsi\LOWER]
 [hkey_dyn_data\config manager\enum\LOWER]
 )",
-         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\SHORT"}, {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\LOWER"},
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\SHORT"},
+          {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\LOWER"},
           {HKEY_DYN_DATA, "Config Manager\\Enum\\LOWER"}}},
-        {"blank lines and comments before and among keys", R"(
+        {"blank lines and comments before and among keys",
+         R"(
 
 REGEDIT4
 ; machine 7
@@ -227,19 +234,20 @@ REGEDIT4
   [HKEY_DYN_DATA\Config Manager\Enum\Y]  
 )",
          {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\X"}, {HKEY_DYN_DATA, "Config Manager\\Enum\\Y"}}},
-        {"brackets and spaces inside a key name", R"(REGEDIT4
+        {"brackets and spaces inside a key name",
+         R"(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\PCI\A [1]\ B ]
 )",
          {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\A [1]\\ B "}}},
     };
-    for (const LineEnd& end : kLineEnds) {
-        for (const KeyCase& row : cases) {
+    for (const LineEnd &end : kLineEnds) {
+        for (const KeyCase &row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
             profile_clear();
             if (!load(with_line_end(row.text, end)))
                 continue;
-            for (const Place& key : row.keys)
+            for (const Place &key : row.keys)
                 EXPECT_TRUE(key_exists(key.root, key.path)) << key.path;
         }
     }
@@ -247,7 +255,7 @@ REGEDIT4
 
 TEST_F(Profile, KeyNamedTwiceMergesItsValues)
 {
-    for (const LineEnd& end : kLineEnds) {
+    for (const LineEnd &end : kLineEnds) {
         SCOPED_TRACE(end.label);
         const std::string text = R"(REGEDIT4
 
@@ -269,10 +277,10 @@ TEST_F(Profile, KeyNamedTwiceMergesItsValues)
 }
 
 struct BadCase {
-    const char* label;
+    const char *label;
     std::string text;
     int line;
-    const char* says = "";
+    const char *says = "";
 };
 
 // The first four lines are good and name a key that must never appear.
@@ -288,14 +296,15 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
         {"continuation at the end of the text", kGoodStart + "\"a\"=hex:01,\\", 5},
         {"bad byte on a continuation line", kGoodStart + "\"a\"=hex:01,\\\n  02,\\\n  zz\n", 7},
         {"NUL in a key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
-        {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
+        {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n",
+         8},
         {"line too long to read", kGoodStart + "\"a\"=\"" + std::string(kRegeditLineSize, 'a') + "\"\n", 5,
          "longer than"},
     };
-    for (const Place& sentinel : kSentinels)
+    for (const Place &sentinel : kSentinels)
         make_key(sentinel.root, sentinel.path);
-    for (const LineEnd& end : kLineEnds) {
-        for (const BadCase& row : cases) {
+    for (const LineEnd &end : kLineEnds) {
+        for (const BadCase &row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
             std::string error;
             EXPECT_FALSE(kx::load_profile(with_line_end(row.text, end), error));
@@ -303,7 +312,7 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
             EXPECT_EQ(error.compare(0, prefix.size(), prefix), 0) << error;
             EXPECT_GT(error.size(), prefix.size()) << error;
             EXPECT_NE(error.find(row.says), std::string::npos) << error;
-            for (const Place& sentinel : kSentinels)
+            for (const Place &sentinel : kSentinels)
                 EXPECT_TRUE(key_exists(sentinel.root, sentinel.path)) << sentinel.path;
             EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, "Enum\\SCSI\\KXNEW"));
             EXPECT_FALSE(key_exists(HKEY_LOCAL_MACHINE, "Enum\\PCI\\Z"));
@@ -323,34 +332,38 @@ static bool fails_now()
     return g_calls >= g_fail_from && g_calls <= g_fail_to;
 }
 
-static LONG WINAPI failing_RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+static LONG WINAPI failing_RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                                          DWORD size)
 {
     return fails_now() ? ERROR_ACCESS_DENIED : g_set_value(key, name, reserved, type, data, size);
 }
 
-static LONG WINAPI failing_RegCreateKeyExA(HKEY key, LPCSTR name, DWORD reserved, LPSTR type, DWORD options, REGSAM access,
-                                    LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition)
+static LONG WINAPI failing_RegCreateKeyExA(HKEY key, LPCSTR name, DWORD reserved, LPSTR type, DWORD options,
+                                           REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                           LPDWORD disposition)
 {
     return fails_now() ? ERROR_ACCESS_DENIED
                        : g_create_key(key, name, reserved, type, options, access, security, result, disposition);
 }
 
 struct RefusedCase {
-    const char* label;
-    const char* function;
+    const char *label;
+    const char *function;
     int from, to;
-    const char* says;
+    const char *says;
 };
 
 // The profile's own code is linked into this program, so its registry
 // calls go through this program's imports.
 TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
 {
-    const char before[] = "REGEDIT4\n[HKLM\\Enum\\PCI\\OLD]\n\"A\"=\"1\"\n\"B\"=hex(7):61,00,00\n"
-                          "[HKLM\\Enum\\SCSI\\OLD\\DISK]\n@=dword:5\n"
-                          "[HKEY_DYN_DATA\\Config Manager\\Enum\\C0]\n\"HardWareKey\"=\"PCI\\\\OLD\"\n";
-    const char after[] = "REGEDIT4\n[HKLM\\Enum\\PCI\\NEW]\n\"A\"=\"2\"\n\"B\"=\"3\"\n"
-                         "[HKLM\\Enum\\SCSI\\NEW]\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"C\"=hex:01,\\\n  02\n";
+    const char before[] =
+        "REGEDIT4\n[HKLM\\Enum\\PCI\\OLD]\n\"A\"=\"1\"\n\"B\"=hex(7):61,00,00\n"
+        "[HKLM\\Enum\\SCSI\\OLD\\DISK]\n@=dword:5\n"
+        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C0]\n\"HardWareKey\"=\"PCI\\\\OLD\"\n";
+    const char after[] =
+        "REGEDIT4\n[HKLM\\Enum\\PCI\\NEW]\n\"A\"=\"2\"\n\"B\"=\"3\"\n"
+        "[HKLM\\Enum\\SCSI\\NEW]\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"C\"=hex:01,\\\n  02\n";
     const RefusedCase cases[] = {
         {"first key", "RegCreateKeyExA", 1, 1, "line 2: cannot create the key: "},
         {"last key", "RegCreateKeyExA", 3, 3, "line 6: cannot create the key: "},
@@ -360,13 +373,14 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
     const HMODULE self = GetModuleHandleA(nullptr);
     ASSERT_TRUE(load(before));
     const std::string captured = kx::capture_profile();
-    for (const RefusedCase& row : cases) {
+    for (const RefusedCase &row : cases) {
         SCOPED_TRACE(row.label);
         const bool set_value = !strcmp(row.function, "RegSetValueExA");
         std::string error;
         {
             kx::ImportPatch patch(self, "ADVAPI32.dll", row.function,
-                                  set_value ? (const void*)failing_RegSetValueExA : (const void*)failing_RegCreateKeyExA);
+                                  set_value ? (const void *)failing_RegSetValueExA
+                                            : (const void *)failing_RegCreateKeyExA);
             ASSERT_TRUE(patch.applied());
             g_set_value = patch.original<decltype(&RegSetValueExA)>();
             g_create_key = patch.original<decltype(&RegCreateKeyExA)>();
@@ -375,7 +389,8 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
             g_fail_to = row.to;
             EXPECT_FALSE(kx::load_profile(after, error));
         }
-        EXPECT_EQ(error, row.says + kx::windows_error(ERROR_ACCESS_DENIED) + "; the hardware tree was put back as it was"s);
+        EXPECT_EQ(error,
+                  row.says + kx::windows_error(ERROR_ACCESS_DENIED) + "; the hardware tree was put back as it was"s);
         EXPECT_EQ(kx::capture_profile(), captured);
     }
 
@@ -383,7 +398,7 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
     // whole.
     std::string error;
     {
-        kx::ImportPatch patch(self, "ADVAPI32.dll", "RegSetValueExA", (const void*)failing_RegSetValueExA);
+        kx::ImportPatch patch(self, "ADVAPI32.dll", "RegSetValueExA", (const void *)failing_RegSetValueExA);
         g_set_value = patch.original<decltype(&RegSetValueExA)>();
         g_calls = 0;
         g_fail_from = 2;
@@ -391,10 +406,14 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
         EXPECT_FALSE(kx::load_profile(after, error));
     }
     const std::string denied = kx::windows_error(ERROR_ACCESS_DENIED);
-    const std::string says = "line 4: cannot set the value: " + denied + "; putting the hardware tree back failed too, it is kept in ";
+    const std::string says =
+        "line 4: cannot set the value: " + denied + "; putting the hardware tree back failed too, it is kept in ";
     ASSERT_EQ(error.compare(0, says.size(), says), 0) << error;
     const std::string kept = error.substr(says.size(), error.find(": ", says.size()) - says.size());
-    EXPECT_EQ(error.compare(says.size() + kept.size(), std::string::npos, ": " + kept + ": line 6: cannot set the value: " + denied), 0) << error;
+    EXPECT_EQ(error.compare(says.size() + kept.size(), std::string::npos,
+                            ": " + kept + ": line 6: cannot set the value: " + denied),
+              0)
+        << error;
     std::string reload_error;
     EXPECT_TRUE(kx::load_profile_file(kept, reload_error)) << reload_error;
     EXPECT_EQ(kx::capture_profile(), captured);
@@ -409,10 +428,10 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
 }
 
 struct PlaceCase {
-    const char* label;
-    const char* key;
+    const char *label;
+    const char *key;
     HKEY root;
-    const char* path;
+    const char *path;
     bool allowed;
 };
 
@@ -446,7 +465,7 @@ TEST_F(Profile, OnlyTheHardwareTreeIsWritten)
         {"short current user", "HKCU\\Enum\\PCI", HKEY_CURRENT_USER, "Enum\\PCI", false},
         {"users", "HKEY_USERS\\.DEFAULT\\Enum\\PCI", HKEY_USERS, ".DEFAULT\\Enum\\PCI", false},
     };
-    for (const PlaceCase& row : cases) {
+    for (const PlaceCase &row : cases) {
         SCOPED_TRACE(row.label);
         profile_clear();
         const std::string leaf = row.path + "\\KXLEAF"s;
@@ -467,12 +486,12 @@ TEST_F(Profile, ClearRemovesTheThreeSubtreesOnly)
         {HKEY_LOCAL_MACHINE, "Enum\\SCSI"},
         {HKEY_DYN_DATA, "Config Manager\\Enum"},
     };
-    for (const Place& place : kOutside)
+    for (const Place &place : kOutside)
         make_key(place.root, place.path, "outside");
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round == 0 ? "full subtrees" : "subtrees already gone");
         if (round == 0) {
-            for (const Place& subtree : subtrees) {
+            for (const Place &subtree : subtrees) {
                 make_key(subtree.root, subtree.path + "\\A\\B\\C"s);
                 make_key(subtree.root, subtree.path + "\\A\\D"s);
                 make_key(subtree.root, subtree.path + "\\E"s);
@@ -480,9 +499,9 @@ TEST_F(Profile, ClearRemovesTheThreeSubtreesOnly)
             }
         }
         profile_clear();
-        for (const Place& subtree : subtrees)
+        for (const Place &subtree : subtrees)
             EXPECT_FALSE(key_exists(subtree.root, subtree.path)) << subtree.path;
-        for (const Place& place : kOutside)
+        for (const Place &place : kOutside)
             EXPECT_EQ(stored_value(place.root, place.path, "KxMark").data, "outside\0"s) << place.path;
         EXPECT_EQ(kx::capture_profile(), "REGEDIT4\r\n\r\n");
     }
@@ -495,23 +514,23 @@ TEST_F(Profile, LoadReplacesTheWholeTree)
         {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\EARLIER"},
         {HKEY_DYN_DATA, "Config Manager\\Enum\\EARLIER"},
     };
-    for (const Place& place : earlier) {
+    for (const Place &place : earlier) {
         SCOPED_TRACE(place.path);
         make_key(place.root, place.path);
         ASSERT_TRUE(load("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\LATER]\n"));
         EXPECT_FALSE(key_exists(place.root, place.path));
         EXPECT_TRUE(key_exists(HKEY_LOCAL_MACHINE, "Enum\\PCI\\LATER"));
     }
-    for (const Place& place : kOutside)
+    for (const Place &place : kOutside)
         make_key(place.root, place.path, "outside");
     ASSERT_TRUE(load("REGEDIT4\n"));
-    for (const Place& place : kOutside)
+    for (const Place &place : kOutside)
         EXPECT_TRUE(key_exists(place.root, place.path)) << place.path;
 }
 
 struct CaptureCase {
-    const char* label;
-    const char* text;
+    const char *label;
+    const char *text;
 };
 
 // Canonical profiles, in the order the registry enumerates them: loading one
@@ -581,7 +600,7 @@ TEST_F(Profile, CaptureGivesBackACanonicalProfile)
 
 )"},
     };
-    for (const CaptureCase& row : cases) {
+    for (const CaptureCase &row : cases) {
         SCOPED_TRACE(row.label);
         const std::string text = crlf(row.text);
         if (load(text)) {
@@ -605,19 +624,26 @@ TEST_F(Profile, CaptureAndLoadAgainChangeNothing)
     }
     big_hex.pop_back();
     const std::string name_80(80, 'N');
-    const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00]\n"
-                             "\"Big\"=hex:" + big_hex + "\n"
-                             "\"BigNone\"=hex(0):" + big_hex + "\n"
-                             "\"" + name_80 + "\"=hex:01,02,03\n"
-                             "\"Str\"=\"a \\\"b\\\" \\\\c\"\n"
-                             "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"Status\"=dword:0000000a\n"
-                             "\"Crlf\"=hex(1):41,0d,0a,00\n"
-                             "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\D]\n@=hex(7):61,00,00\n";
+    const std::string text =
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00]\n"
+        "\"Big\"=hex:" +
+        big_hex +
+        "\n"
+        "\"BigNone\"=hex(0):" +
+        big_hex +
+        "\n"
+        "\"" +
+        name_80 +
+        "\"=hex:01,02,03\n"
+        "\"Str\"=\"a \\\"b\\\" \\\\c\"\n"
+        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"Status\"=dword:0000000a\n"
+        "\"Crlf\"=hex(1):41,0d,0a,00\n"
+        "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\D]\n@=hex(7):61,00,00\n";
     ASSERT_TRUE(load(text));
     const std::string first = kx::capture_profile();
     ASSERT_TRUE(load(first));
     EXPECT_EQ(kx::capture_profile(), first);
-    const char* const path = "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00";
+    const char *const path = "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00";
     const Stored stored[] = {
         stored_value(HKEY_LOCAL_MACHINE, path, "Big"),
         stored_value(HKEY_LOCAL_MACHINE, path, "BigNone"),
@@ -671,7 +697,7 @@ TEST_F(Profile, LargeTreesAndValuesStream)
 TEST_F(Profile, CaptureToAnUnwritableFileFails)
 {
     const std::string paths[] = {"no\\such\\folder\\machine.reg", kx::temp_path("")};
-    for (const std::string& path : paths) {
+    for (const std::string &path : paths) {
         SCOPED_TRACE(path);
         char error[kProfileErrorSize + 16];
         memset(error, 0xbd, sizeof error);
@@ -683,10 +709,10 @@ TEST_F(Profile, CaptureToAnUnwritableFileFails)
 }
 
 struct FileCase {
-    const char* label;
+    const char *label;
     std::string content;
     bool ok;
-    const char* error_start;
+    const char *error_start;
 };
 
 TEST_F(Profile, LoadFileReadsInBinary)
@@ -695,12 +721,12 @@ TEST_F(Profile, LoadFileReadsInBinary)
     const FileCase cases[] = {
         {"CR LF file", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\r\n\"V\"=\"x\"\r\n", true, ""},
         {"LF file", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\n\"V\"=\"x\"\n", true, ""},
-        {"CR LF inside a continued list", "REGEDIT4\r\n[HKLM\\Enum\\PCI\\F]\r\n\"V\"=\"x\"\r\n\"B\"=hex:01,\\\r\n  02\r\n",
-         true, ""},
+        {"CR LF inside a continued list",
+         "REGEDIT4\r\n[HKLM\\Enum\\PCI\\F]\r\n\"V\"=\"x\"\r\n\"B\"=hex:01,\\\r\n  02\r\n", true, ""},
         {"malformed file", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\F]\r\n\"V\"=dword:x\r\n", false,
          "line 4: "},
     };
-    for (const FileCase& row : cases) {
+    for (const FileCase &row : cases) {
         SCOPED_TRACE(row.label);
         profile_clear();
         kx::write_file(path, row.content);
@@ -713,7 +739,7 @@ TEST_F(Profile, LoadFileReadsInBinary)
     DeleteFileA(path.c_str());
 
     const std::string unreadable[] = {kx::temp_path("kxprofile_missing.reg"), kx::temp_path("")};
-    for (const std::string& name : unreadable) {
+    for (const std::string &name : unreadable) {
         SCOPED_TRACE(name);
         std::string error;
         EXPECT_FALSE(kx::load_profile_file(name, error));

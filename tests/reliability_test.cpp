@@ -151,10 +151,14 @@ static int32_t call(const kx::Dll &dll, const Row &row)
     const std::string name = export_of(row);
     const std::vector<uint32_t> &a = row.args;
     switch (a.size()) {
-    case 0: return kx::call_export(dll, name.c_str());
-    case 1: return kx::call_export(dll, name.c_str(), {a[0]});
-    case 2: return kx::call_export(dll, name.c_str(), {a[0], a[1]});
-    default: return kx::call_export(dll, name.c_str(), {a[0], a[1], a[2]});
+    case 0:
+        return kx::call_export(dll, name.c_str());
+    case 1:
+        return kx::call_export(dll, name.c_str(), {a[0]});
+    case 2:
+        return kx::call_export(dll, name.c_str(), {a[0], a[1]});
+    default:
+        return kx::call_export(dll, name.c_str(), {a[0], a[1], a[2]});
     }
 }
 
@@ -187,7 +191,7 @@ static bool allowed(const Row &row, int32_t answer)
     return std::find(row.allowed.begin(), row.allowed.end(), answer) != row.allowed.end();
 }
 
-class Sweep : public ::testing::TestWithParam<Row> {};
+class Sweep : public ::testing::TestWithParam<Row> { };
 
 TEST_P(Sweep, EveryFailureOfEveryCallSite)
 {
@@ -303,8 +307,8 @@ TEST(Reliability, RoundsOfLoadAskFreeDoNotGrow)
         round(kSettle + number);
     Usage after = usage();
     printf("over %d rounds: handles %d -> %d, modules %d -> %d, heap blocks %d -> %d, private bytes %lu -> %lu\n",
-           kRounds, before.handles, after.handles, before.modules, after.modules, before.heap_blocks,
-           after.heap_blocks, (unsigned long)before.private_bytes, (unsigned long)after.private_bytes);
+           kRounds, before.handles, after.handles, before.modules, after.modules, before.heap_blocks, after.heap_blocks,
+           (unsigned long)before.private_bytes, (unsigned long)after.private_bytes);
     EXPECT_LE(after.handles, before.handles);
     EXPECT_LE(after.modules, before.modules);
     EXPECT_LT(after.heap_blocks, before.heap_blocks + kRounds / 2);

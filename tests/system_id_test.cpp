@@ -14,7 +14,7 @@
 #include <vector>
 
 const char *const kHelpers[] = {"Kxdodaze.exe", "BIOSID.EXE"};
-const char *const kSettings[] = {"KX_DODAZE_EXIT",    "KX_DODAZE_RUN_MS", "KX_BIOSID_BYTES",
+const char *const kSettings[] = {"KX_DODAZE_EXIT",     "KX_DODAZE_RUN_MS",  "KX_BIOSID_BYTES",
                                  "KX_BIOSID_DELAY_MS", "KX_BIOSID_HOLD_MS", "KX_BIOSID_READY"};
 
 static std::string hex_of(const std::string &bytes)
@@ -127,7 +127,8 @@ struct FastClock {
     kx::ImportPatch sleep, wait;
 
     FastClock(const kx::Dll &dll, const HelperFolder &folder, DWORD cap)
-        : real_cap(cap), ready(folder.ready()),
+        : real_cap(cap),
+          ready(folder.ready()),
           sleep(dll.module(), "KERNEL32.dll", "Sleep", (const void *)fake_Sleep),
           wait(dll.module(), "KERNEL32.dll", "WaitForSingleObject", (const void *)fake_WaitForSingleObject)
     {
@@ -164,28 +165,31 @@ struct Starts {
     ~Starts() { live = nullptr; }
 
     static BOOL WINAPI fake_CreateProcessA(LPCSTR app, LPSTR command, LPSECURITY_ATTRIBUTES ps,
-                                           LPSECURITY_ATTRIBUTES ts, BOOL inherit, DWORD flags, LPVOID env,
-                                           LPCSTR dir, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
+                                           LPSECURITY_ATTRIBUTES ts, BOOL inherit, DWORD flags, LPVOID env, LPCSTR dir,
+                                           LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
     {
         auto given = [](const void *p) { return p ? "given" : "null"; };
         char text[256];
-        snprintf(text, sizeof(text), "CreateProcessA %s command=%s security=%s/%s inherit=%d flags=%#lx "
+        snprintf(text, sizeof(text),
+                 "CreateProcessA %s command=%s security=%s/%s inherit=%d flags=%#lx "
                  "environment=%s folder=%s cb=%lu flags=%#lx show=%u",
-                 app ? app : "(null)", command ? command : "null", given(ps), given(ts), inherit, flags,
-                 given(env), given(dir), startup->cb, startup->dwFlags, startup->wShowWindow);
+                 app ? app : "(null)", command ? command : "null", given(ps), given(ts), inherit, flags, given(env),
+                 given(dir), startup->cb, startup->dwFlags, startup->wShowWindow);
         live->seen.push_back(text);
-        BOOL result = live->create.original<decltype(&CreateProcessA)>()(app, command, ps, ts, inherit, flags,
-                                                                          env, dir, startup, info);
+        BOOL result = live->create.original<decltype(&CreateProcessA)>()(app, command, ps, ts, inherit, flags, env, dir,
+                                                                         startup, info);
         live->results.push_back(result);
         return result;
     }
 };
 Starts *Starts::live;
 
-const char kStartFirst[] = "CreateProcessA Kxdodaze.exe command=null security=null/null inherit=0 flags=0x20 "
-                           "environment=null folder=null cb=68 flags=0x1 show=0";
-const char kStartSecond[] = "CreateProcessA BIOSID.EXE command=BIOSID.EXE security=null/null inherit=0 flags=0x20 "
-                            "environment=null folder=null cb=68 flags=0x1 show=0";
+const char kStartFirst[] =
+    "CreateProcessA Kxdodaze.exe command=null security=null/null inherit=0 flags=0x20 "
+    "environment=null folder=null cb=68 flags=0x1 show=0";
+const char kStartSecond[] =
+    "CreateProcessA BIOSID.EXE command=BIOSID.EXE security=null/null inherit=0 flags=0x20 "
+    "environment=null folder=null cb=68 flags=0x1 show=0";
 
 TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
 {
@@ -428,4 +432,3 @@ TEST(GetSystemID, ResultFileNeverWrittenTakesFourPauses)
     EXPECT_GE(took, 3900u);
     EXPECT_LT(took, 6000u);
 }
-

@@ -40,8 +40,8 @@ static bool parse(RegeditParser &parser, const char *text, size_t length, Regedi
     char *block = static_cast<char *>(malloc(length ? length : 1));
     memcpy(block, text, length);
     regedit_parse_line(parser, block, length, line);
-    if (line.kind == regedit_key && (strlen(line.path) != line.path_length || line.path < block ||
-                                     line.path + line.path_length >= block + length))
+    if (line.kind == regedit_key &&
+        (strlen(line.path) != line.path_length || line.path < block || line.path + line.path_length >= block + length))
         abort();
     if ((line.kind == regedit_value || line.kind == regedit_more_bytes) && line.length > length)
         abort();

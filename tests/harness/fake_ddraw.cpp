@@ -61,13 +61,25 @@ HRESULT hand_out(const std::string &call, FakeObject &object, void **out)
 {
     HRESULT result = DD_OK;
     bool gives = true;
-    switch (g.ledger->enter(call.c_str(), {"error", "error, pointer written", "DD_OK without object",
-                                           "success code", "success code without object"})) {
-    case 1: result = kErrorCode; gives = false; break;
-    case 2: result = kErrorCode; break;
-    case 3: gives = false; break;
-    case 4: result = kSuccessCode; break;
-    case 5: result = kSuccessCode; gives = false; break;
+    switch (g.ledger->enter(call.c_str(), {"error", "error, pointer written", "DD_OK without object", "success code",
+                                           "success code without object"})) {
+    case 1:
+        result = kErrorCode;
+        gives = false;
+        break;
+    case 2:
+        result = kErrorCode;
+        break;
+    case 3:
+        gives = false;
+        break;
+    case 4:
+        result = kSuccessCode;
+        break;
+    case 5:
+        result = kSuccessCode;
+        gives = false;
+        break;
     }
     *out = gives ? &object : nullptr;
     if (gives && SUCCEEDED(result)) {
@@ -81,8 +93,10 @@ HRESULT hand_out(const std::string &call, FakeObject &object, void **out)
 HRESULT answer(const std::string &call)
 {
     switch (g.ledger->enter(call.c_str(), {"error", "success code"})) {
-    case 1: return kErrorCode;
-    case 2: return kSuccessCode;
+    case 1:
+        return kErrorCode;
+    case 2:
+        return kSuccessCode;
     }
     return DD_OK;
 }
@@ -147,8 +161,15 @@ HRESULT WINAPI fake_unexpected(FakeObject *self)
 
 // IDirectDraw and IDirectDraw2 share these slots; IDirectDrawSurface has
 // only the IUnknown ones in common with them.
-enum { kQueryInterfaceSlot, kAddRefSlot, kReleaseSlot, kCreateSurfaceSlot = 6, kGetCapsSlot = 11,
-       kSetCooperativeLevelSlot = 20, kSlots = 40 };
+enum {
+    kQueryInterfaceSlot,
+    kAddRefSlot,
+    kReleaseSlot,
+    kCreateSurfaceSlot = 6,
+    kGetCapsSlot = 11,
+    kSetCooperativeLevelSlot = 20,
+    kSlots = 40
+};
 void *g_display_vtable[kSlots], *g_surface_vtable[kSlots];
 
 void build_vtables()
@@ -177,12 +198,20 @@ UINT WINAPI fake_GetSystemDirectoryA(LPSTR buffer, UINT size)
 {
     record("GetSystemDirectoryA(%s,%u)", pointer(buffer, "buffer"), size);
     char real[MAX_PATH];
-    switch (g.ledger->enter("GetSystemDirectoryA", {"0", "longer than the buffer", "250 characters", "249 characters"})) {
-    case 1: return 0;
-    case 2: return size + 1;
-    case 3: g.system_folder = "C:\\" + std::string(247, 'S'); break;
-    case 4: g.system_folder = "C:\\" + std::string(246, 'S'); break;
-    default: g.system_folder.assign(real, GetSystemDirectoryA(real, sizeof(real)));
+    switch (
+        g.ledger->enter("GetSystemDirectoryA", {"0", "longer than the buffer", "250 characters", "249 characters"})) {
+    case 1:
+        return 0;
+    case 2:
+        return size + 1;
+    case 3:
+        g.system_folder = "C:\\" + std::string(247, 'S');
+        break;
+    case 4:
+        g.system_folder = "C:\\" + std::string(246, 'S');
+        break;
+    default:
+        g.system_folder.assign(real, GetSystemDirectoryA(real, sizeof(real)));
     }
     if (g.system_folder.size() >= size)
         return (UINT)g.system_folder.size() + 1;
@@ -223,7 +252,8 @@ BOOL WINAPI fake_FreeLibrary(HMODULE module)
 } // namespace
 
 FakeDirectDraw::FakeDirectDraw(const Dll &dll)
-    : dll_(dll), folder_(dll.module(), "KERNEL32.dll", "GetSystemDirectoryA", (const void *)fake_GetSystemDirectoryA),
+    : dll_(dll),
+      folder_(dll.module(), "KERNEL32.dll", "GetSystemDirectoryA", (const void *)fake_GetSystemDirectoryA),
       load_(dll.module(), "KERNEL32.dll", "LoadLibraryA", (const void *)fake_LoadLibraryA),
       entry_(dll.module(), "KERNEL32.dll", "GetProcAddress", (const void *)fake_GetProcAddress),
       free_(dll.module(), "KERNEL32.dll", "FreeLibrary", (const void *)fake_FreeLibrary)

@@ -74,8 +74,8 @@ static DWORD run_command(std::string command, STARTUPINFOA &startup, BOOL inheri
 {
     PROCESS_INFORMATION process = {};
     DWORD code = 0xdeadbeef;
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, inherit_handles, 0, nullptr, nullptr,
-                       &startup, &process)) {
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, inherit_handles, 0, nullptr, nullptr, &startup,
+                       &process)) {
         if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hThread);
@@ -329,8 +329,7 @@ TempCwd::TempCwd()
     // A folder left by an earlier run of the same process number is
     // passed over; any other failure would repeat forever.
     for (;;) {
-        path_ = std::string(temp) + "kxtest-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(++serial);
+        path_ = std::string(temp) + "kxtest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
         if (CreateDirectoryA(path_.c_str(), nullptr))
             break;
         if (GetLastError() != ERROR_ALREADY_EXISTS) {

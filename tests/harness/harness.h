@@ -31,8 +31,14 @@ private:
 };
 
 // A 32-bit argument for call_export.
-inline uint32_t arg(const void *p) { return (uint32_t)(uintptr_t)p; }
-inline uint32_t arg(int32_t v) { return (uint32_t)v; }
+inline uint32_t arg(const void *p)
+{
+    return (uint32_t)(uintptr_t)p;
+}
+inline uint32_t arg(int32_t v)
+{
+    return (uint32_t)v;
+}
 
 // Calls the export `name` as stdcall with the given 32-bit arguments and
 // returns its result. Adds a test failure when the export is missing or
@@ -72,10 +78,7 @@ public:
     Machine &live_table();
     // A node of the live-device table with its HardWareKey.
     Machine &live(const std::string &node, const char *hardware_key);
-    Machine &live(const std::string &node, const std::string &hardware_key)
-    {
-        return live(node, hardware_key.c_str());
-    }
+    Machine &live(const std::string &node, const std::string &hardware_key) { return live(node, hardware_key.c_str()); }
     // "name"=data in the last key: a hex list or dword as written, any other
     // text quoted as the profile's writer quotes it; nothing for null.
     Machine &value(const char *name, const char *data);
@@ -90,7 +93,10 @@ private:
 // Replaces the registry hardware tree with a REGEDIT4 machine profile,
 // failing the test when the profile does not load.
 void load_machine(const std::string &profile);
-inline void load_machine(const Machine &machine) { load_machine(machine.text()); }
+inline void load_machine(const Machine &machine)
+{
+    load_machine(machine.text());
+}
 
 // profile_load on the file `path`, its message in `error` and the keys it
 // passed over in `skipped`, when given.

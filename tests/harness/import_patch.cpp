@@ -21,8 +21,8 @@ void **import_slot(HMODULE module, const char *dll, const char *function)
     for (auto *desc = at_rva<IMAGE_IMPORT_DESCRIPTOR>(module, dir.VirtualAddress); desc->Name; ++desc) {
         if (lstrcmpiA(at_rva<char>(module, desc->Name), dll) != 0)
             continue;
-        auto *names = at_rva<IMAGE_THUNK_DATA32>(module, desc->OriginalFirstThunk ? desc->OriginalFirstThunk
-                                                                                  : desc->FirstThunk);
+        auto *names =
+            at_rva<IMAGE_THUNK_DATA32>(module, desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk);
         auto *slots = at_rva<IMAGE_THUNK_DATA32>(module, desc->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
             if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal))

@@ -115,8 +115,10 @@ static char *(__cdecl *real_fgets)(char *, int, FILE *);
 static LONG WINAPI hook_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
 {
     switch (g_ledger->enter("RegOpenKeyExA", {"ERROR_FILE_NOT_FOUND", "ERROR_ACCESS_DENIED"})) {
-    case 1: return ERROR_FILE_NOT_FOUND;
-    case 2: return ERROR_ACCESS_DENIED;
+    case 1:
+        return ERROR_FILE_NOT_FOUND;
+    case 2:
+        return ERROR_ACCESS_DENIED;
     }
     LONG status = real_RegOpenKeyExA(parent, name, options, access, key);
     if (status == ERROR_SUCCESS)
@@ -139,13 +141,17 @@ static void scribble(void *buffer, LPDWORD size)
         memset(buffer, 0xbd, *size);
 }
 
-static LONG WINAPI hook_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved,
-                                      LPSTR cls, LPDWORD cls_length, PFILETIME written)
+static LONG WINAPI hook_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
+                                      LPDWORD cls_length, PFILETIME written)
 {
     switch (g_ledger->enter("RegEnumKeyExA", {"ERROR_ACCESS_DENIED", "ERROR_MORE_DATA", "ERROR_NO_MORE_ITEMS"})) {
-    case 1: return ERROR_ACCESS_DENIED;
-    case 2: scribble(name, length); return ERROR_MORE_DATA;
-    case 3: return ERROR_NO_MORE_ITEMS;
+    case 1:
+        return ERROR_ACCESS_DENIED;
+    case 2:
+        scribble(name, length);
+        return ERROR_MORE_DATA;
+    case 3:
+        return ERROR_NO_MORE_ITEMS;
     }
     return real_RegEnumKeyExA(key, index, name, length, reserved, cls, cls_length, written);
 }
@@ -154,7 +160,8 @@ static LONG WINAPI hook_RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved
                                          LPDWORD size)
 {
     switch (g_ledger->enter("RegQueryValueExA", {"ERROR_FILE_NOT_FOUND", "ERROR_MORE_DATA"})) {
-    case 1: return ERROR_FILE_NOT_FOUND;
+    case 1:
+        return ERROR_FILE_NOT_FOUND;
     case 2:
         scribble(data, size);
         if (size)
@@ -180,9 +187,14 @@ static HANDLE WINAPI hook_CreateFileA(LPCSTR name, DWORD access, DWORD share, LP
 static BOOL WINAPI hook_ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
 {
     switch (g_ledger->enter("ReadFile", {"FALSE", "short read", "nothing read"})) {
-    case 1: SetLastError(ERROR_READ_FAULT); return FALSE;
-    case 2: return real_ReadFile(file, buffer, size / 2, read, overlapped);
-    case 3: *read = 0; return TRUE;
+    case 1:
+        SetLastError(ERROR_READ_FAULT);
+        return FALSE;
+    case 2:
+        return real_ReadFile(file, buffer, size / 2, read, overlapped);
+    case 3:
+        *read = 0;
+        return TRUE;
     }
     return real_ReadFile(file, buffer, size, read, overlapped);
 }
@@ -206,8 +218,8 @@ static BOOL WINAPI hook_CreateProcessA(LPCSTR app, LPSTR command, LPSECURITY_ATT
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    BOOL ok = real_CreateProcessA(app, command, process_security, thread_security, inherit, flags, environment,
-                                  dir, startup, info);
+    BOOL ok = real_CreateProcessA(app, command, process_security, thread_security, inherit, flags, environment, dir,
+                                  startup, info);
     if (ok) {
         g_ledger->acquire("handle", info->hThread);
         g_ledger->acquire("handle", info->hProcess);
@@ -272,8 +284,10 @@ static BOOL WINAPI hook_GetVersionExA(LPOSVERSIONINFOA info)
 static DWORD WINAPI hook_WaitForSingleObject(HANDLE handle, DWORD timeout)
 {
     switch (g_ledger->enter("WaitForSingleObject", {"WAIT_FAILED", "WAIT_TIMEOUT"})) {
-    case 1: return WAIT_FAILED;
-    case 2: return WAIT_TIMEOUT;
+    case 1:
+        return WAIT_FAILED;
+    case 2:
+        return WAIT_TIMEOUT;
     }
     return real_WaitForSingleObject(handle, timeout);
 }
@@ -281,8 +295,11 @@ static DWORD WINAPI hook_WaitForSingleObject(HANDLE handle, DWORD timeout)
 static BOOL WINAPI hook_GetExitCodeProcess(HANDLE process, LPDWORD code)
 {
     switch (g_ledger->enter("GetExitCodeProcess", {"FALSE", "STILL_ACTIVE"})) {
-    case 1: return FALSE;
-    case 2: *code = STILL_ACTIVE; return TRUE;
+    case 1:
+        return FALSE;
+    case 2:
+        *code = STILL_ACTIVE;
+        return TRUE;
     }
     return real_GetExitCodeProcess(process, code);
 }
@@ -323,8 +340,10 @@ static int __cdecl hook_fclose(FILE *stream)
 static char *__cdecl hook_fgets(char *line, int size, FILE *stream)
 {
     switch (g_ledger->enter("fgets", {"null", "line cut short"})) {
-    case 1: return nullptr;
-    case 2: return real_fgets(line, size > 9 ? 9 : size, stream);
+    case 1:
+        return nullptr;
+    case 2:
+        return real_fgets(line, size > 9 ? 9 : size, stream);
     }
     return real_fgets(line, size, stream);
 }
@@ -335,19 +354,32 @@ struct Hook {
     void **real;
 };
 
-#define KX_HOOK(dll, fn) {dll, #fn, (const void *)hook_##fn, (void **)&real_##fn}
+#define KX_HOOK(dll, fn)                                       \
+    {                                                          \
+        dll, #fn, (const void *)hook_##fn, (void **)&real_##fn \
+    }
 
 static const Hook kHooks[] = {
-    KX_HOOK("ADVAPI32.dll", RegOpenKeyExA), KX_HOOK("ADVAPI32.dll", RegCloseKey),
-    KX_HOOK("ADVAPI32.dll", RegEnumKeyExA), KX_HOOK("ADVAPI32.dll", RegQueryValueExA),
-    KX_HOOK("KERNEL32.dll", CreateFileA),   KX_HOOK("KERNEL32.dll", ReadFile),
-    KX_HOOK("KERNEL32.dll", CloseHandle),   KX_HOOK("KERNEL32.dll", CreateProcessA),
-    KX_HOOK("KERNEL32.dll", LoadLibraryA),  KX_HOOK("KERNEL32.dll", GetProcAddress),
-    KX_HOOK("KERNEL32.dll", FreeLibrary),   KX_HOOK("KERNEL32.dll", HeapAlloc),
-    KX_HOOK("KERNEL32.dll", HeapFree),      KX_HOOK("KERNEL32.dll", GetVersionExA),
-    KX_HOOK("KERNEL32.dll", WaitForSingleObject), KX_HOOK("KERNEL32.dll", GetExitCodeProcess),
-    KX_HOOK("KERNEL32.dll", Sleep),         KX_HOOK("KERNEL32.dll", DeleteFileA),
-    KX_HOOK("CRTDLL.dll", fopen),           KX_HOOK("CRTDLL.dll", fclose),
+    KX_HOOK("ADVAPI32.dll", RegOpenKeyExA),
+    KX_HOOK("ADVAPI32.dll", RegCloseKey),
+    KX_HOOK("ADVAPI32.dll", RegEnumKeyExA),
+    KX_HOOK("ADVAPI32.dll", RegQueryValueExA),
+    KX_HOOK("KERNEL32.dll", CreateFileA),
+    KX_HOOK("KERNEL32.dll", ReadFile),
+    KX_HOOK("KERNEL32.dll", CloseHandle),
+    KX_HOOK("KERNEL32.dll", CreateProcessA),
+    KX_HOOK("KERNEL32.dll", LoadLibraryA),
+    KX_HOOK("KERNEL32.dll", GetProcAddress),
+    KX_HOOK("KERNEL32.dll", FreeLibrary),
+    KX_HOOK("KERNEL32.dll", HeapAlloc),
+    KX_HOOK("KERNEL32.dll", HeapFree),
+    KX_HOOK("KERNEL32.dll", GetVersionExA),
+    KX_HOOK("KERNEL32.dll", WaitForSingleObject),
+    KX_HOOK("KERNEL32.dll", GetExitCodeProcess),
+    KX_HOOK("KERNEL32.dll", Sleep),
+    KX_HOOK("KERNEL32.dll", DeleteFileA),
+    KX_HOOK("CRTDLL.dll", fopen),
+    KX_HOOK("CRTDLL.dll", fclose),
     KX_HOOK("CRTDLL.dll", fgets),
 };
 

@@ -74,7 +74,7 @@ private:
 // exactly once in reverse order.
 class Watched {
 public:
-    explicit Watched(HMODULE dll) : hooks_(dll, ledger) {}
+    explicit Watched(HMODULE dll) : hooks_(dll, ledger) { }
     ~Watched();
     Watched(const Watched &) = delete;
     Watched &operator=(const Watched &) = delete;

@@ -35,8 +35,8 @@ static void signal_ready(void)
 
 static HANDLE write_result(const char *hex)
 {
-    HANDLE file = CreateFileA("BIOSID.TMP", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file =
+        CreateFileA("BIOSID.TMP", GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     char digits[3] = {0};
     DWORD written;
 

@@ -35,7 +35,8 @@ static void ask_dvd_drive(const char *text)
 #ifdef __cplusplus
 extern "C"
 #endif
-void WINAPI kit_ask(void)
+    void WINAPI
+    kit_ask(void)
 {
     int selector;
     char question[32];

@@ -45,7 +45,10 @@ TEST(CardLine, QualifiesIdentifiesAndMatches)
         {"video: separators not examined", video, "Graphics One", "0x12y34zGRAPHICS ONE\n", 1234},
         {"video: letter summed unvalidated", video, "Name", "0.1x.34.NAME\n", 8234},
         {"video: blank summed unvalidated", video, "Name", "0. 2.34.NAME\n", -15766},
-        {"video: byte 0xff summed as 255", video, "Name", "0.\xff" "0.00.NAME\n", 207000},
+        {"video: byte 0xff summed as 255", video, "Name",
+         "0.\xff"
+         "0.00.NAME\n",
+         207000},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);

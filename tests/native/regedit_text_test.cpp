@@ -102,16 +102,18 @@ const std::string kGoodStart = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXN
 // subtrees: the other keys and their values are passed over.
 TEST(RegeditText, KeysOutsideTheSubtreesArePassedOver)
 {
-    const std::string exported = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum]\n\n"
-                                 "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\n\"Class\"=\"System\"\n"
-                                 "\"Data\"=hex:01,\\\n  02\n\n"
-                                 "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1&DEV_2]\n\"Class\"=\"DISPLAY\"\n\n"
-                                 "[HKEY_CURRENT_USER\\Software]\n@=\"x\"\n"
-                                 "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"HardWareKey\"=\"PCI\\\\VEN_1\"\n"
-                                 "[HKEY_DYN_DATA\\PerfStats]\n\"Cpu\"=dword:1\n";
-    EXPECT_EQ(reformat(exported), "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1&DEV_2]\r\n"
-                                  "\"Class\"=\"DISPLAY\"\r\n\r\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\r\n"
-                                  "\"HardWareKey\"=\"PCI\\\\VEN_1\"\r\n\r\n");
+    const std::string exported =
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum]\n\n"
+        "[HKEY_LOCAL_MACHINE\\Enum\\Root\\*PNP0C01\\0000]\n\"Class\"=\"System\"\n"
+        "\"Data\"=hex:01,\\\n  02\n\n"
+        "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1&DEV_2]\n\"Class\"=\"DISPLAY\"\n\n"
+        "[HKEY_CURRENT_USER\\Software]\n@=\"x\"\n"
+        "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"HardWareKey\"=\"PCI\\\\VEN_1\"\n"
+        "[HKEY_DYN_DATA\\PerfStats]\n\"Cpu\"=dword:1\n";
+    EXPECT_EQ(reformat(exported),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1&DEV_2]\r\n"
+              "\"Class\"=\"DISPLAY\"\r\n\r\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\r\n"
+              "\"HardWareKey\"=\"PCI\\\\VEN_1\"\r\n\r\n");
 }
 
 TEST(RegeditText, MalformedLineIsNamed)
@@ -138,8 +140,8 @@ TEST(RegeditText, MalformedLineIsNamed)
          "an empty key name (two backslashes together, or one at the end) in "
          "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]"},
         {"trailing backslash", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\\]\n", 5},
-        {"256-character key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\" + std::string(256, 'k') + "]\n",
-         5, "a key name longer than 255 characters in [HKEY_LOCAL_MACHINE\\Enum\\PCI\\kkk"},
+        {"256-character key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\" + std::string(256, 'k') + "]\n", 5,
+         "a key name longer than 255 characters in [HKEY_LOCAL_MACHINE\\Enum\\PCI\\kkk"},
         {"empty brackets", kGoodStart + "[]\n", 5},
         {"unterminated name", kGoodStart + "\"a=\"b\"\n", 5},
         {"unterminated string", kGoodStart + "\"a\"=\"b\n", 5, "quoted string has no closing quote"},
@@ -180,7 +182,8 @@ TEST(RegeditText, MalformedLineIsNamed)
         {"key path without brackets", kGoodStart + "HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5},
         {"NUL in a string", kGoodStart + "\"a\"=\"b\0c\"\n"s, 5, "NUL character"},
         {"NUL in a key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
-        {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
+        {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n",
+         8},
         {"value name of 16384 characters", kGoodStart + "\"" + std::string(16384, 'n') + "\"=\"x\"\n", 5,
          "value name longer than 16383 characters"},
         {"key name too long to quote whole", kGoodStart + "[HKLM\\" + std::string(1000, 'q') + "]\n", 5,
@@ -223,15 +226,16 @@ TEST(RegeditText, ValuesAreWrittenAsRegeditWould)
         {"type in lower-case hex", "\"V\"=hex(FFFFFFFF):7f", "\"V\"=hex(ffffffff):7f"},
         {"continuation joined", "\"V\"=hex:01,\\\n  02", "\"V\"=hex:01,02"},
         {"empty name is the default value", "\"\"=\"d\"", "@=\"d\""},
-        {"longest value name", "\"" + std::string(16383, 'n') + "\"=\"x\"", "\"" + std::string(16383, 'n') + "\"=\"x\""},
+        {"longest value name", "\"" + std::string(16383, 'n') + "\"=\"x\"",
+         "\"" + std::string(16383, 'n') + "\"=\"x\""},
         {"escaped name", "\"a\\\"b\\\\c\"=\"x\"", "\"a\\\"b\\\\c\"=\"x\""},
         {"22 bytes fill the first line",
          "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15",
          "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15"},
-        {"the 23rd byte wraps",
-         "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16",
+        {"the 23rd byte wraps", "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16",
          "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n  16"},
-        {"a longer name wraps sooner", "\"LongerName\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14",
+        {"a longer name wraps sooner",
+         "\"LongerName\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14",
          "\"LongerName\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,\\\r\n  14"},
         {"three lines of hex",
          "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,19,1a,1b,1c,1d,"

@@ -25,7 +25,7 @@ using Ask1 = int(WINAPI *)(int);
 using AskText = int(WINAPI *)(char *);
 
 struct Bench {
-    std::string temp;      // scratch folder of this run, with a trailing backslash
+    std::string temp; // scratch folder of this run, with a trailing backslash
     HMODULE dll = nullptr;
     FARPROC ask = nullptr; // the export that the current row asks
     bool machine = false;  // the hardware tree has been replaced
@@ -160,12 +160,11 @@ static const Row kRows[] = {
     {"KXVozaDa.dll file size", "kxempty.dll: entry routine only, same compiler and linker flags", Measure::bytes,
      Goal::none, 0, prepare_nothing, [](Bench &) { return file_size(kx::bin_dir() + "KXVozaDa.dll"); }, 0,
      [](Bench &) { return file_size(kx::bin_dir() + "kxempty.dll"); }},
-    {"load + free, first in a bare process", "kxempty.dll, first in a bare process", Measure::reported_us,
-     Goal::none, 0, prepare_nothing, [](Bench &) { return first_load_us("KXVozaDa.dll", false); }, 0,
+    {"load + free, first in a bare process", "kxempty.dll, first in a bare process", Measure::reported_us, Goal::none,
+     0, prepare_nothing, [](Bench &) { return first_load_us("KXVozaDa.dll", false); }, 0,
      [](Bench &) { return first_load_us("kxempty.dll", false); }},
-    {"load + free, first in a process with USER32", "kxempty.dll, first in a process with USER32",
-     Measure::reported_us, Goal::none, 0, prepare_nothing,
-     [](Bench &) { return first_load_us("KXVozaDa.dll", true); }, 0,
+    {"load + free, first in a process with USER32", "kxempty.dll, first in a process with USER32", Measure::reported_us,
+     Goal::none, 0, prepare_nothing, [](Bench &) { return first_load_us("KXVozaDa.dll", true); }, 0,
      [](Bench &) { return first_load_us("kxempty.dll", true); }},
     {"load + free, again", "kxempty.dll, again", Measure::timed, Goal::none, 0, prepare_nothing,
      [](Bench &) { return load_and_free("KXVozaDa.dll"); }, 1, [](Bench &) { return load_and_free("kxempty.dll"); }},
@@ -173,8 +172,8 @@ static const Row kRows[] = {
      Measure::timed, Goal::ratio, 1.2, [](Bench &b) { return prepare_live(b, "GetPCIInfo", kPciBus, kDisplayDevice); },
      [](Bench &b) { return ((Ask1)b.ask)(0); }, 0xFFF0,
      [](Bench &) { return walk_floor(kPciBus, "DISPLAY", nullptr); }},
-    {"GetAudioCardID()", "as for GetPCIInfo, for the MEDIA device, then AudCards.def line by line",
-     Measure::timed, Goal::ratio, 1.2, [](Bench &b) { return prepare_card(b, "GetAudioCardID", kAudioDevice); },
+    {"GetAudioCardID()", "as for GetPCIInfo, for the MEDIA device, then AudCards.def line by line", Measure::timed,
+     Goal::ratio, 1.2, [](Bench &b) { return prepare_card(b, "GetAudioCardID", kAudioDevice); },
      [](Bench &b) { return ((Ask0)b.ask)(); }, kAudioCard,
      [](Bench &) { return walk_floor(kPciBus, "MEDIA", "AudCards.def"); }},
     {"GetGraphicsCardID()", "as for GetPCIInfo, then VidCards.def line by line", Measure::timed, Goal::ratio, 1.2,
@@ -192,16 +191,16 @@ static const Row kRows[] = {
     {"IsBroadLogicPresent()", "Mfg of every PCI instance", Measure::timed, Goal::ratio, 1.2,
      [](Bench &b) { return use_export(b, "IsBroadLogicPresent") && prepare_machine(b, "ROOT\\*PNP0C02\\0000"); },
      [](Bench &b) { return ((Ask0)b.ask)(); }, 1, [](Bench &) { return broadlogic_floor(); }},
-    {"card lookup, AudCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio,
-     1.3, [](Bench &b) { return prepare_card_files(b, "long", write_long_card_files); },
+    {"card lookup, AudCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio, 1.3,
+     [](Bench &b) { return prepare_card_files(b, "long", write_long_card_files); },
      [](Bench &) { return look_up(CardFile::audio, kAudioDesc); }, kAudioCard,
      [](Bench &) { return read_lines("AudCards.def"); }},
-    {"card lookup, VidCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio,
-     1.3, [](Bench &b) { return prepare_card_files(b, "long", write_long_card_files); },
-     [](Bench &) { return look_up(CardFile::video, kDisplayDesc); },
-     kGraphicsCard, [](Bench &) { return read_lines("VidCards.def"); }},
-    {"GetSystemID, helper exits at once", "start Kxdodaze.exe, wait for its exit code", Measure::timed,
-     Goal::added_ms, 20, prepare_helper, [](Bench &b) { return ((Ask0)b.ask)(); }, 12,
+    {"card lookup, VidCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio, 1.3,
+     [](Bench &b) { return prepare_card_files(b, "long", write_long_card_files); },
+     [](Bench &) { return look_up(CardFile::video, kDisplayDesc); }, kGraphicsCard,
+     [](Bench &) { return read_lines("VidCards.def"); }},
+    {"GetSystemID, helper exits at once", "start Kxdodaze.exe, wait for its exit code", Measure::timed, Goal::added_ms,
+     20, prepare_helper, [](Bench &b) { return ((Ask0)b.ask)(); }, 12,
      [](Bench &) { return (int)(kx::run_as_version("sysid\\Kxdodaze.exe", nullptr, "") == 12); }},
     {"GetSystemID, both helpers absent", nullptr, Measure::timed, Goal::total_ms, 20,
      [](Bench &b) { return use_export(b, "GetSystemID") && enter(b, "empty"); },
@@ -316,9 +315,10 @@ static int run_rows(int runs)
     Bench bench;
     bench.temp = scratch.path() + "\\";
 
-    printf("KXVozaDa.dll against its floors: medians of %d runs, after one that is not counted;\n"
-           "each result is the median of the runs' own ratios or differences\n\n",
-           runs);
+    printf(
+        "KXVozaDa.dll against its floors: medians of %d runs, after one that is not counted;\n"
+        "each result is the median of the runs' own ratios or differences\n\n",
+        runs);
     printf("%2s  %-44s %11s %11s %10s %11s\n", "#", "row", "subject", "floor", "result", "goal");
     int number = 0;
     for (const Row &row : kRows) {

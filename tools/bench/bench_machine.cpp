@@ -76,8 +76,7 @@ static std::string filler_pci_device(int i)
 static bool add_live_node(const std::string &name, const std::string &hardware_key)
 {
     VolatileKey key(HKEY_DYN_DATA, std::string(kLiveTable) + "\\" + name);
-    return key.handle && key.set("HardWareKey", hardware_key) && key.set("Problem", 0) &&
-           key.set("Status", 0x0600600a);
+    return key.handle && key.set("HardWareKey", hardware_key) && key.set("Problem", 0) && key.set("Status", 0x0600600a);
 }
 
 bool build_machine()
@@ -104,8 +103,9 @@ bool build_machine()
 
     for (int i = 0; i < kLiveNodes - 1; ++i) {
         snprintf(text, sizeof(text), "C%07X", i * 0x40);
-        if (!add_live_node(text, i < kDeviceKeys - kPciTargets ? "PCI\\" + filler_pci_device(i) + "\\BUS_00&DEV_00&FUNC_00"
-                                                               : std::string("ROOT\\*PNP0C01\\0000")))
+        if (!add_live_node(text, i < kDeviceKeys - kPciTargets
+                                     ? "PCI\\" + filler_pci_device(i) + "\\BUS_00&DEV_00&FUNC_00"
+                                     : std::string("ROOT\\*PNP0C01\\0000")))
             return false;
     }
     return true;

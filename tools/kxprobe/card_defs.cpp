@@ -36,8 +36,8 @@ struct PieceReader {
     FILE *stream;
     int line, piece; // of the piece read ahead
     Piece slot[2];
-    int ahead;       // the slot read ahead, or -1 at the end
-    long consumed;   // pieces handed out
+    int ahead;     // the slot read ahead, or -1 at the end
+    long consumed; // pieces handed out
 };
 
 static bool fetch(PieceReader &reader, Piece &piece)
@@ -174,11 +174,11 @@ enum {
 struct BlockPiece {
     int line, piece, identifier;
     bool counts, ends_line, last, digits;
-    char last_char;         // the character that a counting piece lost
-    unsigned at, length;    // in the arena: the key of a counting piece, else the text
-    int over_line;          // the first later line whose key text begins this one's, or 0
+    char last_char;      // the character that a counting piece lost
+    unsigned at, length; // in the arena: the key of a counting piece, else the text
+    int over_line;       // the first later line whose key text begins this one's, or 0
     int over_piece;
-    unsigned over_length;   // that key text's length: it is this key's beginning
+    unsigned over_length; // that key text's length: it is this key's beginning
 };
 
 struct Block {
@@ -368,8 +368,9 @@ static int check_piece(CardFile file, const Block &block, int index)
     out_text(kStdout, "\r\n");
     if (!piece.ends_line && !piece.last && piece.piece == 1) {
         warnings += warning(piece);
-        out_text(kStdout, "longer than 1023 characters: read in pieces of at most 1023, each taken as a line of "
-                          "its own\r\n");
+        out_text(kStdout,
+                 "longer than 1023 characters: read in pieces of at most 1023, each taken as a line of "
+                 "its own\r\n");
     }
     if (piece.counts && piece.piece > 1) {
         warnings += warning(piece);
@@ -405,8 +406,8 @@ static int check_piece(CardFile file, const Block &block, int index)
 static long ctrl_z_hiding_data(const char *path)
 {
     // An editor may hold the file open for writing.
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     static char chunk[65536];

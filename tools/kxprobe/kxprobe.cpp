@@ -91,7 +91,7 @@ enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
 
 // Every export of KXVozaDa.dll, in the order of its ordinals.
 static const char *const kExports[] = {
-    "GetAudioCardID",  "GetGraphicsCardID", "GetPCIInfo",      "GetSystemID",      "IsATIMotionComp",
+    "GetAudioCardID",      "GetGraphicsCardID", "GetPCIInfo",      "GetSystemID",      "IsATIMotionComp",
     "IsBroadLogicPresent", "IsDVDDrivePresent", "IsFileAvailable", "IsInterleavedBob", "IsWin95",
 };
 
@@ -105,10 +105,10 @@ struct Options {
     const char *signature = nullptr; // hex digits, checked
     const char *defs_dir = nullptr;  // --check-defs or --explain
     const char *explain = nullptr;
-    const char *folder = nullptr;    // where the questions are asked
-    const char *library = nullptr;   // a folder of machine profiles
-    const char *baseline = nullptr;  // an earlier --library --json output
-    char *const *run = nullptr;      // a program and its arguments
+    const char *folder = nullptr;   // where the questions are asked
+    const char *library = nullptr;  // a folder of machine profiles
+    const char *baseline = nullptr; // an earlier --library --json output
+    char *const *run = nullptr;     // a program and its arguments
     int run_count = 0;
 };
 
@@ -161,19 +161,26 @@ static const Question kQuestions[] = {
 static const char *audio_card_meaning(int answer)
 {
     switch (answer) {
-    case -2: return "the live-device table cannot be read";
-    case -1: return "a live audio device, but AudCards.def does not open";
-    case 0: return "no live PCI audio device, no matching line, or card 0";
-    default: return "audio card identifier from AudCards.def";
+    case -2:
+        return "the live-device table cannot be read";
+    case -1:
+        return "a live audio device, but AudCards.def does not open";
+    case 0:
+        return "no live PCI audio device, no matching line, or card 0";
+    default:
+        return "audio card identifier from AudCards.def";
     }
 }
 
 static const char *graphics_card_meaning(int answer)
 {
     switch (answer) {
-    case -2: return "a live display adapter, but VidCards.def does not open";
-    case -1: return "no live PCI display adapter, no matching line, or no live-device table";
-    default: return "graphics card identifier from VidCards.def";
+    case -2:
+        return "a live display adapter, but VidCards.def does not open";
+    case -1:
+        return "no live PCI display adapter, no matching line, or no live-device table";
+    default:
+        return "graphics card identifier from VidCards.def";
     }
 }
 
@@ -302,8 +309,7 @@ static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
                                  : "no live CD-ROM drive's description begins with it";
     static Text line;
     text_clear(line);
-    text_format(line, "IsDVDDrivePresent(\"%s\") = %d: %s; the text now reads \"%s\"", text, answer, meaning,
-                buffer);
+    text_format(line, "IsDVDDrivePresent(\"%s\") = %d: %s; the text now reads \"%s\"", text, answer, meaning, buffer);
     Argument argument = {Argument::text, 0, text};
     answers_answer(line.text, "IsDVDDrivePresent", &argument, 1, answer, meaning);
     print_trace(trace);
@@ -548,8 +554,9 @@ static int load_profile(const char *path)
         return kUsageError;
     }
     if (skipped)
-        out_format(kStderr, "kxprobe: %s: %lu keys outside HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and "
-                            "HKEY_DYN_DATA\\Config Manager\\Enum passed over\r\n",
+        out_format(kStderr,
+                   "kxprobe: %s: %lu keys outside HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and "
+                   "HKEY_DYN_DATA\\Config Manager\\Enum passed over\r\n",
                    path, skipped);
     return kOk;
 }
@@ -578,8 +585,7 @@ struct TraceWindow {
         : handle(wanted ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                           GetModuleHandleA(nullptr), nullptr)
                         : nullptr)
-    {
-    }
+    { }
     ~TraceWindow()
     {
         if (handle)

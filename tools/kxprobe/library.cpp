@@ -200,8 +200,9 @@ static const char *pci_text(int answer)
 
 static void print_table_head(const Library &library)
 {
-    out_format(kStdout, "Columns: GetPCIInfo(0), (1) and (2) in hex, GetAudioCardID, GetGraphicsCardID,\r\n"
-                        "IsBroadLogicPresent and IsDVDDrivePresent(\"%s\")\r\n",
+    out_format(kStdout,
+               "Columns: GetPCIInfo(0), (1) and (2) in hex, GetAudioCardID, GetGraphicsCardID,\r\n"
+               "IsBroadLogicPresent and IsDVDDrivePresent(\"%s\")\r\n",
                library.dvd_text);
     out_format(kStdout, "%-28s %6s %6s %6s %6s %8s %10s %4s\r\n", "machine", "PCI(0)", "PCI(1)", "PCI(2)", "Audio",
                "Graphics", "BroadLogic", "DVD");
@@ -240,8 +241,7 @@ static bool ask_machine(const Library &library, const Exports &exports, int inde
         out_text(kStdout, "  ");
         out_write(kStdout, g_row.bytes, g_row.length);
         out_text(kStdout, index + 1 < g_machines ? ",\r\n" : "\r\n");
-    }
-    else
+    } else
         print_table_row(g_sorted[index], refused);
     if (library.baseline) {
         g_rows[index] = (char *)HeapAlloc(GetProcessHeap(), 0, g_row.length + 1);
