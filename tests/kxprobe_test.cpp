@@ -174,8 +174,8 @@ TEST(CommandLine, ErrorsNameTheProblem)
          "kxprobe: --library: --profile, --capture, --run, --trace and --file do not go with it\n"},
         {"--folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
         {"--run no-such-program.exe", 2, "kxprobe: cannot start no-such-program.exe: "},
-        {"--version", 0, "kxprobe 1.0.0.13\n"},
-        {"--bogus --version", 0, "kxprobe 1.0.0.13\n"},
+        {"--version", 0, "kxprobe " KX_VERSION "\n"},
+        {"--bogus --version", 0, "kxprobe " KX_VERSION "\n"},
         {"--json --help", 0, "usage: kxprobe "},
     };
     kx::TempCwd cwd;
@@ -384,7 +384,7 @@ TEST(CommandLine, IsSplitTheWindowsWay)
     }
     // A quoted program name ends at its closing quote.
     EXPECT_EQ(0u, kx::run_with_output("\"" + kx::bin_dir() + "kxprobe.exe\"--version", "out.txt"));
-    EXPECT_EQ("kxprobe 1.0.0.13\r\n", kx::read_file("out.txt"));
+    EXPECT_EQ("kxprobe " KX_VERSION "\r\n", kx::read_file("out.txt"));
 }
 
 // A wrong KXVozaDa.dll beside kxprobe: it says which file answered, names

@@ -229,5 +229,5 @@ TEST(Image, VersionResource)
 
     char *text;
     ASSERT_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904B0\\FileVersion", (void **)&text, &length));
-    EXPECT_STREQ("1.0.0.13", text);
+    EXPECT_STREQ(KX_VERSION, text);
 }

@@ -125,7 +125,8 @@ static HANDLE create_output(const char *output)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     for (int tries = 0;; ++tries) {
-        HANDLE out = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        HANDLE out = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 &inherit, CREATE_ALWAYS, 0, nullptr);
         if (out != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION || tries == 100)
             return out;
         Sleep(100);
@@ -150,11 +151,17 @@ DWORD run_with_output(const std::string &command, const char *output)
 
 DWORD run_kxprobe(const std::string &args, std::string &output, const char *version)
 {
+    // A program that opens a window starts Wine's desktop process, which
+    // keeps the program's output open for some seconds after the program
+    // ends. The output is shared for writing, so the next run can open it
+    // again, and each run here writes a file of its own, which is deleted
+    // while that copy is still open.
+    static unsigned serial;
+    const std::string printed = "kxprobe-" + std::to_string(++serial) + ".txt";
     AppVersion as("kxprobe.exe", version);
-    const char printed[] = "kxprobe.txt";
-    DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed);
+    DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed.c_str());
     output = read_file(printed);
-    DeleteFileA(printed);
+    DeleteFileA(printed.c_str());
     return code;
 }
 
