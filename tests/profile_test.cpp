@@ -276,35 +276,25 @@ TEST_F(Profile, KeyNamedTwiceMergesItsValues)
     }
 }
 
-struct BadCase {
-    const char *label;
-    std::string text;
-    int line;
-    const char *says = "";
-};
-
-// The first four lines are good and name a key that must never appear.
-const std::string kGoodStart = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n\"Ok\"=\"1\"\n";
-
 // Each kind of malformed line is named natively (regedit_text_test); here,
 // that none of them lets anything reach the registry, wherever it comes.
 TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
 {
-    const BadCase cases[] = {
+    const kx::BadCase cases[] = {
         {"wrong header", "REGEDIT5\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n", 1, "REGEDIT4"},
-        {"key deletion", kGoodStart + "[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n", 5, "deleting a key"},
-        {"continuation at the end of the text", kGoodStart + "\"a\"=hex:01,\\", 5},
-        {"bad byte on a continuation line", kGoodStart + "\"a\"=hex:01,\\\n  02,\\\n  zz\n", 7},
-        {"NUL in a key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
-        {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n",
-         8},
-        {"line too long to read", kGoodStart + "\"a\"=\"" + std::string(kRegeditLineSize, 'a') + "\"\n", 5,
+        {"key deletion", kx::kGoodStart + "[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n", 5, "deleting a key"},
+        {"continuation at the end of the text", kx::kGoodStart + "\"a\"=hex:01,\\", 5},
+        {"bad byte on a continuation line", kx::kGoodStart + "\"a\"=hex:01,\\\n  02,\\\n  zz\n", 7},
+        {"NUL in a key name", kx::kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
+        {"bad line after good keys",
+         kx::kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
+        {"line too long to read", kx::kGoodStart + "\"a\"=\"" + std::string(kRegeditLineSize, 'a') + "\"\n", 5,
          "longer than"},
     };
     for (const Place &sentinel : kSentinels)
         make_key(sentinel.root, sentinel.path);
     for (const LineEnd &end : kLineEnds) {
-        for (const BadCase &row : cases) {
+        for (const kx::BadCase &row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
             std::string error;
             EXPECT_FALSE(kx::load_profile(with_line_end(row.text, end), error));

@@ -49,4 +49,15 @@ inline std::string with_line_end(const std::string &text, const LineEnd &end)
     return end.crlf ? crlf(text) : text;
 }
 
+// A malformed profile, the line that is named and what is said of it.
+struct BadCase {
+    const char *label;
+    std::string text;
+    int line;
+    const char *says = "";
+};
+
+// The first four lines are good and name a key that must never appear.
+const std::string kGoodStart = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n\"Ok\"=\"1\"\n";
+
 } // namespace kx

@@ -88,16 +88,6 @@ static std::string reformat(const std::string &text)
     return out.text;
 }
 
-struct BadCase {
-    const char *label;
-    std::string text;
-    int line;
-    const char *says = "";
-};
-
-// The first four lines are good.
-const std::string kGoodStart = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n\"Ok\"=\"1\"\n";
-
 // A regedit export of all of HKLM\Enum, or of more, keeps only the three
 // subtrees: the other keys and their values are passed over.
 TEST(RegeditText, KeysOutsideTheSubtreesArePassedOver)
@@ -118,7 +108,7 @@ TEST(RegeditText, KeysOutsideTheSubtreesArePassedOver)
 
 TEST(RegeditText, MalformedLineIsNamed)
 {
-    const BadCase cases[] = {
+    const kx::BadCase cases[] = {
         {"empty text", "", 1, "the first line must be REGEDIT4"},
         {"only blank lines", "\n  \n", 3, "the first line must be REGEDIT4"},
         {"wrong header", "REGEDIT5\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEW]\n", 1, "REGEDIT4"},
@@ -133,64 +123,65 @@ TEST(RegeditText, MalformedLineIsNamed)
         {"value before the first key", "REGEDIT4\n\n\"a\"=\"b\"\n", 3, "value before the first key"},
         {"unknown root", "REGEDIT4\n\n[HKEY_NOWHERE\\Enum\\PCI]\n", 3, "unknown root key in [HKEY_NOWHERE\\Enum\\PCI]"},
         {"root and a backslash", "REGEDIT4\n\n[HKLM\\]\n", 3, "a backslash after the root and no key in [HKLM\\]"},
-        {"key without ]", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5, "key line does not end with ]"},
-        {"text after ]", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X] more\n", 5},
-        {"key deletion", kGoodStart + "[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n", 5, "deleting a key is not supported"},
-        {"doubled backslash", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]\n", 5,
+        {"key without ]", kx::kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5, "key line does not end with ]"},
+        {"text after ]", kx::kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X] more\n", 5},
+        {"key deletion", kx::kGoodStart + "[-HKEY_LOCAL_MACHINE\\Enum\\PCI\\X]\n", 5,
+         "deleting a key is not supported"},
+        {"doubled backslash", kx::kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]\n", 5,
          "an empty key name (two backslashes together, or one at the end) in "
          "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\\\X]"},
-        {"trailing backslash", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\\]\n", 5},
-        {"256-character key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\" + std::string(256, 'k') + "]\n", 5,
-         "a key name longer than 255 characters in [HKEY_LOCAL_MACHINE\\Enum\\PCI\\kkk"},
-        {"empty brackets", kGoodStart + "[]\n", 5},
-        {"unterminated name", kGoodStart + "\"a=\"b\"\n", 5},
-        {"unterminated string", kGoodStart + "\"a\"=\"b\n", 5, "quoted string has no closing quote"},
-        {"unknown escape", kGoodStart + "\"a\"=\"b\\nc\"\n", 5,
+        {"trailing backslash", kx::kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\\]\n", 5},
+        {"256-character key name", kx::kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\" + std::string(256, 'k') + "]\n",
+         5, "a key name longer than 255 characters in [HKEY_LOCAL_MACHINE\\Enum\\PCI\\kkk"},
+        {"empty brackets", kx::kGoodStart + "[]\n", 5},
+        {"unterminated name", kx::kGoodStart + "\"a=\"b\"\n", 5},
+        {"unterminated string", kx::kGoodStart + "\"a\"=\"b\n", 5, "quoted string has no closing quote"},
+        {"unknown escape", kx::kGoodStart + "\"a\"=\"b\\nc\"\n", 5,
          "only \\\\ and \\\" may follow a backslash in a quoted string"},
-        {"backslash ending a string", kGoodStart + "\"a\"=\"b\\\"\n", 5},
-        {"text after the string", kGoodStart + "\"a\"=\"b\"c\n", 5, "text after the closing quote"},
-        {"space before =", kGoodStart + "\"a\" =\"b\"\n", 5, "value name not followed by ="},
-        {"name without =", kGoodStart + "\"a\"\n", 5},
-        {"@ without =", kGoodStart + "@\"a\"\n", 5},
-        {"nothing after =", kGoodStart + "\"a\"=\n", 5, "unknown value type"},
-        {"value deletion", kGoodStart + "\"a\"=-\n", 5, "deleting a value is not supported"},
-        {"unknown type", kGoodStart + "\"a\"=qword:1\n", 5},
-        {"dword without digits", kGoodStart + "\"a\"=dword:\n", 5, "dword: needs 1 to 8 hex digits"},
-        {"dword of 9 digits", kGoodStart + "\"a\"=dword:000000001\n", 5},
-        {"dword not hex", kGoodStart + "\"a\"=dword:12g4\n", 5},
-        {"negative dword", kGoodStart + "\"a\"=dword:-1\n", 5},
-        {"dword with a space", kGoodStart + "\"a\"=dword:1 2\n", 5},
-        {"hex byte not hex", kGoodStart + "\"a\"=hex:0g\n", 5,
+        {"backslash ending a string", kx::kGoodStart + "\"a\"=\"b\\\"\n", 5},
+        {"text after the string", kx::kGoodStart + "\"a\"=\"b\"c\n", 5, "text after the closing quote"},
+        {"space before =", kx::kGoodStart + "\"a\" =\"b\"\n", 5, "value name not followed by ="},
+        {"name without =", kx::kGoodStart + "\"a\"\n", 5},
+        {"@ without =", kx::kGoodStart + "@\"a\"\n", 5},
+        {"nothing after =", kx::kGoodStart + "\"a\"=\n", 5, "unknown value type"},
+        {"value deletion", kx::kGoodStart + "\"a\"=-\n", 5, "deleting a value is not supported"},
+        {"unknown type", kx::kGoodStart + "\"a\"=qword:1\n", 5},
+        {"dword without digits", kx::kGoodStart + "\"a\"=dword:\n", 5, "dword: needs 1 to 8 hex digits"},
+        {"dword of 9 digits", kx::kGoodStart + "\"a\"=dword:000000001\n", 5},
+        {"dword not hex", kx::kGoodStart + "\"a\"=dword:12g4\n", 5},
+        {"negative dword", kx::kGoodStart + "\"a\"=dword:-1\n", 5},
+        {"dword with a space", kx::kGoodStart + "\"a\"=dword:1 2\n", 5},
+        {"hex byte not hex", kx::kGoodStart + "\"a\"=hex:0g\n", 5,
          "hex bytes must be 1 or 2 hex digits separated by commas"},
-        {"hex byte of 3 digits", kGoodStart + "\"a\"=hex:123\n", 5},
-        {"empty hex byte", kGoodStart + "\"a\"=hex:01,,02\n", 5},
-        {"hex ending in a comma", kGoodStart + "\"a\"=hex:01,\n", 5},
-        {"hex bytes without commas", kGoodStart + "\"a\"=hex:01 02\n", 5},
-        {"hex without :", kGoodStart + "\"a\"=hex01\n", 5, "hex needs a : before its bytes"},
-        {"hex() without a type", kGoodStart + "\"a\"=hex():01\n", 5, "hex(N) needs a type of 1 to 8 hex digits"},
-        {"hex(N) of 9 digits", kGoodStart + "\"a\"=hex(100000000):01\n", 5},
-        {"hex(N) not hex", kGoodStart + "\"a\"=hex(x):01\n", 5},
-        {"hex(N without )", kGoodStart + "\"a\"=hex(7:01\n", 5},
-        {"hex(N) without :", kGoodStart + "\"a\"=hex(2)01\n", 5},
-        {"continuation at the end of the text", kGoodStart + "\"a\"=hex:01,\\", 5,
+        {"hex byte of 3 digits", kx::kGoodStart + "\"a\"=hex:123\n", 5},
+        {"empty hex byte", kx::kGoodStart + "\"a\"=hex:01,,02\n", 5},
+        {"hex ending in a comma", kx::kGoodStart + "\"a\"=hex:01,\n", 5},
+        {"hex bytes without commas", kx::kGoodStart + "\"a\"=hex:01 02\n", 5},
+        {"hex without :", kx::kGoodStart + "\"a\"=hex01\n", 5, "hex needs a : before its bytes"},
+        {"hex() without a type", kx::kGoodStart + "\"a\"=hex():01\n", 5, "hex(N) needs a type of 1 to 8 hex digits"},
+        {"hex(N) of 9 digits", kx::kGoodStart + "\"a\"=hex(100000000):01\n", 5},
+        {"hex(N) not hex", kx::kGoodStart + "\"a\"=hex(x):01\n", 5},
+        {"hex(N without )", kx::kGoodStart + "\"a\"=hex(7:01\n", 5},
+        {"hex(N) without :", kx::kGoodStart + "\"a\"=hex(2)01\n", 5},
+        {"continuation at the end of the text", kx::kGoodStart + "\"a\"=hex:01,\\", 5,
          "hex list ends with a backslash but no line continues it"},
-        {"continuation onto a blank line", kGoodStart + "\"a\"=hex:01,\\\n\n\"b\"=\"c\"\n", 5,
+        {"continuation onto a blank line", kx::kGoodStart + "\"a\"=hex:01,\\\n\n\"b\"=\"c\"\n", 5,
          "hex list ends with a backslash but no line continues it"},
-        {"continuation onto a key line", kGoodStart + "\"a\"=hex:01,\\\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Y]\n", 6},
-        {"bad byte on a continuation line", kGoodStart + "\"a\"=hex:01,\\\n  02,\\\n  zz\n", 7},
-        {"stray text", kGoodStart + "junk\n", 5, "neither a key nor a value"},
-        {"key path without brackets", kGoodStart + "HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5},
-        {"NUL in a string", kGoodStart + "\"a\"=\"b\0c\"\n"s, 5, "NUL character"},
-        {"NUL in a key name", kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
-        {"bad line after good keys", kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n",
-         8},
-        {"value name of 16384 characters", kGoodStart + "\"" + std::string(16384, 'n') + "\"=\"x\"\n", 5,
+        {"continuation onto a key line", kx::kGoodStart + "\"a\"=hex:01,\\\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Y]\n", 6},
+        {"bad byte on a continuation line", kx::kGoodStart + "\"a\"=hex:01,\\\n  02,\\\n  zz\n", 7},
+        {"stray text", kx::kGoodStart + "junk\n", 5, "neither a key nor a value"},
+        {"key path without brackets", kx::kGoodStart + "HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\n", 5},
+        {"NUL in a string", kx::kGoodStart + "\"a\"=\"b\0c\"\n"s, 5, "NUL character"},
+        {"NUL in a key name", kx::kGoodStart + "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\X\0Y]\n"s, 5},
+        {"bad line after good keys",
+         kx::kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
+        {"value name of 16384 characters", kx::kGoodStart + "\"" + std::string(16384, 'n') + "\"=\"x\"\n", 5,
          "value name longer than 16383 characters"},
-        {"key name too long to quote whole", kGoodStart + "[HKLM\\" + std::string(1000, 'q') + "]\n", 5,
+        {"key name too long to quote whole", kx::kGoodStart + "[HKLM\\" + std::string(1000, 'q') + "]\n", 5,
          "a key name longer than 255 characters in [HKLM\\qqq"},
     };
     for (const LineEnd &end : kLineEnds) {
-        for (const BadCase &row : cases) {
+        for (const kx::BadCase &row : cases) {
             SCOPED_TRACE(std::string(row.label) + " with " + end.label);
             const std::string error = reformat(with_line_end(row.text, end));
             const std::string prefix = "line " + std::to_string(row.line) + ": ";
