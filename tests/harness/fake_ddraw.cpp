@@ -9,8 +9,6 @@
 
 namespace kx {
 
-namespace {
-
 // A COM object as the caller sees it: the vtable pointer comes first.
 struct FakeObject {
     void *const *vtable;
@@ -32,9 +30,10 @@ struct State {
     BYTE request[FakeDirectDraw::kSurfaceRequestSize];
     DWORD caps_size;
     std::string system_folder; // as GetSystemDirectoryA last answered it
-} g;
+};
+static State g;
 
-void record(const char *format, ...)
+static void record(const char *format, ...)
 {
     char text[160];
     va_list args;
@@ -45,19 +44,19 @@ void record(const char *format, ...)
     g.calls += ' ';
 }
 
-const char *pointer(const void *p, const char *present)
+static const char *pointer(const void *p, const char *present)
 {
     return p ? present : "null";
 }
 
-std::string method(const FakeObject *self, const char *name)
+static std::string method(const FakeObject *self, const char *name)
 {
     return std::string(self->name) + "." + name;
 }
 
 // A call that hands out an object writes it to *out; only a success code
 // makes the pointer a reference that the caller must give back.
-HRESULT hand_out(const std::string &call, FakeObject &object, void **out)
+static HRESULT hand_out(const std::string &call, FakeObject &object, void **out)
 {
     HRESULT result = DD_OK;
     bool gives = true;
@@ -90,7 +89,7 @@ HRESULT hand_out(const std::string &call, FakeObject &object, void **out)
     return result;
 }
 
-HRESULT answer(const std::string &call)
+static HRESULT answer(const std::string &call)
 {
     switch (g.ledger->enter(call.c_str(), {"error", "success code"})) {
     case 1:
@@ -101,28 +100,28 @@ HRESULT answer(const std::string &call)
     return DD_OK;
 }
 
-HRESULT WINAPI fake_QueryInterface(FakeObject *self, REFIID iid, void **out)
+static HRESULT WINAPI fake_QueryInterface(FakeObject *self, REFIID iid, void **out)
 {
     bool dd2 = !memcmp(&iid, kIidDirectDraw2, sizeof(kIidDirectDraw2));
     record("%s.QueryInterface(%s,%s)", self->name, dd2 ? "IID_IDirectDraw2" : "other", pointer(out, "out"));
     return hand_out(method(self, "QueryInterface"), g.dd2, out);
 }
 
-ULONG WINAPI fake_AddRef(FakeObject *self)
+static ULONG WINAPI fake_AddRef(FakeObject *self)
 {
     record("%s.AddRef", self->name);
     g.ledger->acquire("com", self);
     return ++self->refs;
 }
 
-ULONG WINAPI fake_Release(FakeObject *self)
+static ULONG WINAPI fake_Release(FakeObject *self)
 {
     record("%s.Release", self->name);
     g.ledger->release("com", self);
     return --self->refs;
 }
 
-HRESULT WINAPI fake_CreateSurface(FakeObject *self, const BYTE *request, void **out, IUnknown *outer)
+static HRESULT WINAPI fake_CreateSurface(FakeObject *self, const BYTE *request, void **out, IUnknown *outer)
 {
     record("%s.CreateSurface(%s,%s,%s)", self->name, pointer(request, "request"), pointer(out, "out"),
            pointer(outer, "outer"));
@@ -133,7 +132,7 @@ HRESULT WINAPI fake_CreateSurface(FakeObject *self, const BYTE *request, void **
 
 // Fills every field the probe must not look at with set bits, whatever
 // the call returns.
-HRESULT WINAPI fake_GetCaps(FakeObject *self, BYTE *driver, BYTE *emulation)
+static HRESULT WINAPI fake_GetCaps(FakeObject *self, BYTE *driver, BYTE *emulation)
 {
     record("%s.GetCaps(%s,%s)", self->name, pointer(driver, "caps"), pointer(emulation, "emulation"));
     if (driver) {
@@ -144,7 +143,7 @@ HRESULT WINAPI fake_GetCaps(FakeObject *self, BYTE *driver, BYTE *emulation)
     return answer(method(self, "GetCaps"));
 }
 
-HRESULT WINAPI fake_SetCooperativeLevel(FakeObject *self, HWND window, DWORD flags)
+static HRESULT WINAPI fake_SetCooperativeLevel(FakeObject *self, HWND window, DWORD flags)
 {
     record("%s.SetCooperativeLevel(%s,%#lx)", self->name, pointer(window, "window"), flags);
     return answer(method(self, "SetCooperativeLevel"));
@@ -152,7 +151,7 @@ HRESULT WINAPI fake_SetCooperativeLevel(FakeObject *self, HWND window, DWORD fla
 
 // Any other method: its argument count is unknown, so the stack cannot be
 // cleaned up and the program stops here.
-HRESULT WINAPI fake_unexpected(FakeObject *self)
+static HRESULT WINAPI fake_unexpected(FakeObject *self)
 {
     ADD_FAILURE() << "unexpected method of " << self->name << " after: " << g.calls;
     fflush(stdout);
@@ -170,9 +169,9 @@ enum {
     kSetCooperativeLevelSlot = 20,
     kSlots = 40
 };
-void *g_display_vtable[kSlots], *g_surface_vtable[kSlots];
+static void *g_display_vtable[kSlots], *g_surface_vtable[kSlots];
 
-void build_vtables()
+static void build_vtables()
 {
     for (int i = 0; i < kSlots; ++i)
         g_display_vtable[i] = g_surface_vtable[i] = (void *)fake_unexpected;
@@ -186,7 +185,7 @@ void build_vtables()
     g_display_vtable[kSetCooperativeLevelSlot] = (void *)fake_SetCooperativeLevel;
 }
 
-HRESULT WINAPI fake_DirectDrawCreate(GUID *driver, void **out, IUnknown *outer)
+static HRESULT WINAPI fake_DirectDrawCreate(GUID *driver, void **out, IUnknown *outer)
 {
     record("DirectDrawCreate(%s,%s,%s)", pointer(driver, "guid"), pointer(out, "out"), pointer(outer, "outer"));
     return hand_out("DirectDrawCreate", g.dd, out);
@@ -194,7 +193,7 @@ HRESULT WINAPI fake_DirectDrawCreate(GUID *driver, void **out, IUnknown *outer)
 
 // The real system folder, or one of exactly `length` characters; too long
 // a folder for the caller's buffer is answered with the size it needs.
-UINT WINAPI fake_GetSystemDirectoryA(LPSTR buffer, UINT size)
+static UINT WINAPI fake_GetSystemDirectoryA(LPSTR buffer, UINT size)
 {
     record("GetSystemDirectoryA(%s,%u)", pointer(buffer, "buffer"), size);
     char real[MAX_PATH];
@@ -220,7 +219,7 @@ UINT WINAPI fake_GetSystemDirectoryA(LPSTR buffer, UINT size)
 }
 
 // The system folder that GetSystemDirectoryA answered shows as <system>.
-HMODULE WINAPI fake_LoadLibraryA(LPCSTR name)
+static HMODULE WINAPI fake_LoadLibraryA(LPCSTR name)
 {
     std::string shown = name;
     if (!g.system_folder.empty() && !shown.compare(0, g.system_folder.size(), g.system_folder))
@@ -232,7 +231,7 @@ HMODULE WINAPI fake_LoadLibraryA(LPCSTR name)
     return kFakeDdraw;
 }
 
-FARPROC WINAPI fake_GetProcAddress(HMODULE module, LPCSTR name)
+static FARPROC WINAPI fake_GetProcAddress(HMODULE module, LPCSTR name)
 {
     record("GetProcAddress(%s,%s)", module == kFakeDdraw ? "ddraw" : "other",
            HIWORD((DWORD_PTR)name) ? name : "ordinal");
@@ -241,15 +240,13 @@ FARPROC WINAPI fake_GetProcAddress(HMODULE module, LPCSTR name)
     return (FARPROC)(void *)fake_DirectDrawCreate;
 }
 
-BOOL WINAPI fake_FreeLibrary(HMODULE module)
+static BOOL WINAPI fake_FreeLibrary(HMODULE module)
 {
     record("FreeLibrary(%s)", module == kFakeDdraw ? "ddraw" : "other");
     int failure = g.ledger->enter("FreeLibrary", {"FALSE after freeing"});
     g.ledger->release("module", module);
     return !failure;
 }
-
-} // namespace
 
 FakeDirectDraw::FakeDirectDraw(const Dll &dll)
     : dll_(dll),
