@@ -10,8 +10,8 @@ find_path(KX_GOOGLETEST_DIR src/gtest-all.cc
   NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 if(NOT EXISTS "${KX_GOOGLETEST_DIR}/src/gtest-all.cc")
   message(FATAL_ERROR "GoogleTest's sources were not found (KX_GOOGLETEST_DIR: ${KX_GOOGLETEST_DIR}). "
-                      "Install them (Debian: the googletest package, which sh tools/setup.sh installs) or set -DKX_GOOGLETEST_DIR to the "
-                      "folder that holds googletest's CMakeLists.txt.")
+                      "Install them (Debian: the googletest package, which sh tools/setup.sh installs) "
+                      "or set -DKX_GOOGLETEST_DIR to the folder that holds googletest's CMakeLists.txt.")
 endif()
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
