@@ -55,8 +55,11 @@ int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint
     }
     std::vector<uint32_t> list(args);
     int32_t delta = 0x7eadbeef;
+    SetLastError(0xdeadbeef);
     int32_t result = kx_call_stdcall((const void *)fn, list.data(), (int)list.size(), &delta);
+    DWORD last_error = GetLastError();
     EXPECT_EQ(0, delta) << name << " left the stack unbalanced by " << delta << " bytes";
+    EXPECT_EQ(0xdeadbeefu, last_error) << name << " changed the caller's last error";
     return result;
 }
 

@@ -41,9 +41,10 @@ inline uint32_t arg(int32_t v)
 }
 
 // Calls the export `name` as stdcall with the given 32-bit arguments and
-// returns its result. Adds a test failure when the export is missing or
-// when the stack pointer differs after the call (a wrong calling
-// convention or argument count).
+// returns its result. Adds a test failure when the export is missing, when
+// the stack pointer differs after the call (a wrong calling convention or
+// argument count), or when the last error, 0xdeadbeef before the call, is
+// not that after it.
 int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint32_t> args = {});
 
 // The folder of the running test program, which also holds the DLL and the

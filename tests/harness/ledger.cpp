@@ -28,6 +28,8 @@ int Ledger::count(const char *function) const
 
 int Ledger::enter(const char *function, std::initializer_list<const char *> modes)
 {
+    // Windows' calls may change the last error, also when they succeed.
+    SetLastError(ERROR_INVALID_FUNCTION);
     calls_.push_back(function);
     modes_[function].assign(modes.begin(), modes.end());
     int index = seen_[function]++;
