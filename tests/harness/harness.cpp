@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -307,6 +308,22 @@ bool install(const std::string &built, std::string to)
         return true;
     ADD_FAILURE() << "cannot copy " << from << " to " << to << ", error " << GetLastError();
     return false;
+}
+
+CrtdllLocale::CrtdllLocale(const char *locale)
+    : crtdll_(LoadLibraryA("crtdll.dll")),
+      setlocale_((decltype(setlocale_))(void *)GetProcAddress(crtdll_, "setlocale"))
+{
+    auto upper = (int(__cdecl *)(int))(void *)GetProcAddress(crtdll_, "toupper");
+    if (locale && (!setlocale_ || !upper || !setlocale_(LC_ALL, locale) || upper(0xe9) != 0xc9))
+        ADD_FAILURE() << "CRTDLL cannot be set to the locale " << locale << " with 0xE9 upper-cased to 0xC9";
+}
+
+CrtdllLocale::~CrtdllLocale()
+{
+    if (setlocale_)
+        setlocale_(LC_ALL, "C");
+    FreeLibrary(crtdll_);
 }
 
 static void remove_tree(const std::string &dir)

@@ -144,6 +144,22 @@ inline std::string source_path(const std::string &relative)
 // under its own name. False, and a test failure, when it cannot.
 bool install(const std::string &built, std::string to = "");
 
+// The C runtime that the DLL imports, CRTDLL, set to `locale` (setlocale's
+// LC_ALL) for the lifetime of the object, as a host program may set it; the
+// classic locale when `locale` is null. A test failure when CRTDLL cannot
+// be set to it, or when it does not then upper-case 0xE9 to 0xC9.
+class CrtdllLocale {
+public:
+    explicit CrtdllLocale(const char *locale);
+    ~CrtdllLocale();
+    CrtdllLocale(const CrtdllLocale &) = delete;
+    CrtdllLocale &operator=(const CrtdllLocale &) = delete;
+
+private:
+    HMODULE crtdll_;
+    char *(__cdecl *setlocale_)(int, const char *);
+};
+
 // A fresh empty folder made current for the lifetime of the object; the
 // previous current folder comes back and the folder is removed afterwards.
 class TempCwd {
