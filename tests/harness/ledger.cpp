@@ -106,6 +106,7 @@ KX_REAL(WaitForSingleObject);
 KX_REAL(GetExitCodeProcess);
 KX_REAL(Sleep);
 KX_REAL(DeleteFileA);
+KX_REAL(GetFileType);
 static FILE *(__cdecl *real_fopen)(const char *, const char *);
 static int(__cdecl *real_fclose)(FILE *);
 static char *(__cdecl *real_fgets)(char *, int, FILE *);
@@ -319,6 +320,13 @@ static BOOL WINAPI hook_DeleteFileA(LPCSTR name)
     return real_DeleteFileA(name);
 }
 
+static DWORD WINAPI hook_GetFileType(HANDLE file)
+{
+    static const DWORD kTypes[] = {0, FILE_TYPE_UNKNOWN, FILE_TYPE_CHAR, FILE_TYPE_PIPE};
+    int failure = g_ledger->enter("GetFileType", {"FILE_TYPE_UNKNOWN", "FILE_TYPE_CHAR", "FILE_TYPE_PIPE"});
+    return failure ? kTypes[failure] : real_GetFileType(file);
+}
+
 static FILE *__cdecl hook_fopen(const char *name, const char *mode)
 {
     if (g_ledger->enter("fopen", {"null"}))
@@ -380,6 +388,7 @@ static const Hook kHooks[] = {
     KX_HOOK("KERNEL32.dll", GetExitCodeProcess),
     KX_HOOK("KERNEL32.dll", Sleep),
     KX_HOOK("KERNEL32.dll", DeleteFileA),
+    KX_HOOK("KERNEL32.dll", GetFileType),
     KX_HOOK("CRTDLL.dll", fopen),
     KX_HOOK("CRTDLL.dll", fclose),
     KX_HOOK("CRTDLL.dll", fgets),
