@@ -144,6 +144,19 @@ inline std::string source_path(const std::string &relative)
 // under its own name. False, and a test failure, when it cannot.
 bool install(const std::string &built, std::string to = "");
 
+// kx::install for the lifetime of the object: the copy is deleted
+// afterwards.
+class Installed {
+public:
+    Installed(const std::string &built, const std::string &to) : to_(to) { install(built, to); }
+    ~Installed() { DeleteFileA(to_.c_str()); }
+    Installed(const Installed &) = delete;
+    Installed &operator=(const Installed &) = delete;
+
+private:
+    std::string to_;
+};
+
 // The C runtime that the DLL imports, CRTDLL, set to `locale` (setlocale's
 // LC_ALL) for the lifetime of the object, as a host program may set it; the
 // classic locale when `locale` is null. A test failure when CRTDLL cannot
