@@ -51,6 +51,23 @@ int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint
 // helper programs; with a trailing backslash.
 std::string bin_dir();
 
+// A setting that Wine gives the program named `program` (such as
+// "kxask.exe") when it starts, for the lifetime of the object: the value
+// `name` = `data` of HKCU\Software\Wine\AppDefaults\<program>, or of its
+// subkey `key` when that is not null ("DllOverrides"); nothing when `data`
+// is null. Wine reads it once, as the program starts.
+class AppDefault {
+public:
+    AppDefault(const char *program, const char *key, const char *name, const char *data);
+    ~AppDefault();
+    AppDefault(const AppDefault &) = delete;
+    AppDefault &operator=(const AppDefault &) = delete;
+
+private:
+    std::string key_, subkey_;
+    bool set_;
+};
+
 // Runs bin/<program> with the command-line tail `args` as the Windows
 // version `version` (win95, win98, winme, winxp, win10), which Wine takes
 // from HKCU\Software\Wine\AppDefaults\<program>\Version, and returns its
