@@ -1,7 +1,9 @@
 // Every export of KXVozaDa.def, each a call into the routine of its area.
 // They are defined against the installers' own header: a C function whose
 // definition parts from its prototype there does not compile, and one that
-// the header lacks fails -Werror=missing-declarations.
+// the header lacks fails -Werror=missing-declarations; a prototype there
+// without an export here fails Image.ExportsWhatTheHeaderDeclares
+// (tests/pe_test.cpp).
 #include "include/KXVozaDa.h"
 
 #include "display/display.h"

@@ -204,6 +204,36 @@ TEST(Image, ExportsByPlainNamesWithTheirOrdinals)
     EXPECT_EQ(def.size(), seen.size()) << "not every export of the .def is there";
 }
 
+// The functions that include/KXVozaDa.h declares, from its prototypes
+// such as "int WINAPI IsWin95(void);": lines of code, not of a comment,
+// that name WINAPI, other than the pointer types.
+static std::set<std::string> header_functions()
+{
+    std::ifstream in(kx::source_path("include/KXVozaDa.h"));
+    EXPECT_TRUE(in.good()) << "include/KXVozaDa.h";
+    std::set<std::string> names;
+    const std::string mark = " WINAPI ";
+    for (std::string line; std::getline(in, line);) {
+        size_t at = line.find(mark);
+        if (at == std::string::npos || line.find_first_of(" /*#") == 0 || !line.compare(0, 7, "typedef"))
+            continue;
+        at += mark.size();
+        names.insert(line.substr(at, line.find('(', at) - at));
+    }
+    return names;
+}
+
+// A function that the header declares and the DLL does not export links
+// in no installer; one that the DLL exports and the header does not
+// declare already fails to compile (exports/exports.cpp).
+TEST(Image, ExportsWhatTheHeaderDeclares)
+{
+    const std::set<std::string> declared = header_functions();
+    ASSERT_GT(declared.size(), 1u) << "no prototypes read from include/KXVozaDa.h";
+    kx::Dll dll;
+    EXPECT_EQ(declared, dll.exports());
+}
+
 TEST(Image, VersionResource)
 {
     DWORD ignored;
