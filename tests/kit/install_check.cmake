@@ -12,7 +12,7 @@ if(status)
 endif()
 
 set(expected
-  CALLING.txt bin/KXVozaDa.dll bin/kxprobe.exe include/KXVozaDa.h
+  CALLING.txt bin/KXVozaDa.dll bin/kxcapture.exe bin/kxprobe.exe include/KXVozaDa.h
   lib/KXVozaDa.def lib/KXVozaDa.lib lib/libKXVozaDa.a samples/nsis/KXVozaDa.nsi)
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
 foreach(file IN LISTS expected)
