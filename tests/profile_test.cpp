@@ -290,6 +290,7 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
          kx::kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
         {"line too long to read", kx::kGoodStart + "\"a\"=\"" + std::string(kRegeditLineSize, 'a') + "\"\n", 5,
          "longer than"},
+        {"program file", "MZ\x90\0\x03\0\0\0\x04\0\0\0\xff\xff\0\0\n"s + kx::kGoodStart, 1, "a program"},
     };
     for (const Place &sentinel : kSentinels)
         make_key(sentinel.root, sentinel.path);
