@@ -174,6 +174,8 @@ TEST(CommandLine, ErrorsNameTheProblem)
          "kxprobe: --library: --profile, --capture, --run, --trace and --file do not go with it\n"},
         {"--folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
         {"--run no-such-program.exe", 2, "kxprobe: cannot start no-such-program.exe: "},
+        {"--profile .", 2, "kxprobe: cannot read .: a folder, not a file\n"},
+        {"--capture .", 2, "kxprobe: cannot write .: a folder, not a file\n"},
         {"--version", 0, "kxprobe " KX_VERSION "\n"},
         {"--bogus --version", 0, "kxprobe " KX_VERSION "\n"},
         {"--json --help", 0, "usage: kxprobe "},
@@ -298,6 +300,12 @@ TEST(Library, ComparesEachFieldAndRefusesAnUnreadableBaseline)
     EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such.json: ")) << g_printed;
     EXPECT_EQ(2u, kxprobe("--library no-such-folder"));
     EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such-folder: ")) << g_printed;
+    ASSERT_TRUE(CreateDirectoryA("empty", nullptr));
+    EXPECT_EQ(2u, kxprobe("--library empty"));
+    EXPECT_EQ("kxprobe: " + cwd.path() + "\\empty: no machine profiles (*.reg) in this folder\n", g_printed);
+    EXPECT_EQ(2u, kxprobe("--library . --baseline empty"));
+    EXPECT_EQ("kxprobe: " + cwd.path() + "\\empty: a folder, not a file\n", g_printed);
+    RemoveDirectoryA("empty");
 }
 
 // The bundled library in both forms: the machines in name order, each
@@ -402,6 +410,7 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
     std::set<std::string> exports = kx::Dll().exports();
     kx::TempCwd cwd;
     ASSERT_TRUE(kx::install("kxprobe.exe"));
+    cwd.write("machine.reg", "REGEDIT4\r\n");
     for (const auto &row : rows) {
         SCOPED_TRACE(row.dll);
         ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
@@ -424,6 +433,14 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n",
                   kx::read_file("out.txt"));
     }
+    // Windows' words name the file that did not load in place of their %1.
+    std::string bad_format = kx::windows_error(ERROR_BAD_EXE_FORMAT);
+    bad_format.replace(bad_format.find("%1"), 2, cwd.path() + "\\KXVozaDa.dll");
+    cwd.write("KXVozaDa.dll", "not a DLL");
+    EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\"", "out.txt"));
+    EXPECT_EQ("kxprobe: cannot load KXVozaDa.dll: " + bad_format + "\r\n", kx::read_file("out.txt"));
+    EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
+    EXPECT_EQ("kxprobe: KXVozaDa.dll: " + bad_format + "\r\n", kx::read_file("out.txt"));
 }
 
 // kxprobe --check-defs and --explain: what it says of card definition

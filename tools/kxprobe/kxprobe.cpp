@@ -614,11 +614,12 @@ static void ask_untraced(HMODULE dll)
     }
 }
 
-static int windows_error(const char *what, const char *name, DWORD code, int status)
+// `file`: the file that the failed call was to open.
+static int windows_error(const char *what, const char *name, DWORD code, int status, const char *file = nullptr)
 {
     static Text error;
     text_clear(error);
-    text_windows_error(error, code);
+    text_windows_error(error, code, file);
     out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text);
     return status;
 }
@@ -651,8 +652,10 @@ static int ask_dll(const Options &options)
     if (options.json)
         answers_use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
-    if (!dll)
-        return windows_error("cannot load", "KXVozaDa.dll", GetLastError(), kNoDll);
+    if (!dll) {
+        DWORD error = GetLastError();
+        return windows_error("cannot load", "KXVozaDa.dll", error, kNoDll, dll_file("KXVozaDa.dll", error));
+    }
     bool complete = print_dll(dll);
     {
         TraceWindow trace(options.trace);
