@@ -100,29 +100,50 @@ static RegeditOutput error_text(char *error)
     return RegeditOutput{error, kProfileErrorSize, 0, nullptr, nullptr, false};
 }
 
-void windows_error_text(unsigned long code, char *text, unsigned long size)
+// Opening a folder as a file fails with ERROR_ACCESS_DENIED, which is no
+// help to whoever named the folder.
+static bool is_folder(const char *path)
 {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void windows_error_text(unsigned long code, char *text, unsigned long size, const char *file)
+{
+    RegeditOutput out = {text, size, 0, nullptr, nullptr, false};
+    text[0] = 0;
+    if (file && code == ERROR_ACCESS_DENIED && is_folder(file))
+        return regedit_put_text(out, "a folder, not a file");
+    // Inserts are left as they stand, and only the file is put in, so that
+    // words with others ("%2") cannot read arguments that are not there.
     char words[256];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words,
                                   sizeof words, nullptr);
     while (length && (words[length - 1] == '\r' || words[length - 1] == '\n' || words[length - 1] == ' '))
         --length;
-    RegeditOutput out = {text, size, 0, nullptr, nullptr, false};
-    text[0] = 0;
-    regedit_put(out, words, length);
+    DWORD start = 0;
+    for (DWORD i = 0; file && i + 1 < length; ++i) {
+        if (words[i] != '%' || words[i + 1] != '1')
+            continue;
+        regedit_put(out, words + start, i - start);
+        regedit_put_text(out, file);
+        start = ++i + 1;
+    }
+    regedit_put(out, words + start, length - start);
     regedit_put_text(out, length ? " (error " : "(error ");
     regedit_put_number(out, code);
     regedit_put_text(out, ")");
 }
 
 // Ends an error text with `what` and, where there is one, Windows' words
-// for the status: ": Access is denied. (error 5)".
-static bool put_failure(RegeditOutput &out, const char *what, DWORD status)
+// for the status: ": Access is denied. (error 5)"; `file` is the file that
+// the failed call was given.
+static bool put_failure(RegeditOutput &out, const char *what, DWORD status, const char *file = nullptr)
 {
     regedit_put_text(out, what);
     if (status) {
         char words[kProfileErrorSize];
-        windows_error_text(status, words, sizeof words);
+        windows_error_text(status, words, sizeof words, file);
         regedit_put_text(out, ": ");
         regedit_put_text(out, words);
     }
@@ -144,11 +165,17 @@ static void count_key(unsigned long &keys, const char *doing, const char *path)
 }
 
 // "what name: error N"
-static bool fail_status(char *error, const char *what, const char *name, DWORD status)
+static bool fail_status(char *error, const char *what, const char *name, DWORD status, const char *file = nullptr)
 {
     RegeditOutput out = error_text(error);
     regedit_put_text(out, what);
-    return put_failure(out, name, status);
+    return put_failure(out, name, status, file);
+}
+
+// "cannot read machine.reg: error N" for the file that did not open.
+static bool fail_file(char *error, const char *what, const char *path, DWORD status)
+{
+    return fail_status(error, what, path, status, path);
 }
 
 static bool no_file(char *error)
@@ -225,6 +252,7 @@ struct Loader {
     bool writing;
     bool skipping;         // the values of a key outside the subtrees
     unsigned long skipped; // keys outside the subtrees
+    unsigned long inside;  // keys inside them
     unsigned long keys;    // keys written
     RegeditParser parser;
     RegeditLine parsed;
@@ -286,6 +314,7 @@ static bool take_line(Loader &load)
         return fail_line(load.error, load.path, parsed.line, parsed.message);
     case regedit_key:
         load.skipping = false;
+        ++load.inside;
         return !load.writing || write_key(load);
     case regedit_other_key:
         load.skipping = true;
@@ -304,12 +333,32 @@ static bool take_line(Loader &load)
     }
 }
 
+// A profile of other keys only, most likely a regedit export of the wrong
+// key, would only clear the hardware tree.
+static bool fail_outside(Loader &load)
+{
+    RegeditOutput out = error_text(load.error);
+    regedit_put_text(out, load.path);
+    regedit_put_text(out, ": no key in ");
+    for (int i = 0; i < kRegeditSubtreeCount; ++i) {
+        regedit_put_text(out, i == 0 ? "" : i + 1 < kRegeditSubtreeCount ? ", " : " or ");
+        regedit_put_text(out, regedit_root_name(kRegeditSubtrees[i].root));
+        regedit_put_text(out, "\\");
+        regedit_put_text(out, kRegeditSubtrees[i].path);
+    }
+    regedit_put_text(out, " (");
+    regedit_put_number(out, load.skipped);
+    regedit_put_text(out, load.skipped == 1 ? " key outside them)" : " keys outside them)");
+    regedit_put_text(out, ": not a machine profile; was another key exported?");
+    return false;
+}
+
 static bool load_pass(Loader &load)
 {
     FileGuard file = {
         CreateFileA(load.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.file == INVALID_HANDLE_VALUE)
-        return fail_status(load.error, "cannot read ", load.path, GetLastError());
+        return fail_file(load.error, "cannot read ", load.path, GetLastError());
     memset(&load.in, 0, offsetof(LineFile, line));
     load.in.file = file.file;
     regedit_begin(load.parser);
@@ -317,7 +366,9 @@ static bool load_pass(Loader &load)
         switch (read_line(load.in)) {
         case line_end:
             regedit_end(load.parser, load.parsed);
-            return take_line(load);
+            if (!take_line(load))
+                return false;
+            return load.writing || load.inside || !load.skipped || fail_outside(load);
         case line_too_long:
             return fail_line(load.error, load.path, load.in.number, "line longer than 65536 bytes");
         case line_failed:
@@ -595,7 +646,7 @@ bool profile_capture(const char *path, char error[kProfileErrorSize])
         return fail_status(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
     capture->file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (capture->file == INVALID_HANDLE_VALUE)
-        return fail_status(error, "cannot write ", path, GetLastError());
+        return fail_file(error, "cannot write ", path, GetLastError());
     capture->file_name = path;
     capture->error = error;
     capture->out = RegeditOutput{capture->buffer, sizeof capture->buffer, 0, write_out, capture, false};
