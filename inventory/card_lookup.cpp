@@ -1,5 +1,8 @@
 #include "inventory/card_lookup.h"
+
 #include "inventory/trace.h"
+
+#include "base/text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 // begins with the caller's text.
 #include "inventory/dvd_drive.h"
 
-#include "inventory/card_line.h"
+#include "base/text.h"
 #include "inventory/trace.h"
 #include "inventory/walk.h"
 

@@ -1,28 +1,20 @@
 #include "inventory/walk.h"
 
-#include "inventory/card_line.h"
+#include "base/text.h"
 #include "inventory/registry.h"
 #include "inventory/trace.h"
 
 #include <cstring>
-
-// Copies as much of `text` as fits behind what `to` (of `size` bytes)
-// already holds.
-static void append_text(char *to, size_t size, const char *text)
-{
-    size_t length = strlen(to);
-    strncpy(to + length, text, size - length - 1);
-    to[size - 1] = 0;
-}
 
 // Adds the device key as a candidate unless it already is one or the table
 // is full; an instance without a readable description gives an empty one.
 static void store_candidate(const WalkParams &params, CandidateTable &table, const char *device,
                             const char *description)
 {
-    char key[kTextSize] = "";
-    append_text(key, sizeof(key), params.key_prefix);
-    append_text(key, sizeof(key), device);
+    char key[kTextSize];
+    TextBuilder built(key);
+    built.put(params.key_prefix);
+    built.put(device);
     for (int c = 0; c < table.count; ++c)
         if (!strcmp(table.slot[c].key, key))
             return;
@@ -30,7 +22,7 @@ static void store_candidate(const WalkParams &params, CandidateTable &table, con
         return;
     Candidate &slot = table.slot[table.count++];
     strcpy(slot.key, key);
-    append_text(slot.description, sizeof(slot.description), description);
+    TextBuilder(slot.description).put(description);
     if (params.trace_candidates) {
         trace_line(params.trace, slot.description);
         trace_line(params.trace, device);

@@ -1,5 +1,7 @@
 #include "capture.h"
 
+#include "base/windows_error.h"
+
 #include <windows.h>
 
 #include <cstring>

@@ -10,6 +10,8 @@
 #include "capture.h"
 #include "resource.h"
 
+#include "base/windows_error.h"
+
 #include <windows.h>
 
 #include <cstring>

@@ -2,6 +2,7 @@
 
 #include "card_traps.h"
 
+#include "base/text.h"
 #include "profile/text_kind.h"
 
 #include <windows.h>

@@ -15,9 +15,9 @@
 #include "library.h"
 #include "output.h"
 
+#include "base/text.h"
 #include "inventory/card_id.h"
 #include "inventory/dvd_drive.h"
-#include "inventory/pci_field.h"
 #include "inventory/pci_query.h"
 #include "profile/profile.h"
 

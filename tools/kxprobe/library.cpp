@@ -4,6 +4,7 @@
 #include "output.h"
 
 #include "inventory/card_id.h"
+#include "base/windows_error.h"
 #include "profile/profile.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // IsFileAvailable: can a file be opened for reading, and does it begin
 // with the given bytes?
-#include "sysid/sysid.h"
+#include "filecheck/file_check.h"
 
 #include <windows.h>
 
