@@ -1,13 +1,11 @@
 #include "inventory/card_lookup.h"
 
-#include "inventory/trace.h"
-
 #include "base/text.h"
 
 #include <cstdio>
 #include <cstring>
 
-bool look_up_card(CardFile file, const char *description, HWND trace, int &result)
+bool look_up_card(CardFile file, const char *description, const TraceSink *trace, int &result)
 {
     char search_text[kCardLineSize], line[kCardLineSize];
 

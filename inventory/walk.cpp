@@ -2,7 +2,6 @@
 
 #include "base/text.h"
 #include "inventory/registry.h"
-#include "inventory/trace.h"
 
 #include <cstring>
 
@@ -23,10 +22,8 @@ static void store_candidate(const WalkParams &params, CandidateTable &table, con
     Candidate &slot = table.slot[table.count++];
     strcpy(slot.key, key);
     TextBuilder(slot.description).put(description);
-    if (params.trace_candidates) {
-        trace_line(params.trace, slot.description);
-        trace_line(params.trace, device);
-    }
+    if (params.stored)
+        params.stored(slot, device, params.context);
 }
 
 // Whether the instance's Class, upper-cased, is the wanted class; leaves
@@ -59,14 +56,10 @@ static bool match_node(const WalkParams &params, WalkResult &result)
         Candidate &candidate = result.candidates.slot[c];
         if (strncmp(result.live_hardware_key, candidate.key, strlen(candidate.key)))
             continue;
-        if (params.accept && !params.accept(candidate, params.accept_context))
+        if (params.accept && !params.accept(candidate, result.live_hardware_key, params.context))
             continue;
         result.matched = c;
         matched = true;
-        if (params.match_trace == MatchTrace::hardware_key)
-            trace_line(params.trace, result.live_hardware_key);
-        else if (params.match_trace == MatchTrace::caller_text)
-            trace_line(params.trace, params.caller_text);
     }
     return matched;
 }

@@ -48,7 +48,9 @@ static int ask_exit_code_helper(void)
 
 // BIOSID.EXE may be a program of any kind, an MS-DOS or 16-bit Windows one
 // among them, as only WinExec starts them all; WinExec also waits until a
-// windowed program is ready for input. Its command line names the program
+// windowed program is ready for input, through USER32 where the calling
+// process has it loaded, as an installer, a program with a window, has;
+// the DLL does not import it. Its command line names the program
 // by its whole path, for a bare name would be looked for in the calling
 // program's folder, the system folders and PATH first: the current folder
 // in its short form, which fits where the long one may not and which an

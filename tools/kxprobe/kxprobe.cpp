@@ -19,6 +19,7 @@
 #include "inventory/card_id.h"
 #include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
+#include "inventory/trace_window.h"
 #include "profile/profile.h"
 
 #include <windows.h>
@@ -194,7 +195,7 @@ namespace {
 struct CardQuestion {
     const char *name;
     const char *(*meaning)(int answer);
-    int (*identify)(char *description, HWND trace); // the routine behind the export
+    int (*identify)(char *description, const TraceSink *trace); // the routine behind the export
     CardFile file;
 };
 
@@ -215,7 +216,7 @@ static void print_trace(HWND window)
 {
     if (!window)
         return;
-    static char text[8192]; // the trace sink keeps at most 8191 characters
+    static char text[kTraceWindowSize];
     text[0] = 0;
     if (GetWindowTextA(window, text, sizeof(text)) > 0) {
         for (char *line = text;; ++line) {
@@ -242,7 +243,8 @@ static void ask_cards(HMODULE dll, HWND trace)
             continue;
         static char description[kTextSize];
         description[0] = 0;
-        int answer = trace ? q.identify(description, trace) : ask();
+        const TraceSink sink = trace_window_sink(trace);
+        int answer = trace ? q.identify(description, &sink) : ask();
         if (!trace)
             q.identify(description, nullptr);
         static Text line;
@@ -267,7 +269,8 @@ static void ask_pci_info(HMODULE dll, HWND trace)
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
-        int answer = trace ? query_pci_identifier(selector, trace) : ask(selector);
+        const TraceSink sink = trace_window_sink(trace);
+        int answer = trace ? query_pci_identifier(selector, &sink) : ask(selector);
         Text meaning, line;
         text_clear(meaning);
         text_clear(line);
@@ -309,7 +312,8 @@ static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
         heap_free(buffer);
         return;
     }
-    int answer = trace ? detect_dvd_drive(buffer, trace) : ask(buffer);
+    const TraceSink sink = trace_window_sink(trace);
+    int answer = trace ? detect_dvd_drive(buffer, &sink) : ask(buffer);
     const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
                                  : "no live CD-ROM drive's description begins with it";
     static Text line;
@@ -583,7 +587,7 @@ static int capture_profile(const char *path)
     return kOk;
 }
 
-// The trace sink: a top-level window that is never shown, made only for
+// The trace window: a top-level window that is never shown, made only for
 // the questions that trace. Message-only windows would do, but Windows
 // before 2000 has none; a top-level window receives broadcasts, which go
 // unanswered while it lives, so it does not live through GetSystemID,

@@ -32,7 +32,7 @@ namespace {
 // description.
 struct CardQuestion {
     const char *name;
-    int (*identify)(char *description, HWND trace);
+    int (*identify)(char *description, const TraceSink *trace);
     CardFile file;
 };
 
