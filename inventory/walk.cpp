@@ -69,18 +69,17 @@ static bool match_node(const WalkParams &params, WalkResult &result)
 // passed over: it says nothing about the nodes after it.
 static void match_live_device(const WalkParams &params, WalkResult &result)
 {
-    OpenKey live_table;
     // Every right, though the walk only reads: Windows 9x keeps no security
     // on its registry and grants any, and NT has no HKEY_DYN_DATA at all.
-    if (!live_table.open(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_ALL_ACCESS)) {
+    UniqueKey live_table(open_key(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_ALL_ACCESS));
+    if (!live_table) {
         result.outcome = WalkOutcome::live_table_unavailable;
         return;
     }
     char node_name[kRegistryTextSize];
-    for_each_subkey(live_table.handle, node_name, [&] {
-        OpenKey node;
-        return node.open(live_table.handle, node_name, KEY_READ) &&
-               read_value(node.handle, "HardWareKey", result.live_hardware_key) && match_node(params, result);
+    for_each_subkey(live_table.get(), node_name, [&] {
+        UniqueKey node(open_key(live_table.get(), node_name, KEY_READ));
+        return node && read_value(node.get(), "HardWareKey", result.live_hardware_key) && match_node(params, result);
     });
     if (result.matched < 0)
         result.live_hardware_key[0] = 0;

@@ -1,6 +1,7 @@
 // GetSystemID with real helper processes in a temporary current folder.
 // The DLL's own pauses and waits are cut short through its imports, so
 // only two tests here wait the full seconds.
+#include "base/unique.h"
 #include "harness/harness.h"
 #include "harness/ledger.h"
 
@@ -363,7 +364,7 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
         set("KX_BIOSID_DELAY_MS", row.windowed ? "500" : "0");
         // An installer is a windowed program; the DLL imports nothing of
         // USER32, nor does this test program.
-        HMODULE user32 = row.windowed ? LoadLibraryA("user32.dll") : nullptr;
+        UniqueModule user32(row.windowed ? LoadLibraryA("user32.dll") : nullptr);
         kx::Dll dll;
         kx::Watched watched(dll.module());
         if (row.start_fails)
@@ -375,8 +376,6 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
         EXPECT_EQ((std::vector<std::string>{kStartFirst, kStartSecond}), starts.seen);
         EXPECT_EQ(std::vector<DWORD>(row.polls, 1000), clock.pauses);
         EXPECT_EQ((int)row.polls, watched.ledger.count("CreateFileA"));
-        if (user32)
-            FreeLibrary(user32);
     }
     set("PATH", path);
     RemoveDirectoryA(on_path.c_str());
