@@ -405,10 +405,9 @@ TEST(ReplayText, NodeNamesAreTheReplaysOwn)
         EXPECT_EQ(is_replay_node_name(row.name), row.ours) << row.name;
 }
 
-static std::unique_ptr<CaptureNotes> read_notes(const std::string &text)
+// Hands `take` each line of `text` as the parser gives it.
+template <class Take> static void parse_lines(const std::string &text, Take take)
 {
-    auto notes = std::make_unique<CaptureNotes>();
-    notes_begin(*notes);
     RegeditParser parser;
     regedit_begin(parser);
     RegeditLine line;
@@ -416,8 +415,15 @@ static std::unique_ptr<CaptureNotes> read_notes(const std::string &text)
         std::vector<char> block(text_line.begin(), text_line.end());
         regedit_parse_line(parser, block.data(), block.size(), line);
         EXPECT_NE(line.kind, regedit_error) << line.message;
-        notes_take_line(*notes, line);
+        take(line);
     }
+}
+
+static std::unique_ptr<CaptureNotes> read_notes(const std::string &text)
+{
+    auto notes = std::make_unique<CaptureNotes>();
+    notes_begin(*notes);
+    parse_lines(text, [&](const RegeditLine &line) { notes_take_line(*notes, line); });
     return notes;
 }
 
@@ -580,14 +586,7 @@ static std::vector<Note> order_notes_of(const std::vector<Instance> &instances, 
                 "\\" + i.instance + "]\n\"Class\"=\"" + i.cls + "\"\n\"DeviceDesc\"=\"" + i.description + "\"\n";
     auto tree = std::make_unique<OrderTree>();
     order_begin(*tree);
-    RegeditParser parser;
-    regedit_begin(parser);
-    RegeditLine line;
-    for (const std::string &text_line : lines_of(text)) {
-        std::vector<char> block(text_line.begin(), text_line.end());
-        regedit_parse_line(parser, block.data(), block.size(), line);
-        order_take_line(*tree, line);
-    }
+    parse_lines(text, [&](const RegeditLine &line) { order_take_line(*tree, line); });
     order_end_lines(*tree);
     std::vector<Instance> sorted = instances;
     std::stable_sort(sorted.begin(), sorted.end(), [](const Instance &a, const Instance &b) {
