@@ -9,8 +9,11 @@
  * removed by the DLL, and its result, a 32-bit signed integer, comes back
  * in EAX. Strings are 8-bit ANSI and zero-terminated. Yes/no answers are
  * exactly 0 or 1. Failures come back only through the result: nothing is
- * shown, logged or set as the last error. Call from one thread, one call
- * at a time; each call asks the machine afresh.
+ * shown or logged, and every function leaves the calling thread's last
+ * error (GetLastError) as it found it, on every path. Letter case is
+ * folded by the DLL itself, a to z only, whatever locale the calling
+ * program has set in the C runtime. Call from one thread, one call at a
+ * time; each call asks the machine afresh.
  *
  * The file and program names that the DLL reads (AudCards.def, VidCards.def,
  * Kxdodaze.exe, BIOSID.EXE, BIOSID.TMP) resolve against the current
@@ -23,9 +26,11 @@
  * (HKEY_DYN_DATA\Config Manager\Enum) whose HardWareKey begins with one of
  * their keys. Of the installed devices at most 20 are kept, so a 21st
  * display adapter answers as absent; each key ("PCI\" or "SCSI\" and the
- * device key's name) is cut to 1023 characters. A live node without a
- * readable HardWareKey is passed over, and the nodes after it are still
- * looked at.
+ * device key's name) is cut to 1023 characters. A live node that does not
+ * open or has no readable HardWareKey is passed over, and the nodes after
+ * it are still looked at. A subkey index of the live-device table or of
+ * the installed tree that fails to enumerate is passed over too, and 16
+ * such failures in a row end that level as if it held no more keys.
  *
  * Link with libKXVozaDa.a (MinGW) or KXVozaDa.lib (Microsoft's linker), or
  * load the DLL with LoadLibraryA and look the functions up by these plain
@@ -66,20 +71,29 @@ int WINAPI GetGraphicsCardID(void);
  * (PCI\VEN_vvvv&DEV_dddd&SUBSYS_ssssssss&REV_rr):
  *   selector 0: the vendor ID; 1: the device ID; 2: the upper four hex
  *   digits of the subsystem field (the lower four are never read).
- *    0..65535  the identifier; 0 also when the key lacks the field, and for
- *              any other selector
+ *    0..65535  the identifier; 0 also when the key lacks the field. Any
+ *              other selector gives 0 too, unless the key holds "###"
+ *              (Windows writes no such key): then the up to four hex
+ *              digits after the character that follows it, as for a field
  *   -1         no PCI display adapter is live, or the live-device table
  *              cannot be read (not Windows 95/98) */
 int WINAPI GetPCIInfo(int selector);
 
 /* Maker of the computer, as the helper programs Kxdodaze.exe and BIOSID.EXE
  * in the current directory report it; both are started from there only,
- * never from the program's own folder, the system folders or PATH. Blocks
- * for up to about 8 seconds.
+ * never from the program's own folder, the system folders or PATH. BIOSID.EXE
+ * is started with WinExec, so it may be a program of any kind, MS-DOS and
+ * 16-bit Windows ones included, by the current folder's whole path in its
+ * short form, quoted. Blocks for up to about 8 seconds, and while WinExec
+ * waits for a windowed BIOSID.EXE to be ready for input (Windows gives it
+ * up to 30 seconds).
  *    the exit code of Kxdodaze.exe, when it ends within 4 seconds with a
- *    code other than 0 and 259 (any 32-bit value, negative ones included)
+ *    code other than 0 and 259 (any 32-bit value, negative ones included);
+ *    a Kxdodaze.exe that crashes ends with the exception's code, such as
+ *    0xC0000005 (-1073741819), and that comes back as the identifier too
  *   70  otherwise, when BIOSID.EXE writes a BIOSID.TMP naming Gateway
- *    0  the system is not recognised */
+ *    0  the system is not recognised, or WinExec answers 31 or less for
+ *       BIOSID.EXE (not started), which ends the call at once */
 int WINAPI GetSystemID(void);
 
 /* 1  the display driver, asked through DirectDraw, creates a 100 by 100
@@ -89,14 +103,16 @@ int WINAPI GetSystemID(void);
  *    folder */
 int WINAPI IsATIMotionComp(void);
 
-/* 1  a device of the PCI hardware tree names BroadLogic (any letter case)
- *    as its manufacturer; registered is enough, it need not be live
+/* 1  a device of the PCI hardware tree names BroadLogic (any letter case,
+ *    a to z only) as its manufacturer; registered is enough, it need not be
+ *    live
  * 0  none does, or the tree cannot be read (not Windows 95/98) */
 int WINAPI IsBroadLogicPresent(void);
 
 /* description: a writable, NUL-terminated string, the beginning of a drive
  * description such as "Generic DVD-ROM". The DLL upper-cases it in place
- * (a to z only) once it has compared it with a live drive: pass a copy.
+ * (a to z only, whatever the C runtime's locale) once it has compared it
+ * with a live drive: pass a copy.
  * 1  a live CD-ROM-class drive on the SCSI bus has a description that
  *    begins with the text, letter case aside
  * 0  none has, the tree cannot be read (not Windows 95/98), or the text
@@ -110,7 +126,9 @@ int WINAPI IsDVDDrivePresent(char *description);
  * 0  the file cannot be opened for reading (absent, a directory, locked
  *    for writing by another process), is shorter than the signature, its
  *    first bytes differ, or no buffer of length bytes can be had to read
- *    them into */
+ *    them into; also at once, reading nothing, for a path that opens
+ *    something other than a file on a disk: a device such as NUL, CON,
+ *    COM1, LPT1 or AUX (also as "nul.txt" or in a folder), or a pipe */
 int WINAPI IsFileAvailable(const char *path, const void *signature, int length);
 
 /* 1  the display driver's hardware capabilities carry bob deinterlacing of

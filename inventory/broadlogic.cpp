@@ -2,6 +2,7 @@
 // key of the PCI bus, reading only the manufacturer.
 #include "inventory/broadlogic.h"
 
+#include "inventory/card_line.h"
 #include "inventory/registry.h"
 
 #include <cstring>
@@ -15,7 +16,7 @@ bool detect_broadlogic_device()
 
     for_each_instance_key("Enum\\PCI", [&found](const char *, HKEY instance) {
         char mfg[kRegistryTextSize];
-        if (read_value(instance, "MFG", mfg) && !strcmp(_strupr(mfg), kBroadLogic))
+        if (read_value(instance, "MFG", mfg) && !strcmp(fold_case(mfg), kBroadLogic))
             found = true;
     });
     return found;

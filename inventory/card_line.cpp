@@ -73,6 +73,13 @@ void fold_case(char *to, const char *text, size_t size)
     to[i] = '\0';
 }
 
+char *fold_case(char *text)
+{
+    for (char *c = text; *c; ++c)
+        *c = fold(*c);
+    return text;
+}
+
 bool card_key_matches(const char *key, const char *search_text)
 {
     return !strncmp(search_text, key, strlen(key));

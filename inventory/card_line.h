@@ -1,7 +1,8 @@
 // One line of a card definition file as the C runtime's fgets hands it over
 // (at most 1023 characters, the line feed kept): whether it is a card line,
-// its identifier and its key text. Plain text in and out, no Windows
-// headers, so that it builds for any host.
+// its identifier and its key text; and the case folding of the whole
+// library. Plain text in and out, no Windows headers, so that it builds for
+// any host.
 #pragma once
 
 #include <cstddef>
@@ -47,9 +48,17 @@ bool card_line_matches(CardFile file, const char *line, const char *search_text)
 // left as it is and false comes back.
 bool read_card_line(CardFile file, char *line, CardLine &card);
 
-// Copies `text` with a to z in upper case and every other byte as it is,
-// at most size - 1 characters, always zero-terminated.
+// The library's one case folding, used wherever it compares text: a to z
+// become A to Z and every other byte stays, 0x80 to 0xFF included, as the C
+// runtime's _strupr does in the classic locale. The runtime's own follows
+// the locale that the host process sets in it ("French" folds 0xE9 too), so
+// the library never uses it.
+
+// Copies `text` folded, at most size - 1 characters, always zero-terminated.
 void fold_case(char *to, const char *text, size_t size);
+
+// Folds `text` in place and returns it.
+char *fold_case(char *text);
 
 // A key text matches a search text that it begins; both are folded.
 bool card_key_matches(const char *key, const char *search_text);

@@ -3,6 +3,7 @@
 // begins with the caller's text.
 #include "inventory/dvd_drive.h"
 
+#include "inventory/card_line.h"
 #include "inventory/trace.h"
 #include "inventory/walk.h"
 
@@ -14,8 +15,8 @@ static bool description_begins_with_text(Candidate &candidate, void *context)
 {
     char *text = static_cast<char *>(context);
 
-    _strupr(text);
-    _strupr(candidate.description);
+    fold_case(text);
+    fold_case(candidate.description);
     return !strncmp(candidate.description, text, strlen(text));
 }
 

@@ -1,5 +1,6 @@
 #include "inventory/walk.h"
 
+#include "inventory/card_line.h"
 #include "inventory/registry.h"
 #include "inventory/trace.h"
 
@@ -40,7 +41,7 @@ static void store_candidate(const WalkParams &params, CandidateTable &table, con
 // its DeviceDesc in `value` when it is.
 static bool read_instance(HKEY instance, const char *class_name, char *value)
 {
-    if (!read_value(instance, "Class", value) || strcmp(_strupr(value), class_name))
+    if (!read_value(instance, "Class", value) || strcmp(fold_case(value), class_name))
         return false;
     read_value(instance, "DeviceDesc", value);
     return true;

@@ -113,29 +113,50 @@ static RegeditOutput error_text(char *error)
     return RegeditOutput{error, kProfileErrorSize, 0, nullptr, nullptr, false};
 }
 
-void windows_error_text(unsigned long code, char *text, unsigned long size)
+// Opening a folder as a file fails with ERROR_ACCESS_DENIED, which is no
+// help to whoever named the folder.
+static bool is_folder(const char *path)
 {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void windows_error_text(unsigned long code, char *text, unsigned long size, const char *file)
+{
+    RegeditOutput out = {text, size, 0, nullptr, nullptr, false};
+    text[0] = 0;
+    if (file && code == ERROR_ACCESS_DENIED && is_folder(file))
+        return regedit_put_text(out, "a folder, not a file");
+    // Inserts are left as they stand, and only the file is put in, so that
+    // words with others ("%2") cannot read arguments that are not there.
     char words[256];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words,
                                   sizeof words, nullptr);
     while (length && (words[length - 1] == '\r' || words[length - 1] == '\n' || words[length - 1] == ' '))
         --length;
-    RegeditOutput out = {text, size, 0, nullptr, nullptr, false};
-    text[0] = 0;
-    regedit_put(out, words, length);
+    DWORD start = 0;
+    for (DWORD i = 0; file && i + 1 < length; ++i) {
+        if (words[i] != '%' || words[i + 1] != '1')
+            continue;
+        regedit_put(out, words + start, i - start);
+        regedit_put_text(out, file);
+        start = ++i + 1;
+    }
+    regedit_put(out, words + start, length - start);
     regedit_put_text(out, length ? " (error " : "(error ");
     regedit_put_number(out, code);
     regedit_put_text(out, ")");
 }
 
 // Ends an error text with `what` and, where there is one, Windows' words
-// for the status: ": Access is denied. (error 5)".
-static bool put_failure(RegeditOutput &out, const char *what, DWORD status)
+// for the status: ": Access is denied. (error 5)"; `file` is the file that
+// the failed call was given.
+static bool put_failure(RegeditOutput &out, const char *what, DWORD status, const char *file = nullptr)
 {
     regedit_put_text(out, what);
     if (status) {
         char words[kProfileErrorSize];
-        windows_error_text(status, words, sizeof words);
+        windows_error_text(status, words, sizeof words, file);
         regedit_put_text(out, ": ");
         regedit_put_text(out, words);
     }
@@ -157,11 +178,17 @@ static void count_key(unsigned long &keys, const char *doing, const char *path)
 }
 
 // "what name: error N"
-static bool fail_status(char *error, const char *what, const char *name, DWORD status)
+static bool fail_status(char *error, const char *what, const char *name, DWORD status, const char *file = nullptr)
 {
     RegeditOutput out = error_text(error);
     regedit_put_text(out, what);
-    return put_failure(out, name, status);
+    return put_failure(out, name, status, file);
+}
+
+// "cannot read machine.reg: error N" for the file that did not open.
+static bool fail_file(char *error, const char *what, const char *path, DWORD status)
+{
+    return fail_status(error, what, path, status, path);
 }
 
 static bool no_file(char *error)
@@ -238,6 +265,7 @@ struct Loader {
     bool writing;
     bool skipping;         // the values of a key outside the subtrees
     unsigned long skipped; // keys outside the subtrees
+    unsigned long inside;  // keys inside them
     unsigned long keys;    // keys written
     RegeditParser parser;
     RegeditLine parsed;
@@ -445,6 +473,7 @@ static bool take_line(Loader &load)
         return fail_line(load.error, load.path, parsed.line, parsed.message);
     case regedit_key:
         load.skipping = false;
+        ++load.inside;
         return !load.writing || write_key(load);
     case regedit_other_key:
         load.skipping = true;
@@ -463,12 +492,32 @@ static bool take_line(Loader &load)
     }
 }
 
+// A profile of other keys only, most likely a regedit export of the wrong
+// key, would only clear the hardware tree.
+static bool fail_outside(Loader &load)
+{
+    RegeditOutput out = error_text(load.error);
+    regedit_put_text(out, load.path);
+    regedit_put_text(out, ": no key in ");
+    for (int i = 0; i < kRegeditSubtreeCount; ++i) {
+        regedit_put_text(out, i == 0 ? "" : i + 1 < kRegeditSubtreeCount ? ", " : " or ");
+        regedit_put_text(out, regedit_root_name(kRegeditSubtrees[i].root));
+        regedit_put_text(out, "\\");
+        regedit_put_text(out, kRegeditSubtrees[i].path);
+    }
+    regedit_put_text(out, " (");
+    regedit_put_number(out, load.skipped);
+    regedit_put_text(out, load.skipped == 1 ? " key outside them)" : " keys outside them)");
+    regedit_put_text(out, ": not a machine profile; was another key exported?");
+    return false;
+}
+
 static bool load_pass(Loader &load)
 {
     FileGuard file = {
         CreateFileA(load.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.file == INVALID_HANDLE_VALUE)
-        return fail_status(load.error, "cannot read ", load.path, GetLastError());
+        return fail_file(load.error, "cannot read ", load.path, GetLastError());
     memset(&load.in, 0, offsetof(LineFile, line));
     load.in.file = file.file;
     regedit_begin(load.parser);
@@ -476,7 +525,9 @@ static bool load_pass(Loader &load)
         switch (read_line(load.in)) {
         case line_end:
             regedit_end(load.parser, load.parsed);
-            return take_line(load);
+            if (!take_line(load))
+                return false;
+            return load.writing || load.inside || !load.skipped || fail_outside(load);
         case line_too_long:
             return fail_line(load.error, load.path, load.in.number, "line longer than 65536 bytes");
         case line_failed:
@@ -785,13 +836,13 @@ static bool file_beside(const char *path, char temp[MAX_PATH], char *error)
     while (end > path && end[-1] != '\\' && end[-1] != '/' && end[-1] != ':')
         --end;
     if (size_t(end - path) >= sizeof folder)
-        return fail_status(error, "cannot write ", path, ERROR_FILENAME_EXCED_RANGE);
+        return fail_file(error, "cannot write ", path, ERROR_FILENAME_EXCED_RANGE);
     memcpy(folder, path, size_t(end - path));
     folder[end - path] = 0;
     if (end == path)
         strcpy(folder, ".");
     if (!GetTempFileNameA(folder, "kxp", 0, temp))
-        return fail_status(error, "cannot write ", path, GetLastError());
+        return fail_file(error, "cannot write ", path, GetLastError());
     return true;
 }
 
@@ -808,7 +859,7 @@ bool profile_can_write(const char *path, char error[kProfileErrorSize])
                                   FILE_ATTRIBUTE_NORMAL, nullptr)};
     const DWORD status = GetLastError();
     return file.file != INVALID_HANDLE_VALUE || status == ERROR_FILE_NOT_FOUND ||
-           fail_status(error, "cannot write ", path, status);
+           fail_file(error, "cannot write ", path, status);
 }
 
 // The finished capture `temp` takes the name `path`. Windows 9x has no
@@ -825,7 +876,7 @@ static bool put_in_place(const char *temp, const char *path, char *error)
         } else if (MoveFileA(temp, path)) {
             return true;
         } else {
-            fail_status(error, "cannot write ", path, GetLastError());
+            fail_file(error, "cannot write ", path, GetLastError());
             RegeditOutput out = {error, kProfileErrorSize, strlen(error), nullptr, nullptr, false};
             regedit_put_text(out, "; the capture is kept in ");
             regedit_put_text(out, temp);
@@ -833,7 +884,7 @@ static bool put_in_place(const char *temp, const char *path, char *error)
         }
     }
     DeleteFileA(temp);
-    return fail_status(error, "cannot write ", path, status);
+    return fail_file(error, "cannot write ", path, status);
 }
 
 bool profile_capture(const char *path, char error[kProfileErrorSize], const char *notes)
@@ -844,7 +895,7 @@ bool profile_capture(const char *path, char error[kProfileErrorSize], const char
     WorkGuard<Capture> guard = {(Capture *)heap_alloc(sizeof(Capture))};
     Capture *capture = guard.work;
     if (!capture)
-        return fail_status(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
+        return fail_file(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
     char temp[MAX_PATH];
     if (!file_beside(path, temp, error))
         return false;
@@ -852,7 +903,7 @@ bool profile_capture(const char *path, char error[kProfileErrorSize], const char
     if (capture->file == INVALID_HANDLE_VALUE) {
         const DWORD status = GetLastError();
         DeleteFileA(temp);
-        return fail_status(error, "cannot write ", path, status);
+        return fail_file(error, "cannot write ", path, status);
     }
     capture->file_name = path;
     capture->notes = notes;
@@ -860,7 +911,7 @@ bool profile_capture(const char *path, char error[kProfileErrorSize], const char
     capture->out = RegeditOutput{capture->buffer, sizeof capture->buffer, 0, write_out, capture, false};
     bool ok = capture_subtrees(*capture);
     if (!CloseHandle(capture->file) && ok)
-        ok = fail_status(error, "cannot write ", path, GetLastError());
+        ok = fail_file(error, "cannot write ", path, GetLastError());
     // A capture cut short is no profile; leave none behind.
     if (!ok) {
         DeleteFileA(temp);

@@ -40,7 +40,7 @@ struct ProfileReader {
 // machine sees them in the captured order.
 // Keys outside the three subtrees, as a regedit export of all of
 // HKLM\Enum holds, are passed over with their values and counted in
-// `skipped`.
+// `skipped`; a profile with no key inside them is refused.
 bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped = nullptr,
                   const ProfileReader *reader = nullptr);
 
@@ -74,5 +74,8 @@ typedef void (*ProfileProgress)(const char *doing, const char *path, unsigned lo
 void profile_report_progress(ProfileProgress report);
 
 // Windows' own words for an error code, then the code: "Access is denied.
-// (error 5)". At most `size` - 1 characters.
-void windows_error_text(unsigned long code, char *text, unsigned long size);
+// (error 5)". At most `size` - 1 characters. `file`, when given, is the
+// file that the failed call was to open: it stands where the words name it
+// ("Bad EXE format for %1."), and a folder given for it is called one
+// instead of "Access is denied".
+void windows_error_text(unsigned long code, char *text, unsigned long size, const char *file = nullptr);

@@ -1,6 +1,8 @@
 // REGEDIT4 text: the line parser and the writer.
 #include "profile/regedit_text.h"
 
+#include "profile/text_kind.h"
+
 #include <cstring>
 
 const RegeditSubtree kRegeditSubtrees[kRegeditSubtreeCount] = {
@@ -351,22 +353,41 @@ static void parse_body_line(RegeditParser &parser, Span line, RegeditLine &out)
     parse_value(parser, line, out);
 }
 
-// A first line that is not REGEDIT4. Regedit of Windows 2000 and later
-// exports Unicode text headed "Windows Registry Editor Version 5.00"
-// unless told to write the older format: such a file is named for what it
-// is, with the way to save it as REGEDIT4.
-static void fail_header(RegeditLine &out, Span line)
+// What a first line that is not REGEDIT4 shows the file to be. Regedit of
+// Windows 2000 and later exports Unicode text headed "Windows Registry
+// Editor Version 5.00" unless told to write the older format: for such a
+// file, `export_again` tells to add the way to save it as REGEDIT4. Files
+// that are no ANSI text at all, a program given by mistake among them, are
+// named for what they are too; regedit of Windows 9x never writes a
+// byte-order mark.
+static const char *header_problem(Span line, bool &export_again)
 {
     static const char kVersion5[] = "Windows Registry Editor Version 5.00";
-    const bool utf16 =
-        (line.length >= 2 && (unsigned char)line.text[0] == 0xff && (unsigned char)line.text[1] == 0xfe) ||
-        memchr(line.text, 0, line.length);
-    const bool version5 = line.length == sizeof kVersion5 - 1 && !memcmp(line.text, kVersion5, line.length);
-    if (!utf16 && !version5)
-        return fail(out, out.line, "the first line must be REGEDIT4");
-    fail(out, out.line,
-         utf16 ? "the file is Unicode (UTF-16) text, not REGEDIT4"
-               : "the file is a \"Windows Registry Editor Version 5.00\" export, not REGEDIT4");
+    export_again = false;
+    switch (text_kind(line.text, line.length)) {
+    case TextKind::utf8_bom:
+        return "the file begins with a UTF-8 byte-order mark, which REGEDIT4 text never has: save it as ANSI text";
+    case TextKind::program:
+        return "the file is a program (it begins with MZ), not REGEDIT4 text";
+    case TextKind::binary:
+        return "the file is not text (it holds NUL bytes), not REGEDIT4";
+    case TextKind::utf16:
+        export_again = true;
+        return "the file is Unicode (UTF-16) text, not REGEDIT4";
+    case TextKind::ansi:
+        break;
+    }
+    export_again = line.length == sizeof kVersion5 - 1 && !memcmp(line.text, kVersion5, line.length);
+    return export_again ? "the file is a \"Windows Registry Editor Version 5.00\" export, not REGEDIT4"
+                        : "the first line must be REGEDIT4";
+}
+
+static void fail_header(RegeditLine &out, Span line)
+{
+    bool export_again;
+    fail(out, out.line, header_problem(line, export_again));
+    if (!export_again)
+        return;
     RegeditOutput message = {out.message, sizeof out.message, strlen(out.message), nullptr, nullptr, false};
     regedit_put_text(message,
                      "; export it again with regedit, saving as \"Win9x/NT4 Registration Files "

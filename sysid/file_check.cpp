@@ -34,7 +34,11 @@ int file_available(const char *path, const BYTE *signature, int length)
 
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    available = !signature || length <= 0 || begins_with(file, signature, length);
+    // A device (COM1, CON, NUL and the like, with any extension or folder)
+    // or a pipe opens as a file does, but a read from it can wait for ever
+    // and its presence says nothing about a file: only a disk file counts.
+    available =
+        GetFileType(file) == FILE_TYPE_DISK && (!signature || length <= 0 || begins_with(file, signature, length));
     CloseHandle(file);
     return available;
 }

@@ -11,11 +11,11 @@
 // to leave its file.
 enum { kGatewayId = 70, kExitCodeWaitMs = 4000, kPolls = 4, kPollPauseMs = 1000 };
 
-// Both helpers are started hidden by their bare names as the application
-// name, which CreateProcessA takes from the current folder alone. WinExec
-// and a bare command line would search the calling program's own folder,
-// the system folders and PATH first.
-static bool start_helper(const char *program, char *command, PROCESS_INFORMATION &process)
+// Kxdodaze.exe is started hidden by its bare name as the application name,
+// which CreateProcessA takes from the current folder alone; a bare command
+// line would search the calling program's own folder, the system folders
+// and PATH first.
+static bool start_exit_code_helper(PROCESS_INFORMATION &process)
 {
     STARTUPINFOA startup;
 
@@ -23,13 +23,8 @@ static bool start_helper(const char *program, char *command, PROCESS_INFORMATION
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    return CreateProcessA(program, command, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL, &startup, &process);
-}
-
-static void close_helper(PROCESS_INFORMATION &process)
-{
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    return CreateProcessA("Kxdodaze.exe", NULL, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, NULL, &startup,
+                          &process);
 }
 
 // Kxdodaze.exe answers with its exit code. 0 means it does not know the
@@ -41,13 +36,39 @@ static int ask_exit_code_helper(void)
     DWORD code = STILL_ACTIVE;
     int id = 0;
 
-    if (!start_helper("Kxdodaze.exe", NULL, process))
+    if (!start_exit_code_helper(process))
         return 0;
     if (WaitForSingleObject(process.hProcess, kExitCodeWaitMs) == WAIT_OBJECT_0 &&
         GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE)
         id = (int)code;
-    close_helper(process);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
     return id;
+}
+
+// BIOSID.EXE may be a program of any kind, an MS-DOS or 16-bit Windows one
+// among them, as only WinExec starts them all; WinExec also waits until a
+// windowed program is ready for input. Its command line names the program
+// by its whole path, for a bare name would be looked for in the calling
+// program's folder, the system folders and PATH first: the current folder
+// in its short form, which fits where the long one may not and which an
+// MS-DOS program can take, and quoted, as a short form may still hold a
+// space where a volume keeps no short names.
+static bool start_result_file_helper(void)
+{
+    static const char kProgram[] = "\\BIOSID.EXE\"";
+    char folder[MAX_PATH], command[1 + MAX_PATH + sizeof(kProgram)];
+    DWORD length = GetCurrentDirectoryA(sizeof(folder), folder);
+
+    if (!length || length >= sizeof(folder))
+        return false;
+    length = GetShortPathNameA(folder, command + 1, MAX_PATH);
+    if (!length || length >= MAX_PATH)
+        return false;
+    // A folder at the root of a drive ends in its own backslash.
+    command[0] = '"';
+    memcpy(command + 1 + length - (command[length] == '\\'), kProgram, sizeof(kProgram));
+    return WinExec(command, SW_HIDE) > 31;
 }
 
 // While BIOSID.EXE still holds BIOSID.TMP open for writing, a read-only
@@ -80,12 +101,8 @@ static int read_result_file(HANDLE file)
 static int ask_result_file_helper(void)
 {
     // BIOSID.EXE is never waited for: it only has to leave its file behind.
-    char command[] = "BIOSID.EXE";
-    PROCESS_INFORMATION process;
-
-    if (!start_helper("BIOSID.EXE", command, process))
+    if (!start_result_file_helper())
         return 0;
-    close_helper(process);
     HANDLE file = wait_for_result_file();
     if (file == INVALID_HANDLE_VALUE)
         return 0;

@@ -36,8 +36,13 @@ TEST(IsBroadLogicPresent, ComparesTheWholeManufacturerIgnoringCase)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.mfg);
         kx::load_machine(two_devices(row.mfg));
-        kx::Dll dll;
-        EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent"));
+        // A host that sets a locale in the C runtime changes nothing.
+        for (const char *locale : {(const char *)nullptr, "French"}) {
+            SCOPED_TRACE(locale ? locale : "classic locale");
+            kx::CrtdllLocale host(locale);
+            kx::Dll dll;
+            EXPECT_EQ(row.expected, kx::call_export(dll, "IsBroadLogicPresent"));
+        }
     }
 }
 

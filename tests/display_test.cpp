@@ -185,3 +185,69 @@ TEST(DisplayProbes, WineDirectDrawWithoutDisplay)
     }
     EXPECT_EQ(pairs, watched.ledger.events());
 }
+
+static std::string module_file(HMODULE module)
+{
+    char path[MAX_PATH];
+    return std::string(path, GetModuleFileNameA(module, path, sizeof(path)));
+}
+
+// The file of each module that the DLL loaded, while it was loaded.
+static std::vector<std::string> g_loaded;
+static const kx::ImportPatch *g_load_patch;
+
+static HMODULE WINAPI recording_LoadLibraryA(LPCSTR name)
+{
+    HMODULE module = g_load_patch->original<decltype(&LoadLibraryA)>()(name);
+    g_loaded.push_back(module ? module_file(module) : "null");
+    return module;
+}
+
+// The path of the planted ddraw.dll that this process loaded, if any.
+static std::string planted_ddraw_loaded()
+{
+    char path[MAX_PATH];
+    return std::string(path, GetEnvironmentVariableA("KX_PLANTED_DDRAW", path, sizeof(path)));
+}
+
+// Run by PlantedDdrawIsNeverLoaded, in a process that Wine tells to prefer
+// native DLLs, with the test's ddraw.dll in the current folder and beside
+// this program.
+TEST(DisplayProbes, DISABLED_AskedWithDdrawPlanted)
+{
+    // A load by the bare name takes the copy beside the program.
+    HMODULE bare = LoadLibraryA("ddraw.dll");
+    ASSERT_NE(nullptr, bare);
+    ASSERT_EQ(kx::bin_dir() + "ddraw.dll", planted_ddraw_loaded()) << "Wine does not prefer the native ddraw.dll";
+    FreeLibrary(bare);
+    SetEnvironmentVariableA("KX_PLANTED_DDRAW", nullptr);
+
+    kx::Dll dll;
+    kx::ImportPatch load(dll.module(), "KERNEL32.dll", "LoadLibraryA", (const void *)recording_LoadLibraryA);
+    g_load_patch = &load;
+    for (const char *name : {"IsATIMotionComp", "IsInterleavedBob"})
+        kx::call_export(dll, name);
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof(system));
+    EXPECT_EQ(std::vector<std::string>(2, std::string(system) + "\\ddraw.dll"), g_loaded);
+    EXPECT_EQ("", planted_ddraw_loaded());
+}
+
+// A real ddraw.dll in the current folder and beside the calling program is
+// never loaded, also where Windows would take it, as Wine does when told to
+// prefer native DLLs: the system folder's is. The test above runs in a
+// child that Wine tells so, since it reads the setting as a program starts.
+TEST(DisplayProbes, PlantedDdrawIsNeverLoaded)
+{
+    kx::TempCwd cwd;
+    kx::Installed here("planted\\ddraw.dll", cwd.path() + "\\ddraw.dll");
+    kx::Installed beside("planted\\ddraw.dll", kx::bin_dir() + "ddraw.dll");
+    kx::AppDefault native("display_test.exe", "DllOverrides", "ddraw", "native,builtin");
+    const std::string child = "\"" + kx::bin_dir() +
+                              "display_test.exe\" --gtest_also_run_disabled_tests "
+                              "--gtest_filter=DisplayProbes.DISABLED_AskedWithDdrawPlanted";
+    DWORD code = kx::run_with_output(child, "child.txt");
+    const std::string output = kx::read_file("child.txt");
+    EXPECT_EQ(0u, code) << output;
+    EXPECT_TRUE(kx::contains(output, "[       OK ] DisplayProbes.DISABLED_AskedWithDdrawPlanted"));
+}

@@ -99,7 +99,10 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         kx::load_machine(scsi_machine(row.drives, row.live_table));
-        {
+        // A host that sets a locale in the C runtime changes nothing.
+        for (const char *locale : {(const char *)nullptr, "French"}) {
+            SCOPED_TRACE(locale ? locale : "classic locale");
+            kx::CrtdllLocale host(locale);
             kx::Dll dll;
             kx::Watched watched(dll.module());
             TextBuffer buffer(row.text);

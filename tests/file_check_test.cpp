@@ -9,7 +9,8 @@
 #include <cstring>
 #include <string>
 
-enum Setup { kAbsent, kFile, kFolder, kHeldForReading, kHeldForWriting };
+// kDevice: `path` names a device; kPipe: a pipe that the test holds open.
+enum Setup { kAbsent, kFile, kFolder, kHeldForReading, kHeldForWriting, kDevice, kPipe };
 
 struct Row {
     const char *name;
@@ -21,6 +22,7 @@ struct Row {
     const char *failing;
     int32_t expected;
     int reads; // -1: not looked at
+    const char *path = "target";
 };
 
 const std::string kMz("MZ\x90\0\x03\0", 6);
@@ -45,7 +47,20 @@ const Row kRows[] = {
     {"read fails", kFile, "MZ", "", "MZ", 2, "ReadFile", 0, 1},
     {"buffer cannot be had", kFile, "MZ", "", "MZ", 2, "HeapAlloc", 0, 0},
     {"length far beyond memory", kFile, "MZ", "", "MZ", 0x7ffffff0, nullptr, 0, -1},
+    {"NUL", kDevice, "", nullptr, "", 0, nullptr, 0, 0, "NUL"},
+    {"nul.txt, which is NUL", kDevice, "", nullptr, "", 0, nullptr, 0, 0, "nul.txt"},
+    {"pipe held open, never written to", kPipe, "", "", "MZ", 2, nullptr, 0, 0, "\\\\.\\pipe\\kx-file-check"},
 };
+
+// The server end of a pipe that no one writes to, let go of by a thread of
+// the timer queue after five seconds: a read from the pipe waits until then.
+static bool g_pipe_let_go;
+
+static void CALLBACK let_go(void *server, BOOLEAN)
+{
+    g_pipe_let_go = true;
+    CloseHandle(server);
+}
 
 // Heap blocks come filled with the expected bytes, as a recycled block may
 // be, so that only a read that really fills the block can be trusted.
@@ -68,8 +83,14 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
         HANDLE other = INVALID_HANDLE_VALUE;
         if (row.setup == kFolder)
             ASSERT_TRUE(CreateDirectoryA("target", nullptr));
-        if (row.setup != kAbsent && row.setup != kFolder)
+        if (row.setup == kFile || row.setup == kHeldForReading || row.setup == kHeldForWriting)
             cwd.write("target", row.content);
+        HANDLE timer = nullptr, server = INVALID_HANDLE_VALUE;
+        if (row.setup == kPipe) {
+            g_pipe_let_go = false;
+            server = CreateNamedPipeA(row.path, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+            CreateTimerQueueTimer(&timer, nullptr, let_go, server, 5000, 0, 0);
+        }
         // Another handle on the file that lets everyone read and write it.
         if (row.setup == kHeldForReading || row.setup == kHeldForWriting)
             other = CreateFileA("target", row.setup == kHeldForReading ? GENERIC_READ : GENERIC_WRITE,
@@ -79,7 +100,7 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
         // DLL must neither change nor read past it.
         std::string signature = row.expected_start + '\xbd';
         const std::string before = signature;
-        char path[] = "target";
+        std::string path = row.path;
         kx::Dll dll;
         kx::Watched watched(dll.module());
         if (row.failing)
@@ -88,14 +109,19 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
         g_heap_patch = &seeded;
         g_seed = &row.expected_start;
 
-        EXPECT_EQ(row.expected, kx::call_export(dll, "IsFileAvailable",
-                                                {kx::arg(path), kx::arg(row.signature ? &signature[0] : nullptr),
-                                                 kx::arg((int32_t)row.length)}));
+        EXPECT_EQ(row.expected,
+                  kx::call_export(dll, "IsFileAvailable",
+                                  {kx::arg(path.c_str()), kx::arg(row.signature ? &signature[0] : nullptr),
+                                   kx::arg((int32_t)row.length)}));
         EXPECT_EQ(before, signature);
-        EXPECT_STREQ("target", path);
+        EXPECT_EQ(row.path, path);
+        if (timer && DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE) && !g_pipe_let_go)
+            CloseHandle(server);
+        EXPECT_FALSE(g_pipe_let_go) << "the call waited until the pipe was let go";
         if (row.reads >= 0)
             EXPECT_EQ(row.reads, watched.ledger.count("ReadFile"));
-        EXPECT_EQ(row.setup == kFile || row.setup == kHeldForReading ? 1 : 0, watched.ledger.count("CloseHandle"));
+        const bool opens = row.setup != kAbsent && row.setup != kFolder && row.setup != kHeldForWriting;
+        EXPECT_EQ(opens ? 1 : 0, watched.ledger.count("CloseHandle"));
         if (other != INVALID_HANDLE_VALUE)
             CloseHandle(other);
     }

@@ -4,11 +4,14 @@
 // machine's.
 #include "harness/harness.h"
 #include "profile/profile.h"
+#include "tools/kxcapture/resource.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
+#include <algorithm>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -177,5 +180,203 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
         EXPECT_TRUE(asked.count(name)) << "no answer in kAnswers: add it there, to tests/kit/kit_ask.c and to "
                                           "samples/nsis/KXVozaDa.nsi";
         EXPECT_NE(std::string::npos, readme.find("\n| `" + name)) << "not in the README's table of exports";
+    }
+}
+
+// What kxcapture's window showed, read as another program reads it:
+// GetWindowText gives a static control's text, but of an edit control only
+// its caption, so the edit controls are asked with WM_GETTEXT.
+struct CaptureShown {
+    DWORD status = 0xdeadbeef;
+    std::string texts[IDC_OPEN - IDC_HEADING]; // by control, from IDC_HEADING
+    bool answers_read_only = false, open_enabled = false;
+    const std::string &operator[](int control) const { return texts[control - IDC_HEADING]; }
+};
+
+// Runs folder\kxcapture.exe as Explorer runs a program that is
+// double-clicked: its folder current, no console. Its window is read once
+// Close can be pressed, at the capture's end; then Close is pressed.
+static CaptureShown run_capture(const std::string &folder)
+{
+    CaptureShown shown;
+    std::string command = "\"" + folder + "\\kxcapture.exe\"";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, folder.c_str(),
+                        &startup, &process)) {
+        ADD_FAILURE() << "cannot start " << command << ", error " << GetLastError();
+        return shown;
+    }
+    HWND window = nullptr;
+    DWORD owner = 0;
+    for (int tries = 0; tries < 600 && !window; ++tries, Sleep(100)) {
+        window = FindWindowA("#32770", KX_CAPTURE_TITLE);
+        if (!window || !GetWindowThreadProcessId(window, &owner) || owner != process.dwProcessId ||
+            !IsWindowEnabled(GetDlgItem(window, IDCANCEL)))
+            window = nullptr;
+    }
+    EXPECT_NE(nullptr, window) << "no window whose capture ended";
+    for (int control = IDC_HEADING; window && control < IDC_OPEN; ++control) {
+        std::string &text = shown.texts[control - IDC_HEADING];
+        text.assign(65536, '\0');
+        HWND item = GetDlgItem(window, control);
+        text.resize(control == IDC_PATH || control == IDC_ANSWERS
+                        ? SendMessageA(item, WM_GETTEXT, text.size(), (LPARAM)&text[0])
+                        : GetWindowTextA(item, &text[0], (int)text.size()));
+    }
+    if (window) {
+        shown.answers_read_only = GetWindowLongA(GetDlgItem(window, IDC_ANSWERS), GWL_STYLE) & ES_READONLY;
+        shown.open_enabled = IsWindowEnabled(GetDlgItem(window, IDC_OPEN));
+        SendMessageA(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+    }
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &shown.status);
+    else
+        TerminateProcess(process.hProcess, 0xdeadbeef);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return shown;
+}
+
+// A capture's comment lines without their ";" and a space, ended by CR LF as
+// the window shows them; the rest of the file in `registry`.
+static std::string comment_lines(const std::string &capture, std::string &registry)
+{
+    std::string comments;
+    registry.clear();
+    for (size_t start = 0, end; start < capture.size(); start = end) {
+        end = std::min(capture.find('\n', start), capture.size() - 1) + 1;
+        const std::string line = capture.substr(start, end - start);
+        (line[0] == ';' ? comments : registry) += line[0] == ';' ? line.substr(line.compare(0, 2, "; ") ? 1 : 2) : line;
+    }
+    return comments;
+}
+
+// Makes `folder` read-only, as a CD-ROM or a read-only share is, or
+// writable again. Root writes into a folder without write permission all
+// the same, so it is made immutable too. Wine starts the Unix commands
+// without a handle to wait for: the folder is tried until it refuses a
+// file, or takes one.
+static bool make_writable(const std::string &folder, bool writable)
+{
+    auto unix_name =
+        (char *(CDECL *)(const WCHAR *))(void *)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH);
+    char *name = unix_name ? unix_name(wide) : nullptr;
+    const std::string quoted = std::string(" '") + (name ? name : "") + "'";
+    HeapFree(GetProcessHeap(), 0, name);
+    std::string command = writable ? "/bin/sh -c \"chattr -i" + quoted + " 2>/dev/null; chmod u+w" + quoted + "\""
+                                   : "/bin/sh -c \"chmod a-w" + quoted + " && chattr +i" + quoted + " 2>/dev/null\"";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    if (!name ||
+        !CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    const std::string probe = folder + "\\probe";
+    for (int tries = 0; tries < 100; ++tries, Sleep(100)) {
+        HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file), DeleteFileA(probe.c_str());
+        if ((file != INVALID_HANDLE_VALUE) == writable)
+            return true;
+    }
+    return false;
+}
+
+// The *.reg files in a folder.
+static std::set<std::string> captures_in(const std::string &folder)
+{
+    std::set<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*.reg").c_str(), &data);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
+        found.insert(folder + "\\" + data.cFileName);
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return found;
+}
+
+// kxcapture run as a customer runs it, beside the DLL in a folder of its
+// own: where the file goes, what the window says, that nothing is left
+// when the capture fails, and that the file replays as the machine. Two
+// captures make two files.
+TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
+{
+    enum Saved { beside, temporary, windows_temporary, nowhere };
+    static const struct {
+        const char *what;
+        bool dll, read_only, temp_read_only; // TMP and TEMP name the program's folder
+        Saved saved;
+        const char *note, *after_folder; // the program's folder between them
+        DWORD code;                      // Windows' words for it at the end
+    } rows[] = {
+        {"beside the program", true, false, false, beside,
+         "Capturing only reads this machine: nothing on it was changed.", "", 0},
+        {"read-only folder", true, true, false, temporary, "This program's folder, ",
+         "\\, cannot be written, so the file was saved in the temporary folder: ", ERROR_ACCESS_DENIED},
+        // As Windows 95 answers GetTempPath without TMP and TEMP.
+        {"read-only folder, temporary folder the same", true, true, true, windows_temporary, "This program's folder, ",
+         "\\, cannot be written, so the file was saved in the temporary folder: ", ERROR_ACCESS_DENIED},
+        {"no KXVozaDa.dll", false, false, false, nowhere,
+         "KXVozaDa.dll, which must be in the same folder as this program, does not load: ", "", ERROR_MOD_NOT_FOUND},
+    };
+    const std::string machine = kx::capture_profile(), replayed = kx::temp_path("kxcapture-replayed.reg");
+    std::string temporary_folder = kx::temp_path(""), windows_folder(MAX_PATH, '\0');
+    temporary_folder.pop_back();
+    windows_folder.resize(GetWindowsDirectoryA(&windows_folder[0], MAX_PATH));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        kx::TempCwd folder;
+        ASSERT_TRUE(kx::install("kxcapture.exe"));
+        if (row.dll)
+            ASSERT_TRUE(kx::install("KXVozaDa.dll"));
+        // Nothing until the folder is writable again may end the test.
+        EXPECT_TRUE(!row.read_only || make_writable(folder.path(), false)) << "cannot make the folder read-only";
+        for (const char *variable : {"TMP", "TEMP"})
+            SetEnvironmentVariableA(variable, row.temp_read_only ? folder.path().c_str() : temporary_folder.c_str());
+        const CaptureShown shown = run_capture(folder.path());
+        for (const char *variable : {"TMP", "TEMP"})
+            SetEnvironmentVariableA(variable, temporary_folder.c_str());
+        EXPECT_TRUE(!row.read_only || make_writable(folder.path(), true));
+        const bool saved = row.saved != nowhere;
+        EXPECT_EQ(saved ? 0u : 1u, shown.status);
+        EXPECT_EQ(saved ? "This machine was captured to the file:"
+                        : "This machine could not be captured, and nothing was saved.",
+                  shown[IDC_HEADING]);
+        EXPECT_EQ(saved ? "Please send this file to support." : "Please tell support what this window says.",
+                  shown[IDC_ADVICE]);
+        EXPECT_EQ(row.note + (row.read_only ? folder.path() + row.after_folder : "") +
+                      (row.code ? kx::windows_error(row.code) : ""),
+                  shown[IDC_NOTE]);
+        EXPECT_TRUE(shown.answers_read_only);
+        EXPECT_EQ(saved, shown.open_enabled);
+        EXPECT_EQ(row.saved == beside ? 1u : 0u, captures_in(folder.path()).size());
+        EXPECT_EQ(saved, !shown[IDC_PATH].empty());
+        if (!saved)
+            continue;
+        // Which machine and when: NAME-2026-12-09-153005.reg.
+        char name[MAX_COMPUTERNAME_LENGTH + 1];
+        DWORD size = sizeof name;
+        ASSERT_TRUE(GetComputerNameA(name, &size));
+        const std::string &path = shown[IDC_PATH], file = path.substr(path.rfind('\\') + 1);
+        const std::string expected_folder = row.saved == beside      ? folder.path()
+                                            : row.saved == temporary ? temporary_folder
+                                                                     : windows_folder + "\\TEMP";
+        EXPECT_EQ(expected_folder, path.substr(0, path.rfind('\\')));
+        EXPECT_TRUE(file.find(std::string(name) + "-2") == 0 && file.size() == size + 22) << file;
+        std::string registry;
+        EXPECT_EQ(comment_lines(kx::read_file(path), registry), shown[IDC_ANSWERS]);
+        EXPECT_EQ(machine, registry);
+        profile_clear();
+        std::string printed;
+        EXPECT_EQ(0u, kx::run_kxprobe("--profile \"" + path + "\" --capture " + replayed, printed));
+        comment_lines(kx::read_file(replayed), registry);
+        EXPECT_EQ(machine, registry);
+        DeleteFileA(replayed.c_str());
+        if (row.saved == beside)
+            EXPECT_NE(path, run_capture(folder.path())[IDC_PATH]);
+        EXPECT_EQ(row.saved == beside ? 2u : 0u, captures_in(folder.path()).size());
+        DeleteFileA(path.c_str());
     }
 }

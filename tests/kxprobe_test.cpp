@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace std::string_literals;
+
 // Runs kxprobe and keeps what it printed, its lines ended by LF alone.
 static std::string g_printed;
 
@@ -291,6 +293,8 @@ TEST(CommandLine, ErrorsNameTheProblem)
          "kxprobe: --library: --profile, --capture, --run, --trace and --file do not go with it\n"},
         {"--folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
         {"--run no-such-program.exe", 2, "kxprobe: cannot start no-such-program.exe: "},
+        {"--profile .", 2, "kxprobe: cannot read .: a folder, not a file\n"},
+        {"--capture .", 2, "kxprobe: cannot write .: a folder, not a file\n"},
         {"--version", 0, "kxprobe " KX_VERSION "\n"},
         {"--bogus --version", 0, "kxprobe " KX_VERSION "\n"},
         {"--json --help", 0, "usage: kxprobe "},
@@ -415,6 +419,12 @@ TEST(Library, ComparesEachFieldAndRefusesAnUnreadableBaseline)
     EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such.json: ")) << g_printed;
     EXPECT_EQ(2u, kxprobe("--library no-such-folder"));
     EXPECT_EQ(0u, g_printed.find("kxprobe: " + cwd.path() + "\\no-such-folder: ")) << g_printed;
+    ASSERT_TRUE(CreateDirectoryA("empty", nullptr));
+    EXPECT_EQ(2u, kxprobe("--library empty"));
+    EXPECT_EQ("kxprobe: " + cwd.path() + "\\empty: no machine profiles (*.reg) in this folder\n", g_printed);
+    EXPECT_EQ(2u, kxprobe("--library . --baseline empty"));
+    EXPECT_EQ("kxprobe: " + cwd.path() + "\\empty: a folder, not a file\n", g_printed);
+    RemoveDirectoryA("empty");
 }
 
 // The bundled library in both forms: the machines in name order, each
@@ -572,6 +582,7 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
     std::set<std::string> exports = kx::Dll().exports();
     kx::TempCwd cwd;
     ASSERT_TRUE(kx::install("kxprobe.exe"));
+    cwd.write("machine.reg", "REGEDIT4\r\n");
     for (const auto &row : rows) {
         SCOPED_TRACE(row.dll);
         ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
@@ -594,6 +605,14 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n",
                   kx::read_file("out.txt"));
     }
+    // Windows' words name the file that did not load in place of their %1.
+    std::string bad_format = kx::windows_error(ERROR_BAD_EXE_FORMAT);
+    bad_format.replace(bad_format.find("%1"), 2, cwd.path() + "\\KXVozaDa.dll");
+    cwd.write("KXVozaDa.dll", "not a DLL");
+    EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\"", "out.txt"));
+    EXPECT_EQ("kxprobe: cannot load KXVozaDa.dll: " + bad_format + "\r\n", kx::read_file("out.txt"));
+    EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
+    EXPECT_EQ("kxprobe: KXVozaDa.dll: " + bad_format + "\r\n", kx::read_file("out.txt"));
 }
 
 // kxprobe --check-defs and --explain: what it says of card definition
@@ -615,6 +634,15 @@ static std::string lines_past_a_block()
     return video + "0.00.03.LONG\n";
 }
 
+// `text` as Notepad saves Unicode: UTF-16 little-endian after its mark.
+static std::string utf16(const std::string &text)
+{
+    std::string wide = "\xff\xfe";
+    for (char c : text)
+        wide += std::string(1, c) + '\0';
+    return wide;
+}
+
 TEST(CheckDefs, WarnsOfEveryTrap)
 {
     const struct {
@@ -622,25 +650,27 @@ TEST(CheckDefs, WarnsOfEveryTrap)
         std::string audio, video;
         std::vector<std::string> printed; // each somewhere in the output
         DWORD status;
+        std::vector<std::string> absent = {}; // nowhere in the output
     } rows[] = {
         {"clean files",
          kCleanAudio,
          kCleanVideo,
          {"line 1: ignored: \"; audio cards\\n\"", "line 2: card 5, key text \"WAVE DEVICE\"",
-          "line 3: card 3, key text \"WAVE DEVICE PCI\"", "line 2: card 7, key text \"GRAPHICS TWO\"", "\n0 warnings"},
+          "line 3: card 3, key text \"WAVE DEVICE PCI\"", "line 2: card 7, key text \"GRAPHICS TWO\"",
+          "\nAudCards.def: 2 card lines; VidCards.def: 2 card lines; 0 warnings\r\n"},
          0},
         {"last line without line feed",
          "3 WAVE DEVICE",
          kCleanVideo,
          {"line 1: card 3, key text \"WAVE DEVIC\"",
           "line 1: warning: the last line has no line feed, so it loses its last real character \"E\"",
-          "\n1 warning\r"},
+          "; 1 warning\r\n"},
          1},
         {"line longer than 1023",
          "1 " + std::string(1021, 'X') + "7 WAVE DEVICE\n",
          kCleanVideo,
          {"line 1: warning: longer than 1023 characters", "line 1 piece 2: card 7, key text \"WAVE DEVICE\"",
-          "line 1 piece 2: warning: this piece of a long line counts as a card line of its own", "\n2 warnings"},
+          "line 1 piece 2: warning: this piece of a long line counts as a card line of its own", "; 2 warnings\r\n"},
          1},
         {"too short",
          "3 WAVE\n",
@@ -666,7 +696,7 @@ TEST(CheckDefs, WarnsOfEveryTrap)
          "3 WAVE DEVICE\n\x1a\n5 WAVE DEVICE\n",
          kCleanVideo,
          {"line 1: card 3", "warning: the Ctrl-Z at byte 14 ends the data; what follows it is never read",
-          "\n1 warning\r"},
+          "; 1 warning\r\n"},
          1},
         {"overridden by a shorter later key",
          "3 WAVE DEVICE PCI\n5 Wave Device\n",
@@ -683,13 +713,52 @@ TEST(CheckDefs, WarnsOfEveryTrap)
          lines_past_a_block(),
          {"line 1: warning: never decides: the key text of line 70001, \"LONG\", begins its own",
           "line 65536: warning: never decides: the key text of line 65537, \"EDGE\", begins its own",
-          "line 70001: card 3, key text \"LONG\"", "\n2 warnings"},
+          "line 70001: card 3, key text \"LONG\"", "; 2 warnings\r\n"},
          1},
         {"lone CR kept in the key",
          "3 WAVE DEVICE\r\r\n",
          kCleanVideo,
          {"line 1: card 3, key text \"WAVE DEVICE\\r\"", "0 warnings"},
          0},
+        {"UTF-8 byte-order mark",
+         kCleanAudio,
+         "\xef\xbb\xbf" + std::string(kCleanVideo),
+         {"VidCards.def:\r\n  warning: the file begins with a UTF-8 byte-order mark, bytes EF BB BF, which the DLL "
+          "reads as the first three characters of line 1: that line is ignored, where without them it is card 1234",
+          "VidCards.def: 1 card line; 1 warning\r\n"},
+         1},
+        {"UTF-16",
+         utf16("; audio cards\r\n5 WAVE DEVICE\r\n"),
+         kCleanVideo,
+         {"AudCards.def:\r\n  warning: the file is UTF-16 text, which the DLL reads a byte at a time as ANSI text",
+          "AudCards.def: 0 card lines; VidCards.def: 2 card lines; 1 warning\r\n"},
+         1,
+         {"longer than 1023", "warning: a NUL byte"}},
+        {"NUL bytes",
+         "3 WAVE DEVICE\0X\n5 WAVE\0DEVICE\n"s,
+         kCleanVideo,
+         {"line 1: card 3, key text \"WAVE DEVIC\"\r\n  line 1: warning: a NUL byte at character 14 ends the line for "
+          "the DLL, which reads only what comes before it, and drops the character before it, \"E\", in place of the "
+          "line feed\r\n  line 2: ignored: \"5 WAVE\"\r\n  line 2: warning: a NUL byte at character 7"},
+         1,
+         {"longer than 1023", "piece"}},
+        {"card digits and blanks",
+         "12 Two Digit Audio\n4Nospace Audio\n",
+         kCleanVideo,
+         {"line 1: card 1, key text \" TWO DIGIT AUDIO\"\r\n  line 1: warning: the card digit is followed by \"2\", "
+          "not a "
+          "blank: the DLL reads card 1 and takes \"2\" for the separator, which is not part of the key text\r\n  line "
+          "1: warning: the key text begins with a blank, so it matches only a description that begins with one",
+          "line 2: card 4, key text \"OSPACE AUDIO\"", "; 3 warnings\r\n"},
+         1},
+        {"identifier part not 0.HH.LL.",
+         kCleanAudio,
+         "0.12.345.NAME\n",
+         {"line 1: card 1234, key text \".NAME\"\r\n  line 1: warning: the identifier part \"0.12.345\" is not "
+          "0.HH.LL.: "
+          "the DLL does not look at the characters where the dots belong, and takes the key text from the ninth "
+          "character on"},
+         1},
     };
     kx::TempCwd cwd;
     for (const auto &row : rows) {
@@ -700,18 +769,42 @@ TEST(CheckDefs, WarnsOfEveryTrap)
         EXPECT_EQ(row.status, kx::run_kxprobe("--check-defs " + cwd.path(), output)) << output;
         for (const std::string &text : row.printed)
             EXPECT_TRUE(kx::contains(output, text));
+        for (const std::string &text : row.absent)
+            EXPECT_FALSE(kx::contains(output, text));
     }
 }
 
+// A missing file is a warning; a folder that is not there is an error of
+// the command line.
 TEST(CheckDefs, MissingFileAndCurrentFolder)
 {
+    static const struct {
+        const char *tail;
+        DWORD status;
+        const char *printed; // how the output begins
+    } rows[] = {
+        {"--check-defs", 1,
+         "AudCards.def:\r\n  warning: does not open; GetAudioCardID answers -1 for a live device\r\nVidCards.def:\r\n"
+         "  line 1: card 1234, key text \"GRAPHICS ONE\"\r\n  line 2: card 7, key text \"GRAPHICS TWO\"\r\n"
+         "AudCards.def: does not open; VidCards.def: 2 card lines; 1 warning\r\n"},
+        {"--check-defs --quiet", 1,
+         "AudCards.def: warning: does not open; GetAudioCardID answers -1 for a live device\r\n"
+         "AudCards.def: does not open; VidCards.def: 2 card lines; 1 warning\r\n"},
+        {"--check-defs no-such-folder", 2, "kxprobe: --check-defs no-such-folder: no such folder\r\n"},
+        {"--check-defs VidCards.def", 2, "kxprobe: --check-defs VidCards.def: a file, not a folder\r\n"},
+        {"--explain \"Graphics One\"", 1,
+         "search text \"GRAPHICS ONE\"\r\nAudCards.def:\r\n  does not open: GetAudioCardID = -1\r\n"},
+        {"--explain x no-such-folder", 2, "kxprobe: --explain no-such-folder: no such folder\r\n"},
+        {"--quiet", 2, "kxprobe: --quiet goes only with --check-defs\r\n"},
+    };
     kx::TempCwd cwd;
     cwd.write("VidCards.def", kCleanVideo);
-    std::string output;
-    EXPECT_EQ(1u, kx::run_kxprobe("--check-defs", output)) << output;
-    EXPECT_TRUE(
-        kx::contains(output, "AudCards.def:\r\n  warning: does not open; GetAudioCardID answers -1 for a live device"));
-    EXPECT_TRUE(kx::contains(output, "VidCards.def:\r\n  line 1: card 1234"));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.tail);
+        std::string output;
+        EXPECT_EQ(row.status, kx::run_kxprobe(row.tail, output)) << output;
+        EXPECT_EQ(0u, output.find(row.printed)) << output;
+    }
 }
 
 // A sound device and a display adapter, both live, both described as
@@ -734,6 +827,7 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
         const char *what, *description;
         std::string audio, video;
         std::vector<std::string> printed;
+        DWORD status = 0;
     } rows[] = {
         {"several matches",
          "Wave Device PCI",
@@ -756,7 +850,11 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
          "3 GRAPHICS ONE\n\x1a\n5 GRAPHICS ONE\n",
          "\x1a\n0.12.34.GRAPHICS ONE\n",
          {"GetAudioCardID = 3", "GetGraphicsCardID = -1"}},
-        {"missing file", "Graphics One", "", "", {"does not open: GetAudioCardID = -1"}},
+        {"missing file", "Graphics One", "", "", {"does not open: GetAudioCardID = -1"}, 1},
+        {"byte-order mark", "Graphics One", kCleanAudio, "\xef\xbb\xbf" + std::string(kCleanVideo), {"= -1\r\n"}},
+        {"UTF-16", "Wave Device", utf16("5 WAVE DEVICE\r\n"), utf16("0.12.34.WAVE DEVICE\r\n"), {"= 0\r\n"}},
+        {"NUL bytes", "Wave Devicx", "3 WAVE DEVICE\0X\n"s, "0.00.05.WAVE\0DEVICE\n"s, {"\"WAVE DEVIC\"", "\"WAV\""}},
+        {"no blank after the digit", "Ospace Audio", "4Nospace Audio\n12 Ospace Audio\n", kCleanVideo, {"= 4\r\n"}},
     };
     static const char *const kQuestions[] = {"GetAudioCardID", "GetGraphicsCardID"};
     kx::TempCwd cwd;
@@ -771,7 +869,8 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
         if (!row.video.empty())
             cwd.write("VidCards.def", row.video);
         std::string output;
-        EXPECT_EQ(0u, kx::run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output));
+        EXPECT_EQ(row.status,
+                  kx::run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output));
         for (const std::string &text : row.printed)
             EXPECT_TRUE(kx::contains(output, text));
         for (const char *question : kQuestions) {

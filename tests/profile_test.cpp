@@ -292,6 +292,7 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
          kx::kGoodStart + "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\Z]\n\"z\"=dword:1\n\"y\"=oops\n", 8},
         {"line too long to read", kx::kGoodStart + "\"a\"=\"" + std::string(kRegeditLineSize, 'a') + "\"\n", 5,
          "longer than"},
+        {"program file", "MZ\x90\0\x03\0\0\0\x04\0\0\0\xff\xff\0\0\n"s + kx::kGoodStart, 1, "a program"},
     };
     for (const Place &sentinel : kSentinels)
         make_key(sentinel.root, sentinel.path);
@@ -464,13 +465,29 @@ TEST_F(Profile, OnlyTheHardwareTreeIsWritten)
         const bool node = row.allowed && row.root == HKEY_DYN_DATA;
         const std::string leaf = node ? kx::live_node_key(1) : row.path + "\\KXLEAF"s;
         RegDeleteKeyA(row.root, leaf.c_str());
-        const std::string text = "REGEDIT4\n\n["s + row.key + "\\KXLEAF]\n\"Mark\"=\"1\"\n";
+        const std::string text =
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\KXINSIDE]\n["s + row.key + "\\KXLEAF]\n\"Mark\"=\"1\"\n";
         std::string error;
         unsigned long skipped = 0xdeadbeef;
         EXPECT_TRUE(kx::load_profile(text, error, &skipped)) << error;
         EXPECT_EQ(key_exists(row.root, leaf), row.allowed);
         EXPECT_EQ(skipped, row.allowed ? 0u : 1u);
     }
+}
+
+// A profile without a key of the hardware tree, most likely a regedit
+// export of another key, is no machine: it would only clear the tree.
+TEST_F(Profile, OnlyKeysOutsideTheSubtreesAreRefused)
+{
+    for (const Place &sentinel : kSentinels)
+        make_key(sentinel.root, sentinel.path);
+    std::string error;
+    EXPECT_FALSE(kx::load_profile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\KXVENDOR]\n\"a\"=\"b\"\n", error));
+    EXPECT_EQ(error,
+              "no key in HKEY_LOCAL_MACHINE\\Enum\\PCI, HKEY_LOCAL_MACHINE\\Enum\\SCSI or HKEY_DYN_DATA\\Config "
+              "Manager\\Enum (1 key outside them): not a machine profile; was another key exported?");
+    for (const Place &sentinel : kSentinels)
+        EXPECT_TRUE(key_exists(sentinel.root, sentinel.path)) << sentinel.path;
 }
 
 TEST_F(Profile, ClearRemovesTheThreeSubtreesOnly)
@@ -718,7 +735,8 @@ TEST_F(Profile, CaptureToAnUnwritableFileFails)
         memset(error, 0xbd, sizeof error);
         EXPECT_FALSE(profile_capture(path.c_str(), error));
         EXPECT_EQ(std::string(error).rfind("cannot write " + path + ": ", 0), 0u) << error;
-        EXPECT_NE(std::string(error).find(" (error "), std::string::npos) << error;
+        const bool folder = path.back() == '\\';
+        EXPECT_NE(std::string(error).find(folder ? ": a folder, not a file" : " (error "), std::string::npos) << error;
         EXPECT_EQ(error[kProfileErrorSize], '\xbd');
         EXPECT_FALSE(profile_can_write(path.c_str(), error));
         EXPECT_EQ(std::string(error).rfind("cannot write " + path + ": ", 0), 0u) << error;
@@ -855,11 +873,12 @@ TEST_F(Profile, LoadFileReadsInBinary)
     }
     DeleteFileA(path.c_str());
 
-    const std::string unreadable[] = {kx::temp_path("kxprofile_missing.reg"), kx::temp_path("")};
-    for (const std::string &name : unreadable) {
-        SCOPED_TRACE(name);
+    const std::string unreadable[][2] = {{kx::temp_path("kxprofile_missing.reg"), ""},
+                                         {kx::temp_path(""), "a folder, not a file"}};
+    for (const std::string *row : unreadable) {
+        SCOPED_TRACE(row[0]);
         std::string error;
-        EXPECT_FALSE(kx::load_profile_file(name, error));
-        EXPECT_NE(error.find(name), std::string::npos) << error;
+        EXPECT_FALSE(kx::load_profile_file(row[0], error));
+        EXPECT_EQ(error.find("cannot read " + row[0] + ": " + row[1]), 0u) << error;
     }
 }

@@ -149,16 +149,32 @@ struct FastClock {
 };
 FastClock *FastClock::live;
 
-// What the DLL passed to CreateProcessA, and what it answered; each call
-// is passed on.
+// A quoted command line whose program lies in the current folder, in
+// whatever form it names that folder, with the folder shown as
+// <current folder>.
+static std::string shown(std::string command)
+{
+    char current[MAX_PATH], folder[MAX_PATH];
+    size_t slash = command.rfind('\\');
+    if (command[0] != '"' || slash == std::string::npos || !GetCurrentDirectoryA(sizeof(current), current))
+        return command;
+    DWORD length = GetLongPathNameA(command.substr(1, slash - 1).c_str(), folder, sizeof(folder));
+    if (length && length < sizeof(folder) && !lstrcmpiA(folder, current))
+        command.replace(1, slash - 1, "<current folder>");
+    return command;
+}
+
+// What the DLL passed to CreateProcessA and WinExec, and what they
+// answered; each call is passed on.
 struct Starts {
     static Starts *live;
     std::vector<std::string> seen;
-    std::vector<BOOL> results;
-    kx::ImportPatch create;
+    std::vector<UINT> results;
+    kx::ImportPatch create, exec;
 
     explicit Starts(const kx::Dll &dll)
-        : create(dll.module(), "KERNEL32.dll", "CreateProcessA", (const void *)fake_CreateProcessA)
+        : create(dll.module(), "KERNEL32.dll", "CreateProcessA", (const void *)fake_CreateProcessA),
+          exec(dll.module(), "KERNEL32.dll", "WinExec", (const void *)fake_WinExec)
     {
         live = this;
     }
@@ -181,15 +197,20 @@ struct Starts {
         live->results.push_back(result);
         return result;
     }
+    static UINT WINAPI fake_WinExec(LPCSTR command, UINT show)
+    {
+        live->seen.push_back("WinExec " + shown(command) + " show=" + std::to_string(show));
+        UINT result = live->exec.original<decltype(&WinExec)>()(command, show);
+        live->results.push_back(result);
+        return result;
+    }
 };
 Starts *Starts::live;
 
 const char kStartFirst[] =
     "CreateProcessA Kxdodaze.exe command=null security=null/null inherit=0 flags=0x20 "
     "environment=null folder=null cb=68 flags=0x1 show=0";
-const char kStartSecond[] =
-    "CreateProcessA BIOSID.EXE command=BIOSID.EXE security=null/null inherit=0 flags=0x20 "
-    "environment=null folder=null cb=68 flags=0x1 show=0";
+const char kStartSecond[] = "WinExec \"<current folder>\\BIOSID.EXE\" show=0";
 
 TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
 {
@@ -197,7 +218,13 @@ TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
         int exit_code, expected;
         bool fallback;
     } rows[] = {
-        {12, 12, false}, {-1, -1, false}, {1, 1, false}, {0, 70, true}, {259, 70, true},
+        {12, 12, false},
+        {-1, -1, false},
+        {1, 1, false},
+        {0, 70, true},
+        {259, 70, true},
+        // What a helper that crashes on an access violation exits with.
+        {(int)0xC0000005, (int)0xC0000005, false},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE("exit code " + std::to_string(row.exit_code));
@@ -250,7 +277,8 @@ TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
 
         // BIOSID.EXE is absent, so the fallback ends at once with 0.
         EXPECT_EQ(0, kx::call_export(dll, "GetSystemID"));
-        EXPECT_EQ(2, watched.ledger.count("CreateProcessA"));
+        EXPECT_EQ(1, watched.ledger.count("CreateProcessA"));
+        EXPECT_EQ(1, watched.ledger.count("WinExec"));
         EXPECT_EQ(row.exit_code_reads, watched.ledger.count("GetExitCodeProcess"));
         EXPECT_TRUE(clock.pauses.empty());
         EXPECT_EQ(std::vector<std::string>(row.left_running ? 1 : 0, "Kxdodaze.exe"), running_helpers());
@@ -270,51 +298,82 @@ TEST(GetSystemID, BothHelpersAbsentAnswersAtOnce)
     EXPECT_LT(took, 500u);
     EXPECT_EQ(0, watched.ledger.count("Sleep"));
     EXPECT_EQ(0, watched.ledger.count("CreateFileA"));
-    EXPECT_EQ((std::vector<BOOL>{FALSE, FALSE}), starts.results);
+    EXPECT_EQ((std::vector<UINT>{FALSE, ERROR_FILE_NOT_FOUND}), starts.results);
 }
 
-// A BIOSID.EXE beside the test program, removed again at the end; declared
-// before the HelperFolder, whose end stops any helper still running.
-struct BesideCaller {
-    const std::string path = kx::bin_dir() + "BIOSID.EXE";
-    BesideCaller() { kx::install("sysid\\BIOSID.EXE", path); }
-    ~BesideCaller() { DeleteFileA(path.c_str()); }
-};
+static std::string system_folder()
+{
+    char folder[MAX_PATH];
+    return std::string(folder, GetSystemDirectoryA(folder, sizeof(folder))) + "\\";
+}
 
-// BIOSID.EXE is taken from the current folder and nowhere else: a program
-// of that name beside the installer is not started, and when the start
-// fails nothing is waited for.
+// The current folder: the temporary one, or a folder made in it whose path
+// holds spaces, also one so long that BIOSID.EXE's whole path in it is
+// MAX_PATH - 1 characters, the longest that a program's can be (Wine starts
+// none from a longer one, even by its short form).
+enum CurrentFolder { kTemporary, kWithSpaces, kLongest };
+
+// BIOSID.EXE is taken from the current folder and nowhere else, whatever
+// its path, and whatever kind of program it is: a program of that name
+// beside the installer, on PATH or in the system folder is not started,
+// and when the start fails nothing is waited for.
 TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
 {
-    static const struct {
+    const std::string on_path = kx::temp_path("kx-on-path\\");
+    char path[32768];
+    path[GetEnvironmentVariableA("PATH", path, sizeof(path))] = 0;
+    CreateDirectoryA(on_path.c_str(), nullptr);
+    set("PATH", on_path + ";" + path);
+    const struct {
         const char *name;
-        bool in_current_folder, beside_caller, start_fails;
+        std::string elsewhere; // a folder that holds a BIOSID.EXE too
+        bool in_current_folder;
+        CurrentFolder current;
+        bool windowed, start_fails;
         int expected;
         size_t polls;
     } rows[] = {
-        {"in the current folder", true, false, false, 70, 1},
-        {"beside the calling program only", false, true, false, 0, 0},
-        {"in the current folder, start fails", true, false, true, 0, 0},
+        {"in the current folder", "", true, kTemporary, false, false, 70, 1},
+        {"beside the calling program only", kx::bin_dir(), false, kTemporary, false, false, 0, 0},
+        {"on PATH only", on_path, false, kTemporary, false, false, 0, 0},
+        {"in the system folder only", system_folder(), false, kTemporary, false, false, 0, 0},
+        {"in the current folder, start fails", "", true, kTemporary, false, true, 0, 0},
+        {"current folder with spaces", "", true, kWithSpaces, false, false, 70, 1},
+        {"current folder of the longest path", "", true, kLongest, false, false, 70, 1},
+        // WinExec waits for a windowed program until it is idle or has
+        // ended; this one ends once its file is written, after the DLL's
+        // pauses, cut to nothing here, would have ended.
+        {"windowed, file written late", "", true, kTemporary, true, false, 70, 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        std::unique_ptr<BesideCaller> beside(row.beside_caller ? new BesideCaller : nullptr);
+        // Declared before the HelperFolder, whose end stops any helper
+        // still running.
+        std::unique_ptr<kx::Installed> planted(
+            row.elsewhere.empty() ? nullptr : new kx::Installed("sysid\\BIOSID.EXE", row.elsewhere + "BIOSID.EXE"));
         HelperFolder folder;
+        std::string current = folder.cwd.path() + "\\a folder with spaces";
+        current.resize(row.current == kLongest ? MAX_PATH - 1 - strlen("\\BIOSID.EXE") : current.size(), 'x');
+        if (row.current != kTemporary)
+            ASSERT_TRUE(CreateDirectoryA(current.c_str(), nullptr) && SetCurrentDirectoryA(current.c_str()));
         if (row.in_current_folder)
-            kx::install("sysid\\BIOSID.EXE");
+            kx::install(row.windowed ? "sysid\\windowed\\BIOSID.EXE" : "sysid\\BIOSID.EXE");
         set("KX_BIOSID_BYTES", "hex:" + hex_of("Gateway"));
+        set("KX_BIOSID_DELAY_MS", row.windowed ? "500" : "0");
         kx::Dll dll;
         kx::Watched watched(dll.module());
         if (row.start_fails)
-            watched.ledger.fail("CreateProcessA", 1);
+            watched.ledger.fail("WinExec", 0, "31");
         Starts starts(dll);
-        FastClock clock(dll, folder, INFINITE);
+        FastClock clock(dll, folder, row.windowed ? 0 : INFINITE);
 
         EXPECT_EQ(row.expected, kx::call_export(dll, "GetSystemID"));
         EXPECT_EQ((std::vector<std::string>{kStartFirst, kStartSecond}), starts.seen);
         EXPECT_EQ(std::vector<DWORD>(row.polls, 1000), clock.pauses);
         EXPECT_EQ((int)row.polls, watched.ledger.count("CreateFileA"));
     }
+    set("PATH", path);
+    RemoveDirectoryA(on_path.c_str());
 }
 
 TEST(GetSystemID, LooksForTheMakerInTheFirst511Bytes)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -56,8 +57,11 @@ int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint
     }
     std::vector<uint32_t> list(args);
     int32_t delta = 0x7eadbeef;
+    SetLastError(0xdeadbeef);
     int32_t result = kx_call_stdcall((const void *)fn, list.data(), (int)list.size(), &delta);
+    DWORD last_error = GetLastError();
     EXPECT_EQ(0, delta) << name << " left the stack unbalanced by " << delta << " bytes";
+    EXPECT_EQ(0xdeadbeefu, last_error) << name << " changed the caller's last error";
     return result;
 }
 
@@ -85,35 +89,28 @@ static DWORD run_command(std::string command, STARTUPINFOA &startup, BOOL inheri
     return code;
 }
 
-// Wine takes the Windows version that a program sees from
-// HKCU\Software\Wine\AppDefaults\<program>\Version; the setting lasts
-// for the lifetime of the object. No version: Wine's default.
-class AppVersion {
-public:
-    AppVersion(const char *program, const char *version)
-        : key_(std::string("Software\\Wine\\AppDefaults\\") + program), set_(version != nullptr)
-    {
-        HKEY key;
-        if (!set_ || RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                     nullptr) != ERROR_SUCCESS)
-            return;
-        RegSetValueExA(key, "Version", 0, REG_SZ, (const BYTE *)version, (DWORD)strlen(version) + 1);
-        RegCloseKey(key);
-    }
-    ~AppVersion()
-    {
-        if (set_)
-            RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
-    }
+AppDefault::AppDefault(const char *program, const char *key, const char *name, const char *data)
+    : key_(std::string("Software\\Wine\\AppDefaults\\") + program),
+      subkey_(key ? key_ + "\\" + key : key_),
+      set_(data != nullptr)
+{
+    HKEY handle;
+    if (!set_ || RegCreateKeyExA(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                                 nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE *)data, (DWORD)strlen(data) + 1);
+    RegCloseKey(handle);
+}
 
-private:
-    std::string key_;
-    bool set_;
-};
+AppDefault::~AppDefault()
+{
+    if (set_ && !RegDeleteKeyA(HKEY_CURRENT_USER, subkey_.c_str()))
+        RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+}
 
 DWORD run_as_version(const char *program, const char *version, const char *args)
 {
-    AppVersion as(program, version);
+    AppDefault as(program, nullptr, "Version", version);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     return run_command("\"" + bin_dir() + program + "\" " + args, startup, FALSE);
@@ -159,7 +156,7 @@ DWORD run_kxprobe(const std::string &args, std::string &output, const char *vers
     // while that copy is still open.
     static unsigned serial;
     const std::string printed = "kxprobe-" + std::to_string(++serial) + ".txt";
-    AppVersion as("kxprobe.exe", version);
+    AppDefault as("kxprobe.exe", nullptr, "Version", version);
     DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed.c_str());
     output = read_file(printed);
     DeleteFileA(printed.c_str());
@@ -312,6 +309,22 @@ bool install(const std::string &built, std::string to)
         return true;
     ADD_FAILURE() << "cannot copy " << from << " to " << to << ", error " << GetLastError();
     return false;
+}
+
+CrtdllLocale::CrtdllLocale(const char *locale)
+    : crtdll_(LoadLibraryA("crtdll.dll")),
+      setlocale_((decltype(setlocale_))(void *)GetProcAddress(crtdll_, "setlocale"))
+{
+    auto upper = (int(__cdecl *)(int))(void *)GetProcAddress(crtdll_, "toupper");
+    if (locale && (!setlocale_ || !upper || !setlocale_(LC_ALL, locale) || upper(0xe9) != 0xc9))
+        ADD_FAILURE() << "CRTDLL cannot be set to the locale " << locale << " with 0xE9 upper-cased to 0xC9";
+}
+
+CrtdllLocale::~CrtdllLocale()
+{
+    if (setlocale_)
+        setlocale_(LC_ALL, "C");
+    FreeLibrary(crtdll_);
 }
 
 static void remove_tree(const std::string &dir)

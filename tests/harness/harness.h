@@ -41,14 +41,32 @@ inline uint32_t arg(int32_t v)
 }
 
 // Calls the export `name` as stdcall with the given 32-bit arguments and
-// returns its result. Adds a test failure when the export is missing or
-// when the stack pointer differs after the call (a wrong calling
-// convention or argument count).
+// returns its result. Adds a test failure when the export is missing, when
+// the stack pointer differs after the call (a wrong calling convention or
+// argument count), or when the last error, 0xdeadbeef before the call, is
+// not that after it.
 int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint32_t> args = {});
 
 // The folder of the running test program, which also holds the DLL and the
 // helper programs; with a trailing backslash.
 std::string bin_dir();
+
+// A setting that Wine gives the program named `program` (such as
+// "kxask.exe") when it starts, for the lifetime of the object: the value
+// `name` = `data` of HKCU\Software\Wine\AppDefaults\<program>, or of its
+// subkey `key` when that is not null ("DllOverrides"); nothing when `data`
+// is null. Wine reads it once, as the program starts.
+class AppDefault {
+public:
+    AppDefault(const char *program, const char *key, const char *name, const char *data);
+    ~AppDefault();
+    AppDefault(const AppDefault &) = delete;
+    AppDefault &operator=(const AppDefault &) = delete;
+
+private:
+    std::string key_, subkey_;
+    bool set_;
+};
 
 // Runs bin/<program> with the command-line tail `args` as the Windows
 // version `version` (win95, win98, winme, winxp, win10), which Wine takes
@@ -147,6 +165,35 @@ inline std::string source_path(const std::string &relative)
 // bin/ ("sysid\\BIOSID.EXE"), to `to`, by default into the current folder
 // under its own name. False, and a test failure, when it cannot.
 bool install(const std::string &built, std::string to = "");
+
+// kx::install for the lifetime of the object: the copy is deleted
+// afterwards.
+class Installed {
+public:
+    Installed(const std::string &built, const std::string &to) : to_(to) { install(built, to); }
+    ~Installed() { DeleteFileA(to_.c_str()); }
+    Installed(const Installed &) = delete;
+    Installed &operator=(const Installed &) = delete;
+
+private:
+    std::string to_;
+};
+
+// The C runtime that the DLL imports, CRTDLL, set to `locale` (setlocale's
+// LC_ALL) for the lifetime of the object, as a host program may set it; the
+// classic locale when `locale` is null. A test failure when CRTDLL cannot
+// be set to it, or when it does not then upper-case 0xE9 to 0xC9.
+class CrtdllLocale {
+public:
+    explicit CrtdllLocale(const char *locale);
+    ~CrtdllLocale();
+    CrtdllLocale(const CrtdllLocale &) = delete;
+    CrtdllLocale &operator=(const CrtdllLocale &) = delete;
+
+private:
+    HMODULE crtdll_;
+    char *(__cdecl *setlocale_)(int, const char *);
+};
 
 // A fresh empty folder made current for the lifetime of the object; the
 // previous current folder comes back and the folder is removed afterwards.

@@ -28,6 +28,8 @@ int Ledger::count(const char *function) const
 
 int Ledger::enter(const char *function, std::initializer_list<const char *> modes)
 {
+    // Windows' calls may change the last error, also when they succeed.
+    SetLastError(ERROR_INVALID_FUNCTION);
     calls_.push_back(function);
     modes_[function].assign(modes.begin(), modes.end());
     int index = seen_[function]++;
@@ -104,6 +106,9 @@ KX_REAL(WaitForSingleObject);
 KX_REAL(GetExitCodeProcess);
 KX_REAL(Sleep);
 KX_REAL(DeleteFileA);
+KX_REAL(GetFileType);
+KX_REAL(GetShortPathNameA);
+KX_REAL(WinExec);
 static FILE *(__cdecl *real_fopen)(const char *, const char *);
 static int(__cdecl *real_fclose)(FILE *);
 static char *(__cdecl *real_fgets)(char *, int, FILE *);
@@ -317,6 +322,28 @@ static BOOL WINAPI hook_DeleteFileA(LPCSTR name)
     return real_DeleteFileA(name);
 }
 
+static DWORD WINAPI hook_GetFileType(HANDLE file)
+{
+    static const DWORD kTypes[] = {0, FILE_TYPE_UNKNOWN, FILE_TYPE_CHAR, FILE_TYPE_PIPE};
+    int failure = g_ledger->enter("GetFileType", {"FILE_TYPE_UNKNOWN", "FILE_TYPE_CHAR", "FILE_TYPE_PIPE"});
+    return failure ? kTypes[failure] : real_GetFileType(file);
+}
+
+// A path that does not fit is answered with the size it needs.
+static DWORD WINAPI hook_GetShortPathNameA(LPCSTR path, LPSTR short_path, DWORD size)
+{
+    int failure = g_ledger->enter("GetShortPathNameA", {"0", "longer than the buffer"});
+    return failure == 2 ? size + 1 : failure ? 0 : real_GetShortPathNameA(path, short_path, size);
+}
+
+// 31 and below: not started.
+static UINT WINAPI hook_WinExec(LPCSTR command, UINT show)
+{
+    static const UINT kFailures[] = {0, 0, ERROR_FILE_NOT_FOUND, 31};
+    int failure = g_ledger->enter("WinExec", {"0", "ERROR_FILE_NOT_FOUND", "31"});
+    return failure ? kFailures[failure] : real_WinExec(command, show);
+}
+
 static FILE *__cdecl hook_fopen(const char *name, const char *mode)
 {
     if (g_ledger->enter("fopen", {"null"}))
@@ -378,6 +405,9 @@ static const Hook kHooks[] = {
     KX_HOOK("KERNEL32.dll", GetExitCodeProcess),
     KX_HOOK("KERNEL32.dll", Sleep),
     KX_HOOK("KERNEL32.dll", DeleteFileA),
+    KX_HOOK("KERNEL32.dll", GetFileType),
+    KX_HOOK("KERNEL32.dll", GetShortPathNameA),
+    KX_HOOK("KERNEL32.dll", WinExec),
     KX_HOOK("CRTDLL.dll", fopen),
     KX_HOOK("CRTDLL.dll", fclose),
     KX_HOOK("CRTDLL.dll", fgets),

@@ -33,7 +33,8 @@ public:
 
     // For hooks: records the call and tells whether it must fail and how:
     // 0 to behave normally, otherwise the position (from 1) in `modes` of
-    // the failure to produce.
+    // the failure to produce. Leaves a last error of its own, as any
+    // Windows call may.
     int enter(const char *function, std::initializer_list<const char *> modes = {"fails"});
     void acquire(const char *kind, const void *handle);
     void release(const char *kind, const void *handle);

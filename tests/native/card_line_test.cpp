@@ -1,9 +1,10 @@
 // One line of a card definition file as fgets hands it over: whether it
 // counts, its identifier, and whether it matches a device description, read
-// both as the lookup reads it and as kxprobe's checker does. How the C
-// runtime splits a file into lines, and which line decides, is checked
-// under Wine in cards_test.
+// both as the lookup reads it and as kxprobe's checker does, and the traps
+// that the checker warns of. How the C runtime splits a file into lines,
+// and which line decides, is checked under Wine in cards_test.
 #include "inventory/card_line.h"
+#include "tools/kxprobe/card_traps.h"
 
 #include <gtest/gtest.h>
 
@@ -73,5 +74,50 @@ TEST(CardLine, QualifiesIdentifiesAndMatches)
             EXPECT_EQ(row.expected, card.identifier);
         if (counts)
             EXPECT_EQ(row.expected != kNoMatch, card_key_matches(card.key, search_text)) << card.key;
+    }
+}
+
+// What kxprobe --check-defs warns of in a piece as fgets read it, NULs
+// included.
+TEST(CardLine, TrapsThatMakeALineReadOtherwise)
+{
+    const CardFile audio = CardFile::audio, video = CardFile::video;
+    static const struct {
+        const char *name;
+        CardFile file;
+        std::string text;
+        unsigned traps;
+    } rows[] = {
+        {"audio: clean", audio, "3 WAVE DEVICE\n", 0},
+        {"audio: a tab for the separator", audio, "3\tWAVE DEVICE\n", 0},
+        {"audio: a comment", audio, "; audio cards\n", 0},
+        {"audio: two digits", audio, "12 Two Digit Audio\n", card_trap_no_blank | card_trap_key_blank},
+        {"audio: no blank after the digit", audio, "4Nospace Audio\n", card_trap_no_blank},
+        {"audio: two blanks", audio, "3  WAVE DEVICE\n", card_trap_key_blank},
+        {"audio: indented", audio, " 3 WAVE DEVICE\n", card_trap_indented},
+        {"audio: too short", audio, "3 WAVE\n", card_trap_short},
+        {"audio: a NUL in a card line", audio, std::string("3 WAVE DEVICE\0X\n", 16), card_trap_nul},
+        {"audio: a NUL makes it short", audio, std::string("5 WAVE\0DEVICE\n", 14), card_trap_nul | card_trap_short},
+        {"audio: a line of UTF-16", audio,
+         std::string("\0"
+                     "5\0 \0W\0A\0V\0E\0\r\0\n",
+                     16),
+         card_trap_nul},
+        {"video: clean", video, "0.12.34.GRAPHICS ONE\n", 0},
+        {"video: empty key", video, "0.12.34.\n", 0},
+        {"video: a key of one blank", video, "0.12.34. \n", card_trap_key_blank},
+        {"video: a letter for a digit", video, "0.1x.34.NAME\n", card_trap_not_digits},
+        {"video: three low digits", video, "0.12.345.NAME\n", card_trap_not_dotted},
+        {"video: one high digit", video, "0.1.234.NAME\n", card_trap_not_digits | card_trap_not_dotted},
+        {"video: another first digit", video, "1.00.07.GRAPHICS TWO\n", card_trap_not_zero},
+        {"video: too short", video, "0.12.34\n", card_trap_short},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        // In a block of its own size, as fgets leaves it: terminated after
+        // the bytes it read.
+        std::vector<char> text(row.text.begin(), row.text.end());
+        text.push_back('\0');
+        EXPECT_EQ(row.traps, card_traps(row.file, text.data(), row.text.size()));
     }
 }

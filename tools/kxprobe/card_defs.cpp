@@ -1,5 +1,9 @@
 #include "card_defs.h"
 
+#include "card_traps.h"
+
+#include "profile/text_kind.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -14,19 +18,21 @@ struct FileFacts {
 
 static const FileFacts kFiles[] = {{CardFile::audio, "GetAudioCardID", -1}, {CardFile::video, "GetGraphicsCardID", -2}};
 
+enum { kClean = 0, kWarned = 1, kNoFolder = 2 };
+
 // What one fgets call returned: a whole line, or a piece of a line longer
 // than 1023 characters, which the DLL reads as a line of its own.
 struct Piece {
     int line, piece; // physical line number and piece of it, from 1
     bool counts;
     CardLine card;            // when it counts
+    size_t length;            // bytes read, NULs included
     char text[kCardLineSize]; // as read, line feed included
 };
 
-static bool ends_line(const char *text)
+static bool ends_line(const Piece &piece)
 {
-    size_t length = strlen(text);
-    return length && text[length - 1] == '\n';
+    return piece.length && piece.text[piece.length - 1] == '\n';
 }
 
 // Reads a card file as the DLL does, text mode and fgets into a 1024-byte
@@ -40,16 +46,23 @@ struct PieceReader {
     long consumed; // pieces handed out
 };
 
+// fgets does not say how many bytes it read, which a NUL among them hides;
+// it leaves the rest of the buffer as it was, so that in a buffer filled
+// beforehand its terminator is the last NUL before the fill.
 static bool fetch(PieceReader &reader, Piece &piece)
 {
+    memset(piece.text, 0xbd, sizeof(piece.text));
     if (!fgets(piece.text, sizeof(piece.text), reader.stream))
         return false;
+    piece.length = sizeof(piece.text) - 1;
+    while (piece.text[piece.length])
+        --piece.length;
     char line[kCardLineSize];
     strcpy(line, piece.text);
     piece.line = reader.line;
     piece.piece = reader.piece;
     piece.counts = read_card_line(reader.file, line, piece.card);
-    if (ends_line(piece.text))
+    if (ends_line(piece))
         ++reader.line, reader.piece = 1;
     else
         ++reader.piece;
@@ -134,33 +147,6 @@ static const char *where(int line, int piece)
     return text;
 }
 
-// Why a line that begins like a card line does not count, or null when it
-// does not look like one.
-static const char *ignored_because(CardFile file, const char *text)
-{
-    size_t first = strspn(text, " \t");
-    if (text[first] < '0' || text[first] > '9')
-        return nullptr;
-    if (first > 0)
-        return "a card line begins in the first column";
-    if (file == CardFile::video && text[0] != '0')
-        return "a VidCards.def card line begins with 0";
-    return "a card line has at least 9 characters with its line feed";
-}
-
-// An AudCards.def card line begins with its digit; VidCards.def sums four
-// characters without looking at them.
-static bool identifier_is_digits(CardFile file, const char *text)
-{
-    if (file == CardFile::audio)
-        return true;
-    static const int kDigits[] = {2, 3, 5, 6};
-    for (int at : kDigits)
-        if (text[at] < '0' || text[at] > '9')
-            return false;
-    return true;
-}
-
 // --check-defs takes a file in blocks of pieces kept in memory, so that a
 // file of any size is checked in the same room. Each block's own pieces
 // are printed once the later line that overrides each of them, if any, is
@@ -173,7 +159,10 @@ enum {
 
 struct BlockPiece {
     int line, piece, identifier;
-    bool counts, ends_line, last, digits;
+    bool counts, ends_line, last;
+    unsigned traps;      // CardTrap
+    unsigned seen;       // the characters before the first NUL
+    char head[8];        // the first characters: an identifier part, a separator
     char last_char;      // the character that a counting piece lost
     unsigned at, length; // in the arena: the key of a counting piece, else the text
     int over_line;       // the first later line whose key text begins this one's, or 0
@@ -226,9 +215,11 @@ static void add_piece(Block &block, CardFile file, const Piece &piece, bool last
     to.piece = piece.piece;
     to.identifier = piece.card.identifier;
     to.counts = piece.counts;
-    to.ends_line = ends_line(piece.text);
+    to.ends_line = ends_line(piece);
     to.last = last;
-    to.digits = piece.counts && identifier_is_digits(file, piece.text);
+    to.traps = card_traps(file, piece.text, piece.length);
+    to.seen = (unsigned)text_length;
+    memcpy(to.head, piece.text, sizeof(to.head));
     to.last_char = text_length ? piece.text[text_length - 1] : 0;
     to.at = (unsigned)block.used;
     to.length = (unsigned)strlen(kept);
@@ -347,95 +338,201 @@ static void overriders_after(Block &block, CardFile file, const char *path, long
     close_reader(reader);
 }
 
-// Opens a warning line about `piece`; the caller ends it.
-static int warning(const BlockPiece &piece)
+// One file being checked: what its bytes showed, what it holds and how
+// many warnings it got.
+struct Checked {
+    const FileFacts *facts;
+    bool quiet; // only the warnings, each naming its file
+    TextKind kind;
+    bool opened;
+    int card_lines, warnings;
+};
+
+// Opens a warning line about `piece`, or the whole file; the caller ends it.
+static void warning(Checked &checked, const BlockPiece *piece = nullptr)
 {
-    out_format(kStdout, "  %s: warning: ", where(piece.line, piece.piece));
-    return 1;
+    ++checked.warnings;
+    if (checked.quiet)
+        out_format(kStdout, "%s: ", card_file_name(checked.facts->file));
+    else
+        out_text(kStdout, "  ");
+    if (piece)
+        out_format(kStdout, "%s: ", where(piece->line, piece->piece));
+    out_text(kStdout, "warning: ");
 }
 
-static int check_piece(CardFile file, const Block &block, int index)
+static const struct {
+    unsigned trap;
+    const char *reason;
+} kIgnored[] = {
+    {card_trap_indented, "a card line begins in the first column"},
+    {card_trap_not_zero, "a VidCards.def card line begins with 0"},
+    {card_trap_short, "a card line has at least 9 characters with its line feed"},
+};
+
+// What the reading rules make of a piece of the line otherwise than it
+// reads.
+static void check_traps(Checked &checked, const BlockPiece &piece)
+{
+    // In UTF-16 every line has them: the file's warning says so once.
+    if ((piece.traps & card_trap_nul) && checked.kind != TextKind::utf16) {
+        warning(checked, &piece);
+        out_format(kStdout,
+                   "a NUL byte at character %u ends the line for the DLL, which reads only what comes before it",
+                   piece.seen + 1);
+        if (piece.counts) {
+            out_text(kStdout, ", and drops the character before it, ");
+            out_quoted(&piece.last_char, 1);
+            out_text(kStdout, ", in place of the line feed");
+        }
+        out_text(kStdout, "\r\n");
+    }
+    for (const auto &ignored : kIgnored) {
+        if (!(piece.traps & ignored.trap))
+            continue;
+        warning(checked, &piece);
+        out_format(kStdout, "looks like a card line but is ignored: %s\r\n", ignored.reason);
+    }
+    if (piece.traps & card_trap_no_blank) {
+        warning(checked, &piece);
+        out_text(kStdout, "the card digit is followed by ");
+        out_quoted(&piece.head[1], 1);
+        out_format(kStdout, ", not a blank: the DLL reads card %d and takes ", piece.identifier);
+        out_quoted(&piece.head[1], 1);
+        out_text(kStdout, " for the separator, which is not part of the key text\r\n");
+    }
+    if (piece.traps & card_trap_key_blank) {
+        warning(checked, &piece);
+        out_text(kStdout,
+                 "the key text begins with a blank, so it matches only a description that begins with one\r\n");
+    }
+    if (piece.traps & card_trap_not_digits) {
+        warning(checked, &piece);
+        out_format(kStdout, "identifier characters are not all digits; they are summed unchecked to %d\r\n",
+                   piece.identifier);
+    }
+    if (piece.traps & card_trap_not_dotted) {
+        warning(checked, &piece);
+        out_text(kStdout, "the identifier part ");
+        out_quoted(piece.head, sizeof(piece.head));
+        out_text(kStdout,
+                 " is not 0.HH.LL.: the DLL does not look at the characters where the dots belong, and takes the key "
+                 "text from the ninth character on\r\n");
+    }
+}
+
+static void check_piece(Checked &checked, const Block &block, int index)
 {
     const BlockPiece &piece = block.pieces[index];
     const char *stored = key_of(block, index);
-    int warnings = 0;
-
-    if (piece.counts)
-        out_format(kStdout, "  %s: card %d, key text ", where(piece.line, piece.piece), piece.identifier);
-    else
-        out_format(kStdout, "  %s: ignored: ", where(piece.line, piece.piece));
-    out_quoted(stored, piece.length);
-    out_text(kStdout, "\r\n");
+    checked.card_lines += piece.counts;
+    if (!checked.quiet) {
+        if (piece.counts)
+            out_format(kStdout, "  %s: card %d, key text ", where(piece.line, piece.piece), piece.identifier);
+        else
+            out_format(kStdout, "  %s: ignored: ", where(piece.line, piece.piece));
+        out_quoted(stored, piece.length);
+        out_text(kStdout, "\r\n");
+    }
     if (!piece.ends_line && !piece.last && piece.piece == 1) {
-        warnings += warning(piece);
+        warning(checked, &piece);
         out_text(kStdout,
                  "longer than 1023 characters: read in pieces of at most 1023, each taken as a line of "
                  "its own\r\n");
     }
     if (piece.counts && piece.piece > 1) {
-        warnings += warning(piece);
+        warning(checked, &piece);
         out_text(kStdout, "this piece of a long line counts as a card line of its own\r\n");
     }
-    if (piece.counts && !piece.ends_line && piece.last) {
-        warnings += warning(piece);
+    if (piece.counts && !piece.ends_line && piece.last && !(piece.traps & card_trap_nul)) {
+        warning(checked, &piece);
         out_text(kStdout, "the last line has no line feed, so it loses its last real character ");
         out_quoted(&piece.last_char, 1);
         out_text(kStdout, "\r\n");
     }
-    const char *reason = piece.counts ? nullptr : ignored_because(file, stored);
-    if (reason) {
-        warnings += warning(piece);
-        out_format(kStdout, "looks like a card line but is ignored: %s\r\n", reason);
-    }
-    if (piece.counts && !piece.digits) {
-        warnings += warning(piece);
-        out_format(kStdout, "identifier characters are not all digits; they are summed unchecked to %d\r\n",
-                   piece.identifier);
-    }
+    check_traps(checked, piece);
     if (piece.over_line) {
-        warnings += warning(piece);
+        warning(checked, &piece);
         out_format(kStdout, "never decides: the key text of %s, ", where(piece.over_line, piece.over_piece));
         out_quoted(stored, piece.over_length);
         out_text(kStdout, ", begins its own, and the later line wins\r\n");
     }
-    return warnings;
 }
 
-// Text mode stops at the first Ctrl-Z; only the bytes read as binary show
-// whether anything follows it. The offset of such a Ctrl-Z, or -1.
-static long ctrl_z_hiding_data(const char *path)
+// Text mode hides what only the bytes read as binary show: how the file
+// begins, which tells UTF-16 and a byte-order mark, and whether anything
+// follows the first Ctrl-Z, which ends the data.
+struct FileBytes {
+    TextKind kind;
+    long ctrl_z; // the offset of a Ctrl-Z that hides data, or -1
+};
+
+static FileBytes read_bytes(const char *path)
 {
+    FileBytes bytes = {TextKind::ansi, -1};
     // An editor may hold the file open for writing.
     HANDLE file =
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return -1;
+        return bytes;
     static char chunk[65536];
-    long offset = 0, ctrl_z = -1, hiding = -1;
+    long offset = 0, ctrl_z = -1;
     DWORD got;
-    while (hiding < 0 && ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got) {
+    while (bytes.ctrl_z < 0 && ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got) {
+        if (!offset)
+            bytes.kind = text_kind(chunk, got);
         const char *found = ctrl_z < 0 ? (const char *)memchr(chunk, 0x1a, got) : nullptr;
         if (found)
             ctrl_z = offset + (long)(found - chunk);
         offset += (long)got;
         if (ctrl_z >= 0 && ctrl_z + 1 < offset)
-            hiding = ctrl_z;
+            bytes.ctrl_z = ctrl_z;
     }
     CloseHandle(file);
-    return hiding;
+    return bytes;
 }
 
-static int check_file(const FileFacts &facts, const char *dir, Block &block)
+// What the DLL makes of a file that is no ANSI text: said once, before its
+// lines.
+static void check_text_kind(Checked &checked, const Piece &first)
 {
+    if (checked.kind == TextKind::utf16) {
+        warning(checked);
+        out_text(kStdout,
+                 "the file is UTF-16 text, which the DLL reads a byte at a time as ANSI text: a NUL byte beside each "
+                 "character ends every line's text, so no line reads as written; save the file as ANSI text\r\n");
+    }
+    if (checked.kind != TextKind::utf8_bom)
+        return;
+    warning(checked);
+    out_text(kStdout,
+             "the file begins with a UTF-8 byte-order mark, bytes EF BB BF, which the DLL reads as the first three "
+             "characters of line 1: that line is ignored");
+    char line[kCardLineSize];
+    CardLine card;
+    strcpy(line, first.text + 3);
+    if (read_card_line(checked.facts->file, line, card))
+        out_format(kStdout, ", where without them it is card %d", card.identifier);
+    out_text(kStdout, "; save the file as ANSI text\r\n");
+}
+
+static void check_file(Checked &checked, const char *dir, Block &block)
+{
+    const FileFacts &facts = *checked.facts;
     char path[MAX_PATH * 2];
     PieceReader reader;
-    out_format(kStdout, "%s:\r\n", card_file_name(facts.file));
-    if (!make_path(dir, facts.file, path, sizeof(path)) || !open_reader(reader, facts.file, path)) {
-        out_format(kStdout, "  warning: does not open; %s answers %d for a live device\r\n", facts.question,
-                   facts.no_file);
-        return 1;
+    if (!checked.quiet)
+        out_format(kStdout, "%s:\r\n", card_file_name(facts.file));
+    checked.opened = make_path(dir, facts.file, path, sizeof(path)) && open_reader(reader, facts.file, path);
+    if (!checked.opened) {
+        warning(checked);
+        out_format(kStdout, "does not open; %s answers %d for a live device\r\n", facts.question, facts.no_file);
+        return;
     }
-    int warnings = 0;
+    const FileBytes bytes = read_bytes(path);
+    checked.kind = bytes.kind;
+    if (reader.ahead >= 0)
+        check_text_kind(checked, reader.slot[reader.ahead]);
     bool last = false;
     while (!last) {
         block.count = 0;
@@ -453,16 +550,33 @@ static int check_file(const FileFacts &facts, const char *dir, Block &block)
         if (!last)
             overriders_after(block, facts.file, path, reader.consumed);
         for (int i = 0; i < block.count; ++i)
-            warnings += check_piece(facts.file, block, i);
+            check_piece(checked, block, i);
     }
     close_reader(reader);
-    long ctrl_z = ctrl_z_hiding_data(path);
-    if (ctrl_z >= 0) {
-        out_format(kStdout, "  warning: the Ctrl-Z at byte %ld ends the data; what follows it is never read\r\n",
-                   ctrl_z);
-        ++warnings;
+    if (bytes.ctrl_z >= 0) {
+        warning(checked);
+        out_format(kStdout, "the Ctrl-Z at byte %ld ends the data; what follows it is never read\r\n", bytes.ctrl_z);
     }
-    return warnings;
+}
+
+// A folder that is not there, or a file, is an error of the command line,
+// told apart from a folder without the card files.
+static bool is_card_folder(const char *option, const char *dir)
+{
+    DWORD attributes = GetFileAttributesA(dir);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    DWORD error = GetLastError();
+    static Text problem;
+    text_clear(problem);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        text_add(problem, "a file, not a folder");
+    else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        text_add(problem, "no such folder");
+    else
+        text_windows_error(problem, error);
+    out_format(kStderr, "kxprobe: %s %s: %s\r\n", option, dir, problem.text);
+    return false;
 }
 
 // Every line of the file that matches the search text, in file order: the
@@ -480,29 +594,45 @@ template <class Found> static bool for_each_match(const char *path, CardFile fil
     return true;
 }
 
-int check_card_files(const char *dir)
+int check_card_files(const char *dir, bool quiet)
 {
+    if (!is_card_folder("--check-defs", dir))
+        return kNoFolder;
     Block block = {};
     if (!make_block(block)) {
         free_block(block);
         out_text(kStderr, "kxprobe: not enough memory to check the card files\r\n");
-        return 1;
+        return kWarned;
     }
+    Checked checked[2];
     int warnings = 0;
-    for (const FileFacts &facts : kFiles)
-        warnings += check_file(facts, dir, block);
+    for (int i = 0; i < 2; ++i) {
+        checked[i] = Checked{&kFiles[i], quiet, TextKind::ansi, false, 0, 0};
+        check_file(checked[i], dir, block);
+        warnings += checked[i].warnings;
+    }
     free_block(block);
+    for (const Checked &file : checked) {
+        out_format(kStdout, "%s: ", card_file_name(file.facts->file));
+        if (file.opened)
+            out_format(kStdout, "%d card line%s; ", file.card_lines, file.card_lines == 1 ? "" : "s");
+        else
+            out_text(kStdout, "does not open; ");
+    }
     out_format(kStdout, "%d warning%s\r\n", warnings, warnings == 1 ? "" : "s");
-    return warnings;
+    return warnings ? kWarned : kClean;
 }
 
-void explain_card_files(const char *dir, const char *description)
+int explain_card_files(const char *dir, const char *description)
 {
+    if (!is_card_folder("--explain", dir))
+        return kNoFolder;
     char search_text[kCardLineSize], path[MAX_PATH * 2];
     fold_case(search_text, description, sizeof(search_text));
     out_text(kStdout, "search text ");
     out_quoted(search_text, strlen(search_text));
     out_text(kStdout, "\r\n");
+    int status = kClean;
     for (const FileFacts &facts : kFiles) {
         out_format(kStdout, "%s:\r\n", card_file_name(facts.file));
         int answer = card_no_match(facts.file);
@@ -518,7 +648,9 @@ void explain_card_files(const char *dir, const char *description)
             out_format(kStdout, "  %s = %d\r\n", facts.question, answer);
         else
             out_format(kStdout, "  does not open: %s = %d\r\n", facts.question, facts.no_file);
+        status = opened ? status : kWarned;
     }
+    return status;
 }
 
 void deciding_line(CardFile file, const char *description, Text &text)
@@ -533,7 +665,7 @@ void deciding_line(CardFile file, const char *description, Text &text)
         return;
     }
     size_t length = strlen(decider.text);
-    if (ends_line(decider.text))
+    if (length && decider.text[length - 1] == '\n')
         decider.text[--length] = 0;
     text_format(text, "%s: \"", where(decider.line, decider.piece));
     for (size_t i = 0; i < length; ++i)

@@ -9,13 +9,16 @@
 #include "output.h"
 
 // Prints every line of both files in `dir` (whether it counts, its
-// identifier and key text) and a warning for each trap that the reading
-// rules hide. Returns the number of warnings.
-int check_card_files(const char *dir);
+// identifier and key text), or with `quiet` none, a warning for each trap
+// that the reading rules hide, and a summary. Returns kxprobe's exit
+// status: 0, 1 when it warned, 2 when `dir` is no folder.
+int check_card_files(const char *dir, bool quiet);
 
 // Prints, for both files in `dir`, every line that matches `description`
 // and the identifier that the DLL answers for a live device so described.
-void explain_card_files(const char *dir, const char *description);
+// Returns kxprobe's exit status: 0, 1 when a file does not open, 2 when
+// `dir` is no folder.
+int explain_card_files(const char *dir, const char *description);
 
 // "line N: <the line as read>" for the line of the file in the current
 // folder that decides for `description`, or "no line matches".

@@ -29,13 +29,16 @@ static const char kUsage[] =
     "usage: kxprobe [--profile FILE] [--capture FILE] [--folder DIR] [--json] [--trace]\r\n"
     "               [--dvd TEXT] [--file PATH [--signature HEX]] [--help] [--version]\r\n"
     "       kxprobe [--profile FILE] [--capture FILE] [--folder DIR] --run PROGRAM [ARGUMENTS]\r\n"
-    "       kxprobe --check-defs [DIR]\r\n"
+    "       kxprobe --check-defs [DIR] [--quiet]\r\n"
     "       kxprobe --explain DESCRIPTION [DIR]\r\n"
     "       kxprobe --library MACHINES [--folder DIR] [--dvd TEXT] [--json] [--baseline FILE]\r\n"
     "\r\n"
     "Loads KXVozaDa.dll from the program's folder or the current folder, says\r\n"
     "which file and version answers, and prints one line per question: the\r\n"
     "export, its argument if any, the answer and what it means.\r\n"
+    "\r\n"
+    "For a customer: kxcapture.exe, beside kxprobe.exe, captures the machine\r\n"
+    "with a double-click and shows the file to send to support.\r\n"
     "\r\n"
     "  --profile FILE  first load a REGEDIT4 machine profile into the registry:\r\n"
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\r\n"
@@ -60,6 +63,7 @@ static const char kUsage[] =
     "                  folder by default) as the DLL does and prints each line:\r\n"
     "                  whether it counts, its identifier and key text, and a\r\n"
     "                  warning for each trap. Exit status 1 when there are warnings.\r\n"
+    "  --quiet         ... and print only the warnings and the summary\r\n"
     "  --explain DESCRIPTION [DIR]\r\n"
     "                  every line of both files that matches a device so\r\n"
     "                  described, and the identifier that the DLL answers\r\n"
@@ -89,7 +93,7 @@ static const char kUsage[] =
     "load or lacks an export, --check-defs warned or --library found a change,\r\n"
     "2 on a usage or profile error.\r\n";
 
-enum { kOk = 0, kNoDll = 1, kWarnings = 1, kUsageError = 2 };
+enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
 
 struct Options {
     const char *profile = nullptr;
@@ -101,6 +105,7 @@ struct Options {
     const char *signature = nullptr; // hex digits, checked
     const char *defs_dir = nullptr;  // --check-defs or --explain
     const char *explain = nullptr;
+    bool quiet = false;             // --check-defs: only the warnings and the summary
     const char *folder = nullptr;   // where the questions are asked
     const char *library = nullptr;  // a folder of machine profiles
     const char *baseline = nullptr; // an earlier --library --json output
@@ -184,6 +189,8 @@ static bool parse_option(const Arguments &arguments, int &i, Options &options)
         return options.json = true;
     if (!strcmp(option, "--trace"))
         return options.trace = true;
+    if (!strcmp(option, "--quiet"))
+        return options.quiet = true;
     if (!strcmp(option, "--check-defs") || !strcmp(option, "--explain")) {
         if (options.defs_dir)
             return problem("%s: --check-defs and --explain are asked one at a time", option);
@@ -208,6 +215,8 @@ static bool parse(const Arguments &arguments, Options &options)
         return problem("%s needs --file", "--signature");
     if (options.baseline && !options.library)
         return problem("%s needs --library", "--baseline");
+    if (options.quiet && (!options.defs_dir || options.explain))
+        return problem("%s goes only with --check-defs", "--quiet");
     if (options.library && (options.profile || options.capture || options.run || options.trace || options.file))
         return problem("%s: --profile, --capture, --run, --trace and --file do not go with it", "--library");
     return true;
@@ -287,11 +296,12 @@ static int capture(const Options &options, HMODULE dll, DWORD load_error, const 
     return kOk;
 }
 
-static int windows_error(const char *what, const char *name, DWORD code, int status)
+// `file`: the file that the failed call was to open.
+static int windows_error(const char *what, const char *name, DWORD code, int status, const char *file = nullptr)
 {
     static Text error;
     text_clear(error);
-    text_windows_error(error, code);
+    text_windows_error(error, code, file);
     out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text);
     return status;
 }
@@ -333,7 +343,7 @@ static int ask_dll(const Options &options)
     if (!dll) {
         bool complete;
         int status = options.capture ? capture(options, nullptr, load_error, nullptr, complete) : kOk;
-        windows_error("cannot load", "KXVozaDa.dll", load_error, kNoDll);
+        windows_error("cannot load", "KXVozaDa.dll", load_error, kNoDll, dll_file("KXVozaDa.dll", load_error));
         return status == kOk ? kNoDll : status;
     }
     const bool replaying = options.profile != nullptr;
@@ -424,12 +434,10 @@ static int run(const Arguments &arguments)
         out_format(kStderr, "kxprobe: %s\r\nkxprobe --help lists the options\r\n", g_problem.text);
         return kUsageError;
     }
-    if (options.explain) {
-        explain_card_files(options.defs_dir, options.explain);
-        return kOk;
-    }
+    if (options.explain)
+        return explain_card_files(options.defs_dir, options.explain);
     if (options.defs_dir)
-        return check_card_files(options.defs_dir) ? kWarnings : kOk;
+        return check_card_files(options.defs_dir, options.quiet);
     int status = options.profile ? load_profile(options.profile) : kOk;
     if (status != kOk)
         return status;
@@ -439,9 +447,9 @@ static int run(const Arguments &arguments)
     const char *full = options.file && options.folder ? full_path(options.file, file) : nullptr;
     if (full)
         options.file = full;
-    if (options.capture && !(full = full_path(options.capture, captured)))
+    if (options.capture && options.folder && !(full = full_path(options.capture, captured)))
         return windows_error("--capture", options.capture, GetLastError(), kUsageError);
-    options.capture = options.capture ? full : nullptr;
+    options.capture = options.capture && options.folder ? full : options.capture;
     if (options.library && !(full = full_path(options.library, machines)))
         return windows_error("--library", options.library, GetLastError(), kUsageError);
     options.library = options.library ? full : nullptr;

@@ -87,10 +87,11 @@ static int problem(const char *pattern, const char *what, const char *detail)
     return kFailed;
 }
 
-static int windows_problem(const char *what, DWORD code)
+// `file`: the file that the failed call was to open.
+static int windows_problem(const char *what, DWORD code, const char *file = nullptr)
 {
     static char words[kProfileErrorSize];
-    windows_error_text(code, words, sizeof(words));
+    windows_error_text(code, words, sizeof(words), file);
     return problem("%s: %s", what, words);
 }
 
@@ -108,6 +109,13 @@ static bool is_profile_name(const char *name)
     return length > 4 && !lstrcmpiA(name + length - 4, ".reg");
 }
 
+// A library without machines checks nothing: most likely the folder is
+// the wrong one.
+static int no_machines(const char *folder)
+{
+    return problem("%s: %s", folder, "no machine profiles (*.reg) in this folder");
+}
+
 static int list_machines(const char *folder)
 {
     static char pattern[MAX_PATH + 8];
@@ -116,7 +124,7 @@ static int list_machines(const char *folder)
     HANDLE find = FindFirstFileA(pattern, &found);
     if (find == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND ? kSame : windows_problem(folder, error);
+        return error == ERROR_FILE_NOT_FOUND ? no_machines(folder) : windows_problem(folder, error);
     }
     int status = kSame;
     do {
@@ -132,7 +140,7 @@ static int list_machines(const char *folder)
     } while (FindNextFileA(find, &found));
     FindClose(find);
     qsort(g_sorted, g_machines, sizeof(g_sorted[0]), compare_names);
-    return status;
+    return status == kSame && !g_machines ? no_machines(folder) : status;
 }
 
 static bool find_exports(HMODULE dll, Exports &exports)
@@ -495,7 +503,7 @@ static int read_baseline(const char *path)
 {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return windows_problem(path, GetLastError());
+        return windows_problem(path, GetLastError(), path);
     DWORD size = GetFileSize(file, nullptr), read = 0;
     g_baseline.bytes = size != INVALID_FILE_SIZE ? (char *)HeapAlloc(GetProcessHeap(), 0, size + 1) : nullptr;
     BOOL done = g_baseline.bytes && ReadFile(file, g_baseline.bytes, size, &read, nullptr) && read == size;
@@ -589,7 +597,7 @@ int run_library(const Library &library)
         DWORD error = dll ? ERROR_PROC_NOT_FOUND : GetLastError();
         if (dll)
             FreeLibrary(dll);
-        windows_problem("KXVozaDa.dll", error);
+        windows_problem("KXVozaDa.dll", error, dll ? nullptr : dll_file("KXVozaDa.dll", error));
         return kNoDll;
     }
     SavedTree tree;

@@ -2,6 +2,8 @@
 // hardware tree.
 #include "machine_capture.h"
 
+#include "output.h"
+
 #include "profile/replay_text.h"
 
 #include <windows.h>
@@ -153,7 +155,7 @@ bool capture_machine(const MachineCapture &capture, bool &complete, char error[k
         complete = ask_questions(capture.dll, capture.options, sink);
     } else {
         char words[kProfileErrorSize], line[kProfileErrorSize + 64];
-        windows_error_text(capture.load_error, words, sizeof words);
+        windows_error_text(capture.load_error, words, sizeof words, dll_file("KXVozaDa.dll", capture.load_error));
         _snprintf(line, sizeof line - 1, "KXVozaDa.dll does not load: %s", words);
         line[sizeof line - 1] = 0;
         keep(kept, "", line);

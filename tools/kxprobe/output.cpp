@@ -132,10 +132,27 @@ void text_format(Text &text, const char *pattern, ...)
     va_end(args);
 }
 
-void text_windows_error(Text &text, unsigned long code)
+void text_windows_error(Text &text, unsigned long code, const char *file)
 {
-    windows_error_text(code, text.text + text.length, (unsigned long)(sizeof(text.text) - text.length));
+    windows_error_text(code, text.text + text.length, (unsigned long)(sizeof(text.text) - text.length), file);
     text.length += strlen(text.text + text.length);
+}
+
+// SearchPathA looks where LoadLibraryA looks, but in the order of Windows
+// before XP SP2: since then, and under Wine, the loader tries the system
+// folders before the current one. So the file it finds is named only when
+// it fails to load in the same way.
+const char *dll_file(const char *name, unsigned long code)
+{
+    static char path[MAX_PATH];
+    DWORD length = SearchPathA(nullptr, name, nullptr, sizeof(path), path, nullptr);
+    if (!length || length >= sizeof(path))
+        return name;
+    HMODULE module = LoadLibraryA(path);
+    DWORD error = module ? ERROR_SUCCESS : GetLastError();
+    if (module)
+        FreeLibrary(module);
+    return error == code ? path : name;
 }
 
 static void out_utf8(OutStream stream, unsigned long code)

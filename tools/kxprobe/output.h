@@ -35,8 +35,13 @@ void text_clear(Text &text);
 void text_add(Text &text, const char *more);
 void text_format(Text &text, const char *pattern, ...) __attribute__((format(printf, 2, 3)));
 // Windows' own text for an error code, then the code: "Access is denied.
-// (error 5)".
-void text_windows_error(Text &text, unsigned long code);
+// (error 5)"; `file`, when given, is the file that the failed call was to
+// open, named where the words name a file.
+void text_windows_error(Text &text, unsigned long code, const char *file = nullptr);
+
+// The file that did not load when LoadLibraryA(name) failed with `code`,
+// by its path where that can be told, else `name` itself.
+const char *dll_file(const char *name, unsigned long code);
 
 // Writes `ansi` as a JSON string: converted from the ANSI code page to
 // UTF-16 and encoded as UTF-8 here, since Windows 95 has no CP_UTF8.
