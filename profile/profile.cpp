@@ -3,6 +3,7 @@
 #include "profile/profile.h"
 
 #include "profile/regedit_text.h"
+#include "profile/replay_text.h"
 
 #include "base/windows_error.h"
 
@@ -44,10 +45,14 @@ struct ValueData {
     size_t capacity;
 };
 
-// What a load or a capture holds besides its own block of the heap.
+// What a load or a capture holds besides its own block of the heap: a
+// key, a value's data and, for a load, the live nodes' own names, one
+// after another, where each begins, and a hash table of those, each slot
+// the number of a name or 0.
 struct Held {
     HKEY key;
     ValueData data;
+    ValueData names, starts, slots;
 };
 
 // A load or a capture lives on the heap, raw: what it holds is released by
@@ -60,8 +65,10 @@ template <class Work> struct WorkGuard {
             return;
         if (work->held.key)
             RegCloseKey(work->held.key);
-        if (work->held.data.bytes)
-            HeapFree(GetProcessHeap(), 0, work->held.data.bytes);
+        ValueData *const blocks[] = {&work->held.data, &work->held.names, &work->held.starts, &work->held.slots};
+        for (ValueData *block : blocks)
+            if (block->bytes)
+                HeapFree(GetProcessHeap(), 0, block->bytes);
         HeapFree(GetProcessHeap(), 0, work);
     }
 };
@@ -87,6 +94,12 @@ static bool reserve(ValueData &data, size_t needed)
     data.bytes = (unsigned char *)bytes;
     data.capacity = capacity;
     return true;
+}
+
+// Room for `more` bytes after what the block holds, up to the cap.
+static bool reserve_more(ValueData &data, size_t more)
+{
+    return more <= kProfileMaxValueBytes - data.size && reserve(data, data.size + more);
 }
 
 static HKEY root_key(RegeditRoot root)
@@ -226,24 +239,168 @@ struct Loader {
     Held held;
     unsigned long value_line;
     unsigned long type;
+    const ProfileReader *reader; // handed each line of the check
     char name[kRegeditLineSize];
+    char key_path[kRegeditLineSize]; // a live node's path, by the replay's name
     LineFile in;
 };
+
+// ---- the live nodes' names ----
+
+static const char kLiveTable[] = "Config Manager\\Enum\\";
+
+static char ascii_lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Key names compare without regard to the case of A to Z, as the registry
+// compares them.
+static size_t name_hash(const char *name, size_t length)
+{
+    size_t hash = 2166136261u;
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ (unsigned char)ascii_lower(name[i])) * 16777619u;
+    return hash;
+}
+
+static bool same_start(const char *a, const char *b, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (ascii_lower(a[i]) != ascii_lower(b[i]))
+            return false;
+    return true;
+}
+
+static bool same_name(const char *known, const char *name, size_t length)
+{
+    return same_start(known, name, length) && known[length] == 0;
+}
+
+// The slot of the name in the table: where it is, or the empty one where
+// it would go.
+static size_t *find_slot(Held &held, const char *name, size_t length)
+{
+    size_t *slots = (size_t *)held.slots.bytes;
+    const size_t mask = held.slots.size / sizeof(size_t) - 1;
+    const size_t *starts = (const size_t *)held.starts.bytes;
+    for (size_t i = name_hash(name, length) & mask;; i = (i + 1) & mask)
+        if (!slots[i] || same_name((const char *)held.names.bytes + starts[slots[i] - 1], name, length))
+            return &slots[i];
+}
+
+// A table twice as large, kept at most half full.
+static bool grow_slots(Held &held)
+{
+    const size_t count = held.slots.size ? 2 * held.slots.size / sizeof(size_t) : 64;
+    if (count > kProfileMaxValueBytes / sizeof(size_t))
+        return false;
+    ValueData old = held.slots;
+    held.slots =
+        ValueData{(unsigned char *)heap_alloc(count * sizeof(size_t)), count * sizeof(size_t), count * sizeof(size_t)};
+    if (!held.slots.bytes) {
+        held.slots = old;
+        return false;
+    }
+    const size_t names = held.starts.size / sizeof(size_t);
+    const size_t *starts = (const size_t *)held.starts.bytes;
+    for (size_t number = 1; number <= names; ++number) {
+        const char *name = (const char *)held.names.bytes + starts[number - 1];
+        *find_slot(held, name, strlen(name)) = number;
+    }
+    if (old.bytes)
+        HeapFree(GetProcessHeap(), 0, old.bytes);
+    return true;
+}
+
+// The number of the live node `name`, counted from 1 in the order the
+// profile first names each; 0 when memory runs out. `added` says whether
+// the profile names it here for the first time.
+static size_t node_number(Held &held, const char *name, size_t length, bool &added)
+{
+    const size_t names = held.starts.size / sizeof(size_t);
+    if (2 * (names + 1) > held.slots.size / sizeof(size_t) && !grow_slots(held))
+        return 0;
+    size_t *slot = find_slot(held, name, length);
+    added = !*slot;
+    if (!added)
+        return *slot;
+    const size_t start = held.names.size;
+    if (!reserve_more(held.names, length + 1) || !reserve_more(held.starts, sizeof(size_t)))
+        return 0;
+    memcpy(held.names.bytes + start, name, length);
+    held.names.bytes[start + length] = 0;
+    held.names.size += length + 1;
+    memcpy(held.starts.bytes + held.starts.size, &start, sizeof start);
+    held.starts.size += sizeof start;
+    return *slot = names + 1;
+}
 
 // Under Wine all of HKEY_DYN_DATA lives only in wineserver's memory: keys
 // made there without REG_OPTION_VOLATILE are accepted and still vanish when
 // wineserver exits, as they do on Windows 9x when the machine restarts.
+static LONG create_key(HKEY root, const char *path, const char *key_class, HKEY *key)
+{
+    return RegCreateKeyExA(root, path, 0, (char *)key_class, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key,
+                           nullptr);
+}
+
+// The path of a live node's key, or of a key below it, with the node named
+// by its place in the profile; a node named for the first time is made
+// with its own name as its class.
+static bool place_live_node(Loader &load, const char *&path)
+{
+    const RegeditLine &parsed = load.parsed;
+    const size_t table = sizeof kLiveTable - 1;
+    if (parsed.root != regedit_dyn_data || parsed.path_length <= table || !same_start(kLiveTable, parsed.path, table))
+        return true;
+    const char *node = parsed.path + table;
+    const size_t length = strcspn(node, "\\");
+    bool added;
+    const size_t number = node_number(load.held, node, length, added);
+    if (!number)
+        return fail_line(load.error, load.path, parsed.line, "out of memory", ERROR_NOT_ENOUGH_MEMORY);
+    if (number > kReplayMaxNodes)
+        return fail_line(load.error, load.path, parsed.line, "more than 99999999 live nodes");
+    memcpy(load.key_path, kLiveTable, table);
+    replay_node_name(number, load.key_path + table);
+    path = load.key_path;
+    // Wine clears the class of a key that RegCreateKeyExA opens again
+    // without one, so the node is always opened with its own name; a key
+    // below it is made after it.
+    if (!added && node[length]) {
+        strcat(load.key_path, node + length);
+        return true;
+    }
+    const char *own_name = (const char *)load.held.names.bytes + ((const size_t *)load.held.starts.bytes)[number - 1];
+    const LONG status = create_key(HKEY_DYN_DATA, load.key_path, own_name, &load.held.key);
+    if (status != ERROR_SUCCESS) {
+        load.held.key = nullptr;
+        return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
+    }
+    if (node[length]) {
+        RegCloseKey(load.held.key);
+        load.held.key = nullptr;
+        strcat(load.key_path, node + length);
+    }
+    return true;
+}
+
 static bool write_key(Loader &load)
 {
     const RegeditLine &parsed = load.parsed;
     if (load.held.key)
         RegCloseKey(load.held.key);
     load.held.key = nullptr;
-    const LONG status = RegCreateKeyExA(root_key(parsed.root), parsed.path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                        KEY_SET_VALUE, nullptr, &load.held.key, nullptr);
-    if (status != ERROR_SUCCESS) {
-        load.held.key = nullptr;
-        return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
+    const char *path = parsed.path;
+    if (!place_live_node(load, path))
+        return false;
+    if (!load.held.key) {
+        const LONG status = create_key(root_key(parsed.root), path, nullptr, &load.held.key);
+        if (status != ERROR_SUCCESS) {
+            load.held.key = nullptr;
+            return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
+        }
     }
     count_key(load.keys, "loading", load.path);
     return true;
@@ -276,6 +433,8 @@ static bool add_bytes(Loader &load)
 static bool take_line(Loader &load)
 {
     const RegeditLine &parsed = load.parsed;
+    if (load.reader && !load.writing)
+        load.reader->line(load.reader->context, parsed);
     switch (parsed.kind) {
     case regedit_error:
         return fail_line(load.error, load.path, parsed.line, parsed.message);
@@ -400,7 +559,8 @@ void profile_clear()
 }
 
 // One pass over the file `path`: checking it, or writing it as well.
-static bool run_pass(const char *path, char *error, bool writing, unsigned long *skipped = nullptr)
+static bool run_pass(const char *path, char *error, bool writing, unsigned long *skipped = nullptr,
+                     const ProfileReader *reader = nullptr)
 {
     WorkGuard<Loader> guard = {(Loader *)heap_alloc(sizeof(Loader))};
     Loader *load = guard.work;
@@ -409,6 +569,7 @@ static bool run_pass(const char *path, char *error, bool writing, unsigned long 
     load->path = path;
     load->error = error;
     load->writing = writing;
+    load->reader = reader;
     const bool ok = load_pass(*load);
     if (skipped)
         *skipped = load->skipped;
@@ -446,13 +607,13 @@ bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize])
     return saved_ok;
 }
 
-bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped)
+bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped, const ProfileReader *reader)
 {
     error[0] = 0;
     if (!path)
         return no_file(error);
     char saved[kProfilePathSize];
-    if (!run_pass(path, error, false, skipped) || !profile_save(saved, error))
+    if (!run_pass(path, error, false, skipped, reader) || !profile_save(saved, error))
         return false;
     if (write_subtrees(path, error)) {
         DeleteFileA(saved);
@@ -478,6 +639,7 @@ bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long
 
 struct Capture {
     const char *file_name;
+    const char *notes;
     char *error;
     unsigned long keys;
     HANDLE file;
@@ -487,6 +649,7 @@ struct Capture {
     size_t path_length;
     char path[kRegeditLineSize];
     char name[kValueNameBuffer];
+    char own_name[kKeyNameBuffer];
     char buffer[kFileChunkSize];
 };
 
@@ -548,7 +711,23 @@ static bool capture_values(Capture &capture, RegeditRoot root, HKEY key)
     }
 }
 
-static bool capture_key(Capture &capture, RegeditRoot root, HKEY key)
+// A replayed live node's own name, which its key keeps as its class; any
+// other key's name as it stands.
+static const char *own_name(Capture &capture, HKEY key, const char *name, DWORD &size)
+{
+    DWORD length = sizeof capture.own_name;
+    if (!is_replay_node_name(name) ||
+        RegQueryInfoKeyA(key, capture.own_name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
+        !length)
+        return name;
+    size = length;
+    return capture.own_name;
+}
+
+// `live_table`: the key is the live-device table, whose nodes a replay
+// named.
+static bool capture_key(Capture &capture, RegeditRoot root, HKEY key, bool live_table)
 {
     count_key(capture.keys, "capturing", capture.file_name);
     regedit_put_key(capture.out, root, capture.path);
@@ -564,28 +743,41 @@ static bool capture_key(Capture &capture, RegeditRoot root, HKEY key)
             return true;
         if (status != ERROR_SUCCESS)
             return fail_key(capture, root, "cannot read a subkey", DWORD(status));
-        // The key line, brackets, root and CR included, must fit a line.
-        if (length + 1 + size + 24 > sizeof capture.path)
-            return fail_key(capture, root, "key path too long", 0);
-        capture.path[length] = '\\';
-        memcpy(capture.path + length + 1, child, size + 1);
-        capture.path_length = length + 1 + size;
         KeyGuard handle = {nullptr};
         status = RegOpenKeyExA(key, child, 0, KEY_READ, &handle.key);
         if (status != ERROR_SUCCESS) {
             handle.key = nullptr;
             return fail_key(capture, root, "cannot open the key", DWORD(status));
         }
-        if (!capture_key(capture, root, handle.key))
+        const char *name = live_table ? own_name(capture, handle.key, child, size) : child;
+        // The key line, brackets, root and CR included, must fit a line.
+        if (length + 1 + size + 24 > sizeof capture.path)
+            return fail_key(capture, root, "key path too long", 0);
+        capture.path[length] = '\\';
+        memcpy(capture.path + length + 1, name, size + 1);
+        capture.path_length = length + 1 + size;
+        if (!capture_key(capture, root, handle.key, false))
             return false;
         capture.path_length = length;
         capture.path[length] = 0;
     }
 }
 
+// The notes, one comment line each, right after the header.
+static void put_notes(Capture &capture)
+{
+    for (const char *line = capture.notes; line && *line;) {
+        const char *end = strchr(line, '\n');
+        const size_t length = end ? size_t(end - line) : strlen(line);
+        notes_put_line(capture.out, line, length);
+        line += length + (end ? 1 : 0);
+    }
+}
+
 static bool capture_subtrees(Capture &capture)
 {
     regedit_put_header(capture.out);
+    put_notes(capture);
     for (const RegeditSubtree &subtree : kRegeditSubtrees) {
         KeyGuard key = {nullptr};
         if (RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, &key.key) != ERROR_SUCCESS) {
@@ -594,7 +786,7 @@ static bool capture_subtrees(Capture &capture)
         }
         capture.path_length = strlen(subtree.path);
         memcpy(capture.path, subtree.path, capture.path_length + 1);
-        if (!capture_key(capture, subtree.root, key.key))
+        if (!capture_key(capture, subtree.root, key.key, subtree.root == regedit_dyn_data))
             return false;
     }
     if (!regedit_finish(capture.out))
@@ -602,7 +794,67 @@ static bool capture_subtrees(Capture &capture)
     return true;
 }
 
-bool profile_capture(const char *path, char error[kProfileErrorSize])
+// A new file in the folder of `path`, named in `temp`, where a capture is
+// written before it takes the name `path`.
+static bool file_beside(const char *path, char temp[MAX_PATH], char *error)
+{
+    char folder[MAX_PATH];
+    const char *end = path + strlen(path);
+    while (end > path && end[-1] != '\\' && end[-1] != '/' && end[-1] != ':')
+        --end;
+    if (size_t(end - path) >= sizeof folder)
+        return fail_file(error, "cannot write ", path, ERROR_FILENAME_EXCED_RANGE);
+    memcpy(folder, path, size_t(end - path));
+    folder[end - path] = 0;
+    if (end == path)
+        strcpy(folder, ".");
+    if (!GetTempFileNameA(folder, "kxp", 0, temp))
+        return fail_file(error, "cannot write ", path, GetLastError());
+    return true;
+}
+
+bool profile_can_write(const char *path, char error[kProfileErrorSize])
+{
+    if (!path)
+        return no_file(error);
+    error[0] = 0;
+    char temp[MAX_PATH];
+    if (!file_beside(path, temp, error))
+        return false;
+    DeleteFileA(temp);
+    FileGuard file = {CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
+    const DWORD status = GetLastError();
+    return file.file != INVALID_HANDLE_VALUE || status == ERROR_FILE_NOT_FOUND ||
+           fail_file(error, "cannot write ", path, status);
+}
+
+// The finished capture `temp` takes the name `path`. Windows 9x has no
+// working MoveFileExA: there the file of that name goes first, and should
+// the capture then not move, it is kept where it is and named.
+static bool put_in_place(const char *temp, const char *path, char *error)
+{
+    if (MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DWORD status = GetLastError();
+    if (status == ERROR_CALL_NOT_IMPLEMENTED) {
+        if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            status = GetLastError();
+        } else if (MoveFileA(temp, path)) {
+            return true;
+        } else {
+            fail_file(error, "cannot write ", path, GetLastError());
+            RegeditOutput out = {error, kProfileErrorSize, strlen(error), nullptr, nullptr, false};
+            regedit_put_text(out, "; the capture is kept in ");
+            regedit_put_text(out, temp);
+            return false;
+        }
+    }
+    DeleteFileA(temp);
+    return fail_file(error, "cannot write ", path, status);
+}
+
+bool profile_capture(const char *path, char error[kProfileErrorSize], const char *notes)
 {
     if (!path)
         return no_file(error);
@@ -610,18 +862,27 @@ bool profile_capture(const char *path, char error[kProfileErrorSize])
     WorkGuard<Capture> guard = {(Capture *)heap_alloc(sizeof(Capture))};
     Capture *capture = guard.work;
     if (!capture)
-        return fail_status(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
-    capture->file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (capture->file == INVALID_HANDLE_VALUE)
-        return fail_file(error, "cannot write ", path, GetLastError());
+        return fail_file(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
+    char temp[MAX_PATH];
+    if (!file_beside(path, temp, error))
+        return false;
+    capture->file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (capture->file == INVALID_HANDLE_VALUE) {
+        const DWORD status = GetLastError();
+        DeleteFileA(temp);
+        return fail_file(error, "cannot write ", path, status);
+    }
     capture->file_name = path;
+    capture->notes = notes;
     capture->error = error;
     capture->out = RegeditOutput{capture->buffer, sizeof capture->buffer, 0, write_out, capture, false};
-    const bool ok = capture_subtrees(*capture);
+    bool ok = capture_subtrees(*capture);
     if (!CloseHandle(capture->file) && ok)
-        return fail_status(error, "cannot write ", path, GetLastError());
+        ok = fail_file(error, "cannot write ", path, GetLastError());
     // A capture cut short is no profile; leave none behind.
-    if (!ok)
-        DeleteFileA(path);
-    return ok;
+    if (!ok) {
+        DeleteFileA(temp);
+        return false;
+    }
+    return put_in_place(temp, path, error);
 }

@@ -16,23 +16,48 @@ enum {
 // A profile's lines are read whole and may be up to kRegeditLineSize bytes
 // long (profile/regedit_text.h); a longer line is an error naming it.
 
+struct RegeditLine;
+
+// Hands each line of a profile, as the parser gives it, to whoever reads
+// more of it than the registry keeps: the captured machine's answers, the
+// order of its keys.
+struct ProfileReader {
+    void (*line)(void *context, const RegeditLine &line);
+    void *context;
+};
+
 // Replays the profile in the file `path`: HKLM\Enum\PCI, HKLM\Enum\SCSI and
 // HKEY_DYN_DATA\Config Manager\Enum are cleared and the profile's keys and
-// values written. The whole file is checked first; a malformed one changes
-// nothing. On failure `error` says why, naming the line where there is one
-// ("machine.reg: line 7: ..."). Should the registry refuse a write all the
-// same, the subtrees are put back as they were, from a capture made in the
-// temporary folder before clearing them, and the error says so.
+// values written. The whole file is checked first, each line handed to
+// `reader` when one is given; a malformed one changes nothing. On failure
+// `error` says why, naming the line where there is one ("machine.reg: line
+// 7: ..."). Should the registry refuse a write all the same, the subtrees
+// are put back as they were, from a capture made in the temporary folder
+// before clearing them, and the error says so.
+// The nodes of the live-device table are named in the order the profile
+// lists them, each keeping its own name as its key's class
+// (profile/replay_text.h), so that every program asking the replayed
+// machine sees them in the captured order.
 // Keys outside the three subtrees, as a regedit export of all of
 // HKLM\Enum holds, are passed over with their values and counted in
 // `skipped`; a profile with no key inside them is refused.
-bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped = nullptr);
+bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped = nullptr,
+                  const ProfileReader *reader = nullptr);
 
 // Writes the three subtrees as they stand to the file `path` as REGEDIT4
 // text laid out as regedit exports it (CR LF line ends, each key followed by
-// its values and a blank line, depth first in the registry's own order), so
-// that loading it and capturing again gives the same file.
-bool profile_capture(const char *path, char error[kProfileErrorSize]);
+// its values and a blank line, depth first in the registry's own order,
+// with the live nodes of a replay by their own names), so that loading it
+// and capturing again gives the same file. `notes`, lines separated by LF,
+// are written as comment lines right after the header. The file is written
+// whole under another name in its folder and only then takes the name
+// `path`, so that a failure leaves whatever file was there before.
+bool profile_capture(const char *path, char error[kProfileErrorSize], const char *notes = nullptr);
+
+// Whether profile_capture could write `path`: its folder takes a new file,
+// and a file of that name, if any, may be written. Said before the work of
+// a capture begins.
+bool profile_can_write(const char *path, char error[kProfileErrorSize]);
 
 // Captures the three subtrees as they stand to a new file in the temporary
 // folder, named in `saved`, to be loaded back later; on failure no file is

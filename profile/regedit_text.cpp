@@ -331,8 +331,14 @@ static void parse_value(RegeditParser &parser, Span line, RegeditLine &out)
 
 static void parse_body_line(RegeditParser &parser, Span line, RegeditLine &out)
 {
-    if (line.length == 0 || line.text[0] == ';')
+    if (line.length == 0)
         return;
+    if (line.text[0] == ';') {
+        out.kind = regedit_comment;
+        out.data = (const unsigned char *)line.text + 1;
+        out.length = line.length - 1;
+        return;
+    }
     if (memchr(line.text, 0, line.length))
         return fail(out, out.line, "NUL character");
     if (line.text[0] == '[') {

@@ -34,7 +34,8 @@ extern const RegeditSubtree kRegeditSubtrees[kRegeditSubtreeCount];
 const char *regedit_root_name(RegeditRoot root);
 
 enum RegeditLineKind {
-    regedit_nothing,    // blank line or comment
+    regedit_nothing,    // blank line
+    regedit_comment,    // data, length: what follows the ; of a comment line
     regedit_header,     // the REGEDIT4 line
     regedit_key,        // root, path
     regedit_other_key,  // a key outside the three subtrees, to pass over with its values

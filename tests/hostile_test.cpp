@@ -15,7 +15,8 @@
 
 static const char kDisplayDevice[] = "VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02";
 static const char kDisplayInstance[] = "Enum\\PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
-static const char kDisplayNode[] = "Config Manager\\Enum\\C1068110";
+// The sample's fourth live node, C1068110, by the name its replay gives it.
+static const std::string kDisplayNode = kx::live_node_key(4);
 static const char kDisplayHardwareKey[] = "PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
 static const char kDvdInstance[] =
     "Enum\\SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000&PCI&VEN_1D17&DEV_7111&SUBSYS_00000000&"
@@ -64,13 +65,13 @@ TEST(HostileInputs, RegistryValuesAtAndPastTheBuffers)
         const char *question;
         int32_t expected;
     } rows[] = {
-        {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2047, "GetPCIInfo", 0x0412},
-        {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
-        {kDisplayNode, "HardWareKey", REG_SZ, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
-        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, sizeof(kDisplayHardwareKey) - 1, "GetPCIInfo",
-         0x0412},
-        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
-        {kDisplayNode, "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
+        {kDisplayNode.c_str(), "HardWareKey", REG_SZ, kDisplayHardwareKey, 2047, "GetPCIInfo", 0x0412},
+        {kDisplayNode.c_str(), "HardWareKey", REG_SZ, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
+        {kDisplayNode.c_str(), "HardWareKey", REG_SZ, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
+        {kDisplayNode.c_str(), "HardWareKey", REG_BINARY, kDisplayHardwareKey, sizeof(kDisplayHardwareKey) - 1,
+         "GetPCIInfo", 0x0412},
+        {kDisplayNode.c_str(), "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2048, "GetPCIInfo", 0x0412},
+        {kDisplayNode.c_str(), "HardWareKey", REG_BINARY, kDisplayHardwareKey, 2049, "GetPCIInfo", -1},
         {kDisplayInstance, "Class", REG_BINARY, "display", 7, "GetPCIInfo", 0x0412},
         {kDisplayInstance, "Class", REG_SZ, "DISPLAY", 2048, "GetPCIInfo", -1},
         {kDisplayInstance, "Class", REG_SZ, "DISPLAY", 2049, "GetPCIInfo", -1},
@@ -194,7 +195,7 @@ TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
         std::string hardware_key =
             padded(("PCI\\" + padded(kDisplayDevice, row.length + 1, false)).c_str(), 2048, true);
         HKEY node;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDisplayNode, 0, KEY_SET_VALUE, &node));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDisplayNode.c_str(), 0, KEY_SET_VALUE, &node));
         RegSetValueExA(node, "HardWareKey", 0, REG_SZ, (const BYTE *)hardware_key.data(), 2048);
         RegCloseKey(node);
         EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo"));

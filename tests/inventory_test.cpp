@@ -197,7 +197,7 @@ TEST(GetPCIInfo, UnterminatedHardwareKeys)
             machine({{"VEN_1234", "0", "DISPLAY", "A"}}, {"PCI\\VEN_9999&DEV_5555&SUBSYS_00000000\\0", "PCI\\"}));
         std::string data = row.head + std::string(row.size - strlen(row.head) - strlen(row.tail), 'x') + row.tail;
         HKEY node;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, "Config Manager\\Enum\\C01", 0, KEY_SET_VALUE, &node));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kx::live_node_key(2).c_str(), 0, KEY_SET_VALUE, &node));
         EXPECT_EQ(ERROR_SUCCESS,
                   RegSetValueExA(node, "HardWareKey", 0, row.type, (const BYTE *)data.data(), (DWORD)data.size()));
         RegCloseKey(node);
@@ -249,12 +249,13 @@ TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
     } rows[] = {
         {{"VEN_1111", ERROR_ACCESS_DENIED, false, nullptr}, 0x2222, 20},
         {{"BUS_01", ERROR_MORE_DATA, false, nullptr}, 0x2222, 20},
-        {{"C00", ERROR_ACCESS_DENIED, false, nullptr}, 0x2222, 20},
-        {{"C01", ERROR_ACCESS_DENIED, false, nullptr}, 0x1111, 20},
+        // The replay names the live nodes C00 and C01 by their places.
+        {{"KX replay 00000001", ERROR_ACCESS_DENIED, false, nullptr}, 0x2222, 20},
+        {{"KX replay 00000002", ERROR_ACCESS_DENIED, false, nullptr}, 0x1111, 20},
         {{nullptr, 0, false, "VEN_1111"}, 0x2222, 20},
         {{nullptr, 0, false, "BUS_01"}, 0x2222, 20},
-        {{nullptr, 0, false, "C00"}, 0x2222, 20},
-        {{nullptr, 0, false, "C01"}, 0x1111, 20},
+        {{nullptr, 0, false, "KX replay 00000001"}, 0x2222, 20},
+        {{nullptr, 0, false, "KX replay 00000002"}, 0x1111, 20},
         {{nullptr, 0, false, "Enum\\PCI"}, -1, 20},
         {{nullptr, 0, false, "Config Manager\\Enum"}, -1, 20},
         // a registry that fails every enumeration still ends the walk

@@ -42,6 +42,19 @@ static std::vector<std::string> machines()
     return paths;
 }
 
+// The registry text of a capture: its lines but the comments.
+static std::string registry_text(const std::string &capture)
+{
+    std::string text;
+    for (size_t start = 0, end; start < capture.size(); start = end + 1) {
+        end = capture.find('\n', start);
+        end = end == std::string::npos ? capture.size() : end;
+        if (capture[start] != ';')
+            text += capture.substr(start, end + 1 - start);
+    }
+    return text;
+}
+
 TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
 {
     std::vector<std::string> rows = machines();
@@ -51,8 +64,12 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
         kx::TempCwd cwd;
         std::string error;
         profile_clear();
-        if (!machine.empty())
+        if (!machine.empty()) {
             ASSERT_TRUE(kx::load_profile_file(machine, error)) << error;
+            EXPECT_EQ(0u, kxprobe("--profile " + machine));
+            EXPECT_EQ(0u, g_printed.find(machine.substr(machine.rfind('/') + 1) +
+                                         " holds no answers of the captured machine: nothing to compare"));
+        }
         // As a customer's Windows 95 runs it, trace window and all.
         EXPECT_EQ(0u, kxprobe("--capture first.reg --trace", "win95"));
         EXPECT_TRUE(kx::contains(g_printed, "IsWin95 = 1: Windows 95"));
@@ -60,14 +77,114 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
             EXPECT_TRUE(kx::contains(g_printed, "\n    Vendor ID: "));
         profile_clear();
         EXPECT_EQ(0u, kxprobe("--profile first.reg --capture second.reg"));
+        EXPECT_EQ(0u, g_printed.find("first.reg: captured by kxprobe " KX_VERSION " on ")) << g_printed;
+        EXPECT_TRUE(kx::contains(g_printed, "\nthe replay answers as the captured machine did: 7 answers compared\n"));
+        EXPECT_TRUE(kx::contains(g_printed,
+                                 "\nIsWin95 = 1 on the captured machine, from its Windows, which no replay "
+                                 "has; 0 here\n    then: IsWin95 = 1: Windows 95\n"));
         std::string first = kx::read_file("first.reg");
-        EXPECT_EQ(0u, first.find("REGEDIT4\r\n"));
-        EXPECT_EQ(first, kx::read_file("second.reg"));
+        EXPECT_EQ(0u, first.find("REGEDIT4\r\n\r\n; Captured by kxprobe " KX_VERSION " on "));
+        EXPECT_TRUE(kx::contains(first, "\r\n; IsWin95 = 1: Windows 95\r\n"));
+        EXPECT_EQ(registry_text(first), registry_text(kx::read_file("second.reg")));
         if (!machine.empty()) {
             EXPECT_TRUE(kx::contains(first, "[HKEY_DYN_DATA\\Config Manager\\Enum]\r\n"));
             EXPECT_TRUE(kx::contains(first, "\"HardWareKey\"=\"PCI\\\\VEN_"));
         }
     }
+    profile_clear();
+}
+
+// Live nodes listed in another order than Wine's: the first in the file
+// decides for every program asking the replay, and a capture of it gives
+// the nodes back by the same names, in the same order.
+TEST(Replay, KeepsTheCapturedOrderOfLiveNodes)
+{
+    static const struct {
+        const char *label;
+        const char *first_device, *first_description, *second_device, *second_description, *cls;
+        std::vector<std::pair<std::string, DWORD>> asked; // kxask's arguments and answer
+        std::vector<std::string> printed;
+    } rows[] = {
+        {"two live audio devices",
+         "VEN_1F00&DEV_0064\\BUS_00",
+         "Example Sound Works Wave 64 PCI",
+         "VEN_1E7C&DEV_5500\\BUS_00",
+         "Generic PCI Wave Audio",
+         "MEDIA",
+         {{"GetAudioCardID", 3}},
+         {"GetAudioCardID = 3: ", "    live device \"Example Sound Works Wave 64 PCI\"; AudCards.def line 6: "}},
+        {"two live display adapters",
+         "VEN_1D5A&DEV_0300\\BUS_00",
+         "Example Graphics Co. Vista 4 PCI",
+         "VEN_1D5A&DEV_0804\\BUS_01",
+         "Example Graphics Co. Vista 8 AGP",
+         "DISPLAY",
+         {{"GetGraphicsCardID", 2001}, {"GetPCIInfo 1", 0x300}},
+         {"GetGraphicsCardID = 2001: ", "GetPCIInfo(1) = 768 (0300): ",
+          "    live device \"Example Graphics Co. Vista 4 PCI\" (PCI\\VEN_1D5A&DEV_0300\\BUS_00)"}},
+    };
+    kx::TempCwd cwd;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::string machine =
+            kx::Machine()
+                .device(std::string("PCI\\") + row.first_device, row.cls, row.first_description)
+                .device(std::string("PCI\\") + row.second_device, row.cls, row.second_description)
+                .live_table()
+                .live("C2", std::string("PCI\\") + row.first_device)
+                .live("C1", std::string("PCI\\") + row.second_device)
+                .live("a node \"named\" [oddly]", "ROOT\\0")
+                .live("KX replay 00000001", "ROOT\\1")
+                .text();
+        cwd.write("machine.reg", machine);
+        const std::string replay = "--profile machine.reg --folder " + kSamples;
+        EXPECT_EQ(0u, kxprobe(replay + " --capture back.reg"));
+        for (const std::string &line : row.printed)
+            EXPECT_TRUE(kx::contains(g_printed, "\n" + line));
+        for (const auto &asked : row.asked)
+            EXPECT_EQ(asked.second, kxprobe(replay + " --run \"" + kx::bin_dir() + "kxask.exe\" " + asked.first))
+                << asked.first;
+        std::vector<std::string> nodes;
+        const std::string back = kx::read_file("back.reg");
+        for (size_t at = 0; (at = back.find("\n[HKEY_DYN_DATA\\Config Manager\\Enum\\", at)) != std::string::npos;)
+            nodes.push_back(back.substr(at + 1, back.find('\r', at) - at - 1)), ++at;
+        EXPECT_EQ((std::vector<std::string>{"[HKEY_DYN_DATA\\Config Manager\\Enum\\C2]",
+                                            "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]",
+                                            "[HKEY_DYN_DATA\\Config Manager\\Enum\\a node \"named\" [oddly]]",
+                                            "[HKEY_DYN_DATA\\Config Manager\\Enum\\KX replay 00000001]"}),
+                  nodes);
+    }
+    profile_clear();
+}
+
+// A capture replayed with another card file: the answer that changed is
+// named with the line that decided it then and now; the exit status says
+// nothing of it.
+TEST(Replay, NamesWhatChangedSinceTheCapture)
+{
+    kx::TempCwd cwd;
+    const std::string machine = kSamples + "/machines/win98-two-displays-pc.reg";
+    ASSERT_EQ(0u, kxprobe("--profile " + machine + " --folder " + kSamples + " --capture capture.reg"));
+    cwd.write("AudCards.def", kx::read_file(kSamples + "/AudCards.def"));
+    cwd.write("VidCards.def",
+              kx::read_file(kSamples + "/VidCards.def") + "0.20.03.Example Graphics Co. Vista 8 AGP\r\n");
+    EXPECT_EQ(0u, kxprobe("--profile capture.reg"));
+    EXPECT_TRUE(kx::contains(
+        g_printed,
+        "\nGetGraphicsCardID 2002 -> 2003 (likely cause: the card files changed)\n"
+        "    then: live device \"Example Graphics Co. Vista 8 AGP\"; VidCards.def line 8: \"0.20.02.Example "
+        "Graphics Co. Vista 8\"\n"
+        "    now: live device \"Example Graphics Co. Vista 8 AGP\"; VidCards.def line 9: \"0.20.03.Example "
+        "Graphics Co. Vista 8 AGP\"\n"));
+    EXPECT_FALSE(kx::contains(g_printed, "the replay answers as the captured machine did"));
+    EXPECT_LT(g_printed.find(" -> "), g_printed.find("\nKXVozaDa.dll: "));
+    EXPECT_EQ(0u, kxprobe("--profile capture.reg --json"));
+    EXPECT_EQ(0u, g_printed.find("{\"replay\": [\n  {\"kind\": \"captured\", \"text\": \"capture.reg: captured by "))
+        << g_printed;
+    EXPECT_TRUE(kx::contains(g_printed,
+                             "{\"kind\": \"differs\", \"question\": \"GetGraphicsCardID\", \"then\": "
+                             "2002, \"now\": 2003, \"why\": \"the card files changed\", "));
+    EXPECT_TRUE(kx::contains(g_printed, "\n],\n \"answers\": [\n  {\"export\": null, "));
     profile_clear();
 }
 
@@ -357,6 +474,59 @@ TEST(Library, TheTableAndTheJsonSayTheSame)
             }
         }
     }
+}
+
+// Two audio devices whose keys begin alike, both matched by the live
+// node: the later listed decides, and Wine lists them in the other order
+// unless the profile already does. Said with --profile and in the rows of
+// --library, never compared with a baseline.
+TEST(Library, NamesWhatWinesOrderMayChange)
+{
+    auto machine = [](const char *first, const char *first_description, const char *second,
+                      const char *second_description) {
+        return kx::Machine()
+            .device(std::string("PCI\\") + first + "\\BUS_00", "MEDIA", first_description)
+            .device(std::string("PCI\\") + second + "\\BUS_00", "MEDIA", second_description)
+            .live_table()
+            .live("C1", "PCI\\VEN_1E7C&DEV_55001\\BUS_00")
+            .text();
+    };
+    kx::TempCwd cwd;
+    cwd.write("a-captured.reg", machine("VEN_1E7C&DEV_55001", "Example Sound Works Wave 64", "VEN_1E7C&DEV_5500",
+                                        "Generic PCI Wave Audio"));
+    cwd.write("b-sorted.reg", machine("VEN_1E7C&DEV_5500", "Generic PCI Wave Audio", "VEN_1E7C&DEV_55001",
+                                      "Example Sound Works Wave 64"));
+    const std::string note =
+        "order: GetAudioCardID: PCI\\VEN_1E7C&DEV_5500 begins PCI\\VEN_1E7C&DEV_55001, the live "
+        "node PCI\\VEN_1E7C&DEV_55001\\BUS_00 matches both, and the one listed later in "
+        "Enum\\PCI decides: PCI\\VEN_1E7C&DEV_5500 as captured, PCI\\VEN_1E7C&DEV_55001 in "
+        "Wine's order\n";
+    EXPECT_EQ(0u, kxprobe("--profile a-captured.reg --folder " + kSamples));
+    EXPECT_TRUE(kx::contains(g_printed, "\n" + note + "KXVozaDa.dll: "));
+    EXPECT_EQ(0u, kxprobe("--profile b-sorted.reg --folder " + kSamples));
+    EXPECT_FALSE(kx::contains(g_printed, "order: "));
+    EXPECT_EQ(0u, kxprobe("--library . --folder " + kSamples));
+    EXPECT_TRUE(kx::contains(g_printed, "\n    " + note + "b-sorted.reg "));
+    auto count = [](const std::string &text, const std::string &part) {
+        size_t found = 0;
+        for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; ++at)
+            ++found;
+        return found;
+    };
+    EXPECT_EQ(1u, count(g_printed, "order: ")) << g_printed;
+    EXPECT_EQ(0u, kxprobe("--library . --json --folder " + kSamples));
+    const std::string json = g_printed;
+    EXPECT_TRUE(kx::contains(json,
+                             "\"IsDVDDrivePresent\": 0, \"order\": [\"GetAudioCardID: PCI\\\\VEN_1E7C&DEV_5500 "
+                             "begins "));
+    EXPECT_EQ(1u, count(json, "\"order\": [")) << json;
+    // Baselines with and without what the order may change compare equal.
+    cwd.write("baseline.json", json);
+    EXPECT_EQ(0u, kxprobe("--library . --folder " + kSamples + " --baseline baseline.json")) << g_printed;
+    const size_t order = json.find(", \"order\": [");
+    cwd.write("baseline.json", json.substr(0, order) + json.substr(json.find("]}", order) + 1));
+    EXPECT_EQ(0u, kxprobe("--library . --folder " + kSamples + " --baseline baseline.json")) << g_printed;
+    profile_clear();
 }
 
 // More machines than the library takes is said before any is asked.

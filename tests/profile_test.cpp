@@ -120,7 +120,9 @@ const Target kTargets[] = {
      "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00"},
     {"SCSI", HKEY_LOCAL_MACHINE, "[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXDISK\\PCI&VEN_1234]",
      "Enum\\SCSI\\KXDISK\\PCI&VEN_1234"},
-    {"DYN_DATA", HKEY_DYN_DATA, "[HKEY_DYN_DATA\\Config Manager\\Enum\\C29A3E00]", "Config Manager\\Enum\\C29A3E00"},
+    // A replay names a live node by its place in the profile.
+    {"DYN_DATA", HKEY_DYN_DATA, "[HKEY_DYN_DATA\\Config Manager\\Enum\\C29A3E00]",
+     "Config Manager\\Enum\\KX replay 00000001"},
 };
 
 struct ValueCase {
@@ -222,7 +224,7 @@ TEST_F(Profile, KeysAreCreatedAsWritten)
 )",
          {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\SHORT"},
           {HKEY_LOCAL_MACHINE, "Enum\\SCSI\\LOWER"},
-          {HKEY_DYN_DATA, "Config Manager\\Enum\\LOWER"}}},
+          {HKEY_DYN_DATA, "Config Manager\\Enum\\KX replay 00000001"}}},
         {"blank lines and comments before and among keys",
          R"(
 
@@ -233,7 +235,7 @@ REGEDIT4
 ; a comment where a value could be
   [HKEY_DYN_DATA\Config Manager\Enum\Y]  
 )",
-         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\X"}, {HKEY_DYN_DATA, "Config Manager\\Enum\\Y"}}},
+         {{HKEY_LOCAL_MACHINE, "Enum\\PCI\\X"}, {HKEY_DYN_DATA, "Config Manager\\Enum\\KX replay 00000001"}}},
         {"brackets and spaces inside a key name",
          R"(REGEDIT4
 
@@ -459,7 +461,9 @@ TEST_F(Profile, OnlyTheHardwareTreeIsWritten)
     for (const PlaceCase &row : cases) {
         SCOPED_TRACE(row.label);
         profile_clear();
-        const std::string leaf = row.path + "\\KXLEAF"s;
+        // A live node goes by the name of its place in the profile.
+        const bool node = row.allowed && row.root == HKEY_DYN_DATA;
+        const std::string leaf = node ? kx::live_node_key(1) : row.path + "\\KXLEAF"s;
         RegDeleteKeyA(row.root, leaf.c_str());
         const std::string text =
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\KXINSIDE]\n["s + row.key + "\\KXLEAF]\n\"Mark\"=\"1\"\n";
@@ -537,7 +541,7 @@ TEST_F(Profile, LoadReplacesTheWholeTree)
 
 struct CaptureCase {
     const char *label;
-    const char *text;
+    std::string text;
 };
 
 // Canonical profiles, in the order the registry enumerates them: loading one
@@ -604,6 +608,26 @@ TEST_F(Profile, CaptureGivesBackACanonicalProfile)
 "HardWareKey"="PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00"
 "Problem"=dword:00000000
 "Status"=hex:0a,60,00,00
+
+)"},
+        {"live nodes in the profile's order, by their own names", R"(REGEDIT4
+
+[HKEY_DYN_DATA\Config Manager\Enum]
+
+[HKEY_DYN_DATA\Config Manager\Enum\C2]
+"HardWareKey"="PCI\\B"
+
+[HKEY_DYN_DATA\Config Manager\Enum\C2\Below]
+
+[HKEY_DYN_DATA\Config Manager\Enum\c1]
+
+[HKEY_DYN_DATA\Config Manager\Enum\KX replay 00000001]
+
+[HKEY_DYN_DATA\Config Manager\Enum\a "node" [named] = ; oddly, café]
+
+[HKEY_DYN_DATA\Config Manager\Enum\)" + std::string(255, 'N') + R"(]
+
+[HKEY_DYN_DATA\Config Manager\Enum\A]
 
 )"},
     };
@@ -698,7 +722,8 @@ TEST_F(Profile, LargeTreesAndValuesStream)
     EXPECT_EQ(stored.type, DWORD(REG_SZ));
     EXPECT_EQ(stored.data, text);
     EXPECT_NE(first.find("\"Text\"=hex(1):73,73,"), std::string::npos);
-    EXPECT_TRUE(key_exists(HKEY_DYN_DATA, "Config Manager\\Enum\\C299"));
+    EXPECT_TRUE(key_exists(HKEY_DYN_DATA, kx::live_node_key(300)));
+    EXPECT_FALSE(key_exists(HKEY_DYN_DATA, kx::live_node_key(301)));
 }
 
 TEST_F(Profile, CaptureToAnUnwritableFileFails)
@@ -713,7 +738,109 @@ TEST_F(Profile, CaptureToAnUnwritableFileFails)
         const bool folder = path.back() == '\\';
         EXPECT_NE(std::string(error).find(folder ? ": a folder, not a file" : " (error "), std::string::npos) << error;
         EXPECT_EQ(error[kProfileErrorSize], '\xbd');
+        EXPECT_FALSE(profile_can_write(path.c_str(), error));
+        EXPECT_EQ(std::string(error).rfind("cannot write " + path + ": ", 0), 0u) << error;
     }
+    const std::string fresh = kx::temp_path("kxprofile_fresh.reg");
+    char error[kProfileErrorSize];
+    EXPECT_TRUE(profile_can_write(fresh.c_str(), error)) << error;
+    EXPECT_EQ(GetFileAttributesA(fresh.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+static decltype(&WriteFile) g_write_file;
+static int g_writes_left;
+
+static BOOL WINAPI failing_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (g_writes_left-- > 0)
+        return g_write_file(file, data, size, written, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// A capture is written whole under another name and only then takes its
+// own: one cut short leaves the file that was there, and nothing else.
+TEST_F(Profile, ACaptureCutShortLeavesTheFileThatWasThere)
+{
+    ASSERT_TRUE(load(kx::kGoodStart + "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"HardWareKey\"=\"" +
+                     std::string(40000, 'k') + "\"\n"));
+    kx::TempCwd cwd;
+    cwd.write("machine.reg", "the capture before");
+    for (int writes : {0, 1}) {
+        SCOPED_TRACE(writes);
+        char error[kProfileErrorSize];
+        {
+            kx::ImportPatch patch(GetModuleHandleA(nullptr), "KERNEL32.dll", "WriteFile",
+                                  (const void *)failing_WriteFile);
+            ASSERT_TRUE(patch.applied());
+            g_write_file = patch.original<decltype(&WriteFile)>();
+            g_writes_left = writes;
+            EXPECT_FALSE(profile_capture("machine.reg", error, "a note"));
+        }
+        EXPECT_EQ(std::string(error), "cannot write machine.reg: " + kx::windows_error(ERROR_DISK_FULL));
+        EXPECT_EQ(kx::read_file("machine.reg"), "the capture before");
+        WIN32_FIND_DATAA found;
+        const HANDLE left = FindFirstFileA("kxp*", &found);
+        EXPECT_EQ(left, INVALID_HANDLE_VALUE) << found.cFileName;
+        if (left != INVALID_HANDLE_VALUE)
+            FindClose(left);
+    }
+}
+
+// Notes go right after the header, one comment line each, and a profile
+// that has them loads as one without them.
+TEST_F(Profile, NotesAreCommentsAfterTheHeader)
+{
+    const std::string text = kx::kGoodStart + "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"HardWareKey\"=\"PCI\"\n";
+    ASSERT_TRUE(load(text));
+    const std::string plain = kx::capture_profile();
+    kx::TempCwd cwd;
+    char error[kProfileErrorSize];
+    ASSERT_TRUE(profile_capture("noted.reg", error, "Captured by a test\n    a detail\r\nthe last line")) << error;
+    const std::string noted = kx::read_file("noted.reg");
+    EXPECT_EQ(noted, "REGEDIT4\r\n\r\n; Captured by a test\r\n;     a detail \r\n; the last line\r\n" +
+                         plain.substr(strlen("REGEDIT4\r\n\r\n")));
+    ASSERT_TRUE(load(noted));
+    EXPECT_EQ(kx::capture_profile(), plain);
+}
+
+// Each node is made once, by the name of the place where the profile first
+// names it, and keeps its own name as its key's class.
+TEST_F(Profile, LiveNodesGoByTheirPlaceInTheProfile)
+{
+    ASSERT_TRUE(
+        load("REGEDIT4\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C2\\Below]\n"
+             "[HKEY_DYN_DATA\\Config Manager\\Enum\\C1]\n\"HardWareKey\"=\"PCI\\\\A\"\n"
+             "[hkey_dyn_data\\config manager\\enum\\c2]\n\"HardWareKey\"=\"PCI\\\\B\"\n"));
+    const char *const own[] = {"C2", "C1"};
+    for (unsigned long number = 1; number <= 2; ++number) {
+        SCOPED_TRACE(number);
+        HKEY node;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_DYN_DATA, kx::live_node_key(number).c_str(), 0, KEY_READ, &node), ERROR_SUCCESS);
+        char name[64];
+        memset(name, 0xbd, sizeof name);
+        DWORD length = sizeof name;
+        EXPECT_EQ(RegQueryInfoKeyA(node, name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(node);
+        EXPECT_STREQ(name, own[number - 1]);
+    }
+    EXPECT_FALSE(key_exists(HKEY_DYN_DATA, kx::live_node_key(3)));
+    EXPECT_TRUE(key_exists(HKEY_DYN_DATA, kx::live_node_key(1) + "\\Below"));
+    EXPECT_EQ(kx::capture_profile(), crlf(R"(REGEDIT4
+
+[HKEY_DYN_DATA\Config Manager\Enum]
+
+[HKEY_DYN_DATA\Config Manager\Enum\C2]
+"HardWareKey"="PCI\\B"
+
+[HKEY_DYN_DATA\Config Manager\Enum\C2\Below]
+
+[HKEY_DYN_DATA\Config Manager\Enum\C1]
+"HardWareKey"="PCI\\A"
+
+)"));
 }
 
 struct FileCase {

@@ -1,6 +1,7 @@
 #include "harness/harness.h"
 
 #include "profile/profile.h"
+#include "profile/replay_text.h"
 #include "harness/regedit_string.h"
 
 #include <gtest/gtest.h>
@@ -207,6 +208,13 @@ void load_machine(const std::string &profile)
 {
     std::string error;
     ASSERT_TRUE(load_profile(profile, error)) << error << "\n" << profile;
+}
+
+std::string live_node_key(unsigned long number)
+{
+    char name[kReplayNodeNameSize];
+    replay_node_name(number, name);
+    return "Config Manager\\Enum\\" + std::string(name);
 }
 
 bool load_profile_file(const std::string &path, std::string &error, unsigned long *skipped)

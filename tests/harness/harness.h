@@ -118,6 +118,11 @@ inline void load_machine(const Machine &machine)
     load_machine(machine.text());
 }
 
+// The key below HKEY_DYN_DATA of the live node that a loaded profile lists
+// `number`th, counted from 1, by the name that the replay gives it:
+// "Config Manager\Enum\KX replay 00000001".
+std::string live_node_key(unsigned long number);
+
 // profile_load on the file `path`, its message in `error` and the keys it
 // passed over in `skipped`, when given.
 bool load_profile_file(const std::string &path, std::string &error, unsigned long *skipped = nullptr);

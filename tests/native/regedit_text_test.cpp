@@ -1,12 +1,18 @@
-// REGEDIT4 text read line by line and written back, natively: what the
-// registry would store is checked under Wine in profile_test.
+// REGEDIT4 text read line by line and written back, and the replay's text
+// (its node names, the captured machine's answers, the order of the keys),
+// natively: what the registry would store is checked under Wine in
+// profile_test.
 #include "harness/regedit_string.h"
 #include "profile/regedit_text.h"
+#include "profile/replay_text.h"
+#include "profile/tree_order.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -328,6 +334,11 @@ TEST(RegeditText, OneEventALine)
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(line.data), line.length), "b\0\0"s);
     EXPECT_FALSE(line.continues);
 
+    char comment[] = "  ;  a note ";
+    regedit_parse_line(parser, comment, strlen(comment), line);
+    ASSERT_EQ(line.kind, regedit_comment) << line.message;
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(line.data), line.length), "  a note");
+
     regedit_end(parser, line);
     EXPECT_EQ(line.kind, regedit_nothing) << line.message;
 }
@@ -368,4 +379,318 @@ TEST(RegeditText, OutputStopsWhereItMust)
     }
     EXPECT_TRUE(regedit_finish(numbers.out));
     EXPECT_EQ(numbers.text, "0 7 10 4294967295 ");
+}
+
+// ---- the replay's text ----
+
+TEST(ReplayText, NodeNamesAreTheReplaysOwn)
+{
+    char name[kReplayNodeNameSize + 1];
+    memset(name, 0xbd, sizeof name);
+    replay_node_name(1, name);
+    EXPECT_STREQ(name, "KX replay 00000001");
+    EXPECT_EQ(name[kReplayNodeNameSize], '\xbd');
+    replay_node_name(kReplayMaxNodes, name);
+    EXPECT_STREQ(name, "KX replay 99999999");
+    // Wine sorts names by their characters, folded: the places' order.
+    char later[kReplayNodeNameSize];
+    for (unsigned long ordinal : {9ul, 10ul, 99ul, 100ul, 12345678ul}) {
+        replay_node_name(ordinal, name);
+        replay_node_name(ordinal + 1, later);
+        EXPECT_LT(strcmp(name, later), 0) << ordinal;
+    }
+    const struct {
+        const char *name;
+        bool ours;
+    } rows[] = {
+        {"KX replay 00000001", true},
+        {"KX replay 0000001", false},
+        {"KX replay 000000012", false},
+        {"kx replay 00000001", false},
+        {"KX replay 0000000a", false},
+        {"C1066A20", false},
+        {"", false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(is_replay_node_name(row.name), row.ours) << row.name;
+}
+
+// Hands `take` each line of `text` as the parser gives it.
+template <class Take> static void parse_lines(const std::string &text, Take take)
+{
+    RegeditParser parser;
+    regedit_begin(parser);
+    RegeditLine line;
+    for (const std::string &text_line : lines_of(text)) {
+        std::vector<char> block(text_line.begin(), text_line.end());
+        regedit_parse_line(parser, block.data(), block.size(), line);
+        EXPECT_NE(line.kind, regedit_error) << line.message;
+        take(line);
+    }
+}
+
+static std::unique_ptr<CaptureNotes> read_notes(const std::string &text)
+{
+    auto notes = std::make_unique<CaptureNotes>();
+    notes_begin(*notes);
+    parse_lines(text, [&](const RegeditLine &line) { notes_take_line(*notes, line); });
+    return notes;
+}
+
+static const char kHeader[] = "Captured by kxprobe 1.0.0.13 on 2026-12-09 14:03:05 under Windows 98 (4.10.2222 A)";
+
+// The capture's answers as its comments, written and read back.
+static std::string capture_text(const std::vector<std::string> &lines)
+{
+    StringOutput out;
+    regedit_put_header(out.out);
+    for (const std::string &line : lines)
+        notes_put_line(out.out, line.data(), line.size());
+    regedit_put_key(out.out, regedit_local_machine, "Enum\\PCI");
+    regedit_put_key_end(out.out);
+    EXPECT_TRUE(regedit_finish(out.out));
+    return out.text + "; a comment among the keys\r\n";
+}
+
+TEST(ReplayText, AnswersAreReadBackFromTheComments)
+{
+    char header[256];
+    RegeditOutput line = {header, sizeof header, 0, nullptr, nullptr, false};
+    notes_header(line, "kxprobe 1.0.0.13", "2026-12-09 14:03:05", "Windows 98 (4.10.2222 A)");
+    EXPECT_STREQ(header, kHeader);
+    const std::string text = capture_text({
+        header,
+        "KXVozaDa.dll: C:\\KIT, file version 2\\KXVozaDa.dll, file version 1.0.0.13; card files and helpers from "
+        "C:\\KIT",
+        "    does not export IsWin95: not asked",
+        "GetAudioCardID = 1: audio card identifier from AudCards.def",
+        "    a traced line",
+        "    live device \"Wave\r\nAudio\"; AudCards.def line 4: \"1 Wave\"",
+        "    live device \"a second\"",
+        "GetPCIInfo(1) = -1: no live PCI display adapter",
+    });
+    EXPECT_NE(text.find("\r\n;     live device \"Wave  Audio\"; AudCards.def line 4"), std::string::npos) << text;
+    EXPECT_EQ(text.find("REGEDIT4\r\n\r\n; Captured by "), 0u) << text;
+    const auto notes = read_notes(text);
+    ASSERT_TRUE(notes->found);
+    EXPECT_STREQ(notes->program, "kxprobe 1.0.0.13");
+    EXPECT_STREQ(notes->date, "2026-12-09 14:03:05");
+    EXPECT_STREQ(notes->windows, "Windows 98 (4.10.2222 A)");
+    EXPECT_STREQ(notes->dll_version, "1.0.0.13");
+    ASSERT_EQ(notes->count, 2);
+    EXPECT_STREQ(notes->answers[0].line, "GetAudioCardID = 1: audio card identifier from AudCards.def");
+    EXPECT_STREQ(notes->answers[0].device, "live device \"Wave  Audio\"; AudCards.def line 4: \"1 Wave\"");
+    EXPECT_STREQ(notes->answers[1].device, "");
+    EXPECT_FALSE(notes->cut);
+
+    // Comments that do not begin as a capture's are no answers.
+    const std::string others[] = {
+        "Captured by kxprobe 1.0 on 2026-12-9 14:03:05 under Windows",
+        "captured by kxprobe 1.0 on 2026-12-09 14:03:05 under Windows",
+        "Captured by  on 2026-12-09 14:03:05 under Windows",
+        "Captured by kxprobe 1.0 on 2026-12-09 14:03:05",
+        "Captured by kxprobe 1.0 on 2026-12-09 14:03:05 over Windows",
+        "a note of the customer's",
+    };
+    for (const std::string &other : others) {
+        const auto read = read_notes(capture_text({other, kHeader, "IsWin95 = 1: Windows 95"}));
+        EXPECT_FALSE(read->found) << other;
+        EXPECT_EQ(read->count, 0) << other;
+    }
+    // After a key the comments are the file's own.
+    const auto late = read_notes("REGEDIT4\n[HKLM\\Enum\\PCI]\n; " + std::string(kHeader) + "\n; IsWin95 = 1: x\n");
+    EXPECT_FALSE(late->found);
+    EXPECT_EQ(late->count, 0);
+}
+
+TEST(ReplayText, AReplaySetsItsAnswersBesideTheCapturedOnes)
+{
+    const std::string text = capture_text({
+        kHeader,
+        "KXVozaDa.dll: C:\\KIT\\KXVozaDa.dll, file version 1.0.0.13; card files and helpers from C:\\KIT",
+        "GetAudioCardID = 1: audio card identifier from AudCards.def",
+        "    live device \"Wave\"; AudCards.def line 4: \"1 Wave\"",
+        "GetGraphicsCardID = 2002: graphics card identifier from VidCards.def",
+        "    live device \"Vista\"; VidCards.def line 8: \"0.20.02.Vista\"",
+        "GetPCIInfo(0) = 7514 (1D5A): vendor ID of the live display adapter",
+        "    live device \"Vista\" (PCI\\VEN_1D5A\\0)",
+        "GetPCIInfo(1) = -1: no live PCI display adapter",
+        "IsWin95X = 3: an answer whose question begins like another",
+        "IsWin95 = 1: Windows 95",
+        "IsDVDDrivePresent(\"dvd\") = 1: a live CD-ROM drive's description begins with it",
+    });
+    const char kVista8[] = "live device \"Vista\"; VidCards.def line 8: \"0.20.02.Vista\"";
+    const char kVista9[] = "live device \"Vista\"; VidCards.def line 9: \"0.20.03.Vista\"";
+    const struct {
+        const char *label, *question;
+        int value;
+        const char *device;
+        bool order_noted;
+        NoteVerdict verdict;
+        NoteCause cause;
+        int then;
+        const char *source;
+    } rows[] = {
+        {"same", "GetAudioCardID", 1, "live device \"Wave\"; AudCards.def line 4: \"1 Wave\"", false, note_same,
+         cause_none, 1, nullptr},
+        {"another line", "GetGraphicsCardID", 2003, kVista9, false, note_differs, cause_card_files, 2002, nullptr},
+        {"the same line", "GetGraphicsCardID", 2003, kVista8, true, note_differs, cause_dll, 2002, nullptr},
+        {"another device, in an order that may change", "GetPCIInfo(0)", 7515,
+         "live device \"Other\" (PCI\\VEN_1D5B\\0)", true, note_differs, cause_order, 7514, nullptr},
+        {"another device, no order", "GetPCIInfo(0)", 7515, "live device \"Other\" (PCI\\VEN_1D5B\\0)", false,
+         note_differs, cause_dll, 7514, nullptr},
+        {"a device now, none then", "GetPCIInfo(1)", 4, "live device \"Vista\" (PCI\\VEN_1D5A\\0)", false, note_differs,
+         cause_dll, -1, nullptr},
+        {"from its Windows", "IsWin95", 0, "", false, note_elsewhere, cause_none, 1, "its Windows"},
+        {"another text", "IsDVDDrivePresent(\"other\")", 1, "", false, note_not_captured, cause_none, 0, nullptr},
+        {"not asked then", "GetSystemID", 0, "", false, note_not_captured, cause_none, 0, "its helper programs"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.label);
+        const auto notes = read_notes(text);
+        NoteComparison comparison;
+        notes_compare(*notes, ReplayAnswer{row.question, "", row.value, row.device}, row.order_noted, comparison);
+        EXPECT_EQ(comparison.verdict, row.verdict);
+        EXPECT_EQ(comparison.cause, row.cause);
+        if (row.verdict != note_not_captured)
+            EXPECT_EQ(comparison.then_value, row.then);
+        EXPECT_STREQ(comparison.source ? comparison.source : "", row.source ? row.source : "");
+        EXPECT_EQ(comparison.then != nullptr, row.verdict != note_not_captured);
+        if (comparison.then) {
+            EXPECT_TRUE(comparison.then->compared);
+            // Once set beside a replay's, an answer is not found again.
+            NoteComparison again;
+            notes_compare(*notes, ReplayAnswer{row.question, "", row.value, row.device}, false, again);
+            EXPECT_EQ(again.verdict, note_not_captured);
+        }
+    }
+}
+
+// One instance key of the hardware tree.
+struct Instance {
+    OrderBus bus;
+    std::string device, instance;
+    const char *cls, *description;
+};
+
+static std::string lower(std::string text)
+{
+    for (char &c : text)
+        c = char(tolower((unsigned char)c));
+    return text;
+}
+
+struct Note {
+    std::string export_name, line;
+};
+
+// The instances in the profile's order as its text, and in the order that
+// Wine lists keys, their names compared folded; the live nodes in the
+// order both keep.
+static std::vector<Note> order_notes_of(const std::vector<Instance> &instances, const std::vector<std::string> &live,
+                                        const char *dvd_text = "Generic DVD")
+{
+    std::string text = "REGEDIT4\n";
+    for (const Instance &i : instances)
+        text += "[HKEY_LOCAL_MACHINE\\Enum\\" + std::string(i.bus == order_pci ? "PCI" : "SCSI") + "\\" + i.device +
+                "\\" + i.instance + "]\n\"Class\"=\"" + i.cls + "\"\n\"DeviceDesc\"=\"" + i.description + "\"\n";
+    auto tree = std::make_unique<OrderTree>();
+    order_begin(*tree);
+    parse_lines(text, [&](const RegeditLine &line) { order_take_line(*tree, line); });
+    order_end_lines(*tree);
+    std::vector<Instance> sorted = instances;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const Instance &a, const Instance &b) {
+        return std::make_pair(lower(a.device), lower(a.instance)) < std::make_pair(lower(b.device), lower(b.instance));
+    });
+    for (const Instance &i : sorted)
+        order_add_instance(*tree, order_replayed, i.bus, i.device.c_str(), i.cls, i.description);
+    for (const std::string &node : live)
+        order_add_live_node(*tree, node.c_str());
+    std::vector<Note> notes;
+    order_notes(
+        *tree, dvd_text,
+        [](void *context, const char *export_name, const char *line) {
+            static_cast<std::vector<Note> *>(context)->push_back({export_name, line});
+        },
+        &notes);
+    return notes;
+}
+
+// A device key of PCI for each number, all of the class, the one that
+// sorts last listed first.
+static std::vector<Instance> many_displays(int count)
+{
+    std::vector<Instance> devices = {{order_pci, "VEN_Z", "0", "DISPLAY", "Last"}};
+    for (int i = 1; i < count; ++i)
+        devices.push_back({order_pci, "VEN_A" + std::to_string(100 + i), "0", "DISPLAY", "Other"});
+    return devices;
+}
+
+TEST(TreeOrder, NamesWhatWinesOrderMayChange)
+{
+    const Instance kLong = {order_pci, "VEN_1&DEV_55001", "0", "MEDIA", "Studio"};
+    const Instance kShort = {order_pci, "VEN_1&DEV_5500", "0", "MEDIA", "Wave"};
+    const Instance kShortAlike = {order_pci, "VEN_1&DEV_5500", "0", "MEDIA", "Studio"};
+    const Instance kLongDisplay = {order_pci, "VEN_1&DEV_55001", "0", "DISPLAY", "Vista 8"};
+    const Instance kShortDisplay = {order_pci, "VEN_1&DEV_5500", "0", "DISPLAY", "Vista"};
+    const std::string kLongNode = "PCI\\VEN_1&DEV_55001\\0";
+    const struct {
+        const char *label;
+        std::vector<Instance> instances;
+        std::vector<std::string> live;
+        std::vector<Note> notes; // each line begun by its text
+    } rows[] = {
+        {"in Wine's order already", {kShort, kLong}, {kLongNode}, {}},
+        {"one key begins another",
+         {kLong, kShort},
+         {"ROOT\\0", kLongNode},
+         {{"GetAudioCardID", "GetAudioCardID: PCI\\VEN_1&DEV_5500 begins PCI\\VEN_1&DEV_55001, the live node " +
+                                 kLongNode +
+                                 " matches both, and the one listed later in Enum\\PCI decides: "
+                                 "PCI\\VEN_1&DEV_5500 as captured, PCI\\VEN_1&DEV_55001 in Wine's order"}}},
+        {"both described alike", {kLong, kShortAlike}, {kLongNode}, {}},
+        {"the live node matches the shorter only", {kLong, kShort}, {"PCI\\VEN_1&DEV_5500\\0"}, {}},
+        {"not live", {kLong, kShort}, {"PCI\\VEN_2\\0"}, {}},
+        {"display adapters: the same live node for GetPCIInfo",
+         {kLongDisplay, kShortDisplay},
+         {kLongNode},
+         {{"GetGraphicsCardID", "GetGraphicsCardID: PCI\\VEN_1&DEV_5500 begins "}}},
+        {"more than 20 devices of a class",
+         many_displays(21),
+         {"PCI\\VEN_Z\\0"},
+         {{"GetGraphicsCardID",
+           "GetGraphicsCardID: more than 20 devices of class DISPLAY, of which the DLL keeps the "
+           "first 20 it lists: PCI\\VEN_Z, which decides as captured, is not among them in "
+           "Wine's order"},
+          {"GetPCIInfo", "GetPCIInfo: more than 20 devices of class DISPLAY"}}},
+        {"20 devices of a class", many_displays(20), {"PCI\\VEN_Z\\0"}, {}},
+        {"instances described otherwise",
+         {{order_scsi, "DRIVE", "B", "CDROM", "Generic DVD-ROM"}, {order_scsi, "DRIVE", "A", "CDROM", "Other CD"}},
+         {"SCSI\\DRIVE\\B"},
+         {{"IsDVDDrivePresent",
+           "IsDVDDrivePresent(\"Generic DVD\"): SCSI\\DRIVE has instances of class CDROM with "
+           "different descriptions, and the first it lists gives the device's: \"Generic "
+           "DVD-ROM\" as captured, \"Other CD\" in Wine's order"}}},
+        {"an instance of another class first",
+         {{order_scsi, "DRIVE", "B", "DiskDrive", "Generic DVD-ROM"}, {order_scsi, "DRIVE", "A", "CDROM", "Other CD"}},
+         {"SCSI\\DRIVE\\B"},
+         {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::vector<Note> notes = order_notes_of(row.instances, row.live);
+        ASSERT_EQ(notes.size(), row.notes.size()) << (notes.empty() ? "" : notes[0].line);
+        for (size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].export_name, row.notes[i].export_name);
+            EXPECT_EQ(notes[i].line.compare(0, row.notes[i].line.size(), row.notes[i].line), 0) << notes[i].line;
+        }
+    }
+    // More than the tree holds is said, and nothing else.
+    std::vector<Instance> crowd;
+    for (int i = 0; i <= kOrderMaxInstances; ++i)
+        crowd.push_back({order_pci, "VEN_" + std::to_string(i), "0", "MEDIA", "Wave"});
+    const std::vector<Note> notes = order_notes_of(crowd, {"PCI\\VEN_1\\0"});
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].export_name, "");
+    EXPECT_EQ(notes[0].line.find("the order of Enum\\PCI and Enum\\SCSI was not checked"), 0u) << notes[0].line;
 }

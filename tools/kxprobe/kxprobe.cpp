@@ -13,13 +13,11 @@
 #include "card_defs.h"
 #include "command_line.h"
 #include "library.h"
+#include "machine_capture.h"
 #include "output.h"
+#include "replay.h"
 
 #include "base/text.h"
-#include "inventory/card_id.h"
-#include "inventory/dvd_drive.h"
-#include "inventory/pci_query.h"
-#include "inventory/trace_window.h"
 #include "profile/profile.h"
 
 #include <windows.h>
@@ -44,11 +42,14 @@ static const char kUsage[] =
     "\r\n"
     "  --profile FILE  first load a REGEDIT4 machine profile into the registry:\r\n"
     "                  HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and HKEY_DYN_DATA\\Config\r\n"
-    "                  Manager\\Enum are cleared and the profile's keys written.\r\n"
+    "                  Manager\\Enum are cleared and the profile's keys written;\r\n"
+    "                  the answers are preceded by how they compare with those\r\n"
+    "                  of a capture, and what Wine's order of the keys may change.\r\n"
     "                  Only under Wine; refused on a real Windows machine.\r\n"
-    "  --capture FILE  first write this machine's HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI\r\n"
+    "  --capture FILE  ask, then write this machine's HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI\r\n"
     "                  and HKEY_DYN_DATA\\Config Manager\\Enum to FILE as a\r\n"
-    "                  REGEDIT4 profile, which --profile replays elsewhere\r\n"
+    "                  REGEDIT4 profile with the answers as comments, which\r\n"
+    "                  --profile replays elsewhere and compares with its own\r\n"
     "  --json          print the answers as one JSON object for programs\r\n"
     "  --trace         answer the device questions with their own routines and\r\n"
     "                  print, indented under each answer, the lines they traced\r\n"
@@ -94,12 +95,6 @@ static const char kUsage[] =
 
 enum { kOk = 0, kNoDll = 1, kUsageError = 2 };
 
-// Every export of KXVozaDa.dll, in the order of its ordinals.
-static const char *const kExports[] = {
-    "GetAudioCardID",      "GetGraphicsCardID", "GetPCIInfo",      "GetSystemID",      "IsATIMotionComp",
-    "IsBroadLogicPresent", "IsDVDDrivePresent", "IsFileAvailable", "IsInterleavedBob", "IsWin95",
-};
-
 struct Options {
     const char *profile = nullptr;
     const char *capture = nullptr;
@@ -118,213 +113,6 @@ struct Options {
     int run_count = 0;
 };
 
-typedef int(WINAPI *Ask0)(void);
-typedef int(WINAPI *Ask1)(int);
-typedef int(WINAPI *AskText)(char *);
-typedef int(WINAPI *AskFile)(const char *path, const void *signature, int length);
-
-struct Question {
-    const char *name;
-    const char *(*meaning)(int answer);
-    bool timed; // the answer may take seconds: print how long it took
-};
-
-static const char *win95_meaning(int answer)
-{
-    return answer ? "Windows 95" : "not Windows 95";
-}
-
-static const char *system_id_meaning(int answer)
-{
-    return answer == 70 ? "Gateway" : answer ? "system identifier" : "system not recognised";
-}
-
-static const char *motion_comp_meaning(int answer)
-{
-    return answer ? "the display driver makes MC12 motion-compensation overlays"
-                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
-}
-
-static const char *interleaved_bob_meaning(int answer)
-{
-    return answer ? "the display hardware bob-deinterlaces interleaved video"
-                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
-}
-
-static const char *broadlogic_meaning(int answer)
-{
-    return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
-}
-
-static const Question kQuestions[] = {
-    {"GetSystemID", system_id_meaning, true},
-    {"IsATIMotionComp", motion_comp_meaning, false},
-    {"IsBroadLogicPresent", broadlogic_meaning, false},
-    {"IsInterleavedBob", interleaved_bob_meaning, false},
-    {"IsWin95", win95_meaning, false},
-};
-
-static const char *audio_card_meaning(int answer)
-{
-    switch (answer) {
-    case -2:
-        return "the live-device table cannot be read";
-    case -1:
-        return "a live audio device, but AudCards.def does not open";
-    case 0:
-        return "no live PCI audio device, no matching line, or card 0";
-    default:
-        return "audio card identifier from AudCards.def";
-    }
-}
-
-static const char *graphics_card_meaning(int answer)
-{
-    switch (answer) {
-    case -2:
-        return "a live display adapter, but VidCards.def does not open";
-    case -1:
-        return "no live PCI display adapter, no matching line, or no live-device table";
-    default:
-        return "graphics card identifier from VidCards.def";
-    }
-}
-
-namespace {
-
-struct CardQuestion {
-    const char *name;
-    const char *(*meaning)(int answer);
-    int (*identify)(char *description, const TraceSink *trace); // the routine behind the export
-    CardFile file;
-};
-
-} // namespace
-
-static const CardQuestion kCardQuestions[] = {
-    {"GetAudioCardID", audio_card_meaning, identify_audio_card, CardFile::audio},
-    {"GetGraphicsCardID", graphics_card_meaning, identify_graphics_card, CardFile::video},
-};
-
-static const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
-
-static const Argument kNoArguments[1] = {};
-
-// Prints the lines traced to `window` since the last call, indented, and
-// empties the window for the next question.
-static void print_trace(HWND window)
-{
-    if (!window)
-        return;
-    static char text[kTraceWindowSize];
-    text[0] = 0;
-    if (GetWindowTextA(window, text, sizeof(text)) > 0) {
-        for (char *line = text;; ++line) {
-            char *feed = strchr(line, '\n');
-            if (feed)
-                *feed = 0;
-            answers_detail(line);
-            if (!feed)
-                break;
-            line = feed;
-        }
-    }
-    SetWindowTextA(window, "");
-}
-
-// The card questions, each with the live device's description and the line
-// of its card file that decided; with a trace window the routine itself
-// answers.
-static void ask_cards(HMODULE dll, HWND trace)
-{
-    for (const CardQuestion &q : kCardQuestions) {
-        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
-        if (!ask)
-            continue;
-        static char description[kTextSize];
-        description[0] = 0;
-        const TraceSink sink = trace_window_sink(trace);
-        int answer = trace ? q.identify(description, &sink) : ask();
-        if (!trace)
-            q.identify(description, nullptr);
-        static Text line;
-        text_clear(line);
-        text_format(line, "%s = %d: %s", q.name, answer, q.meaning(answer));
-        answers_answer(line.text, q.name, kNoArguments, 0, answer, q.meaning(answer));
-        if (*description) {
-            text_clear(line);
-            text_format(line, "live device \"%s\"; %s ", description, card_file_name(q.file));
-            deciding_line(q.file, description, line);
-            answers_detail(line.text);
-        }
-        print_trace(trace);
-    }
-}
-
-// GetPCIInfo for each selector that names a field; with a trace window,
-// the query routine itself answers.
-static void ask_pci_info(HMODULE dll, HWND trace)
-{
-    auto ask = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
-    if (!ask)
-        return;
-    for (int selector = 0; selector < 3; ++selector) {
-        const TraceSink sink = trace_window_sink(trace);
-        int answer = trace ? query_pci_identifier(selector, &sink) : ask(selector);
-        Text meaning, line;
-        text_clear(meaning);
-        text_clear(line);
-        if (answer < 0) {
-            text_add(meaning, "no live PCI display adapter");
-            text_format(line, "GetPCIInfo(%d) = %d: %s", selector, answer, meaning.text);
-        } else {
-            text_format(meaning, "%s of the live display adapter", kPciFields[selector]);
-            text_format(line, "GetPCIInfo(%d) = %d (%04X): %s", selector, answer, answer, meaning.text);
-        }
-        Argument argument = {Argument::number, selector, nullptr};
-        answers_answer(line.text, "GetPCIInfo", &argument, 1, answer, meaning.text);
-        print_trace(trace);
-    }
-}
-
-// HeapFree of a null pointer is undefined on Windows 9x.
-static void heap_free(void *block)
-{
-    if (block)
-        HeapFree(GetProcessHeap(), 0, block);
-}
-
-static char *heap_copy(const char *text)
-{
-    char *copy = (char *)HeapAlloc(GetProcessHeap(), 0, strlen(text) + 1);
-    if (copy)
-        strcpy(copy, text);
-    return copy;
-}
-
-// The DLL upper-cases the text in place once it has compared it with a live
-// drive, so it gets a copy.
-static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace)
-{
-    auto ask = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
-    char *buffer = heap_copy(text);
-    if (!ask || !buffer) {
-        heap_free(buffer);
-        return;
-    }
-    const TraceSink sink = trace_window_sink(trace);
-    int answer = trace ? detect_dvd_drive(buffer, &sink) : ask(buffer);
-    const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
-                                 : "no live CD-ROM drive's description begins with it";
-    static Text line;
-    text_clear(line);
-    text_format(line, "IsDVDDrivePresent(\"%s\") = %d: %s; the text now reads \"%s\"", text, answer, meaning, buffer);
-    Argument argument = {Argument::text, 0, text};
-    answers_answer(line.text, "IsDVDDrivePresent", &argument, 1, answer, meaning);
-    print_trace(trace);
-    heap_free(buffer);
-}
-
 static bool is_hex(const char *text)
 {
     size_t length = strlen(text);
@@ -332,89 +120,6 @@ static bool is_hex(const char *text)
         if (hex_digit_value(text[i]) < 0)
             return false;
     return length % 2 == 0;
-}
-
-static void ask_file(HMODULE dll, const Options &options)
-{
-    auto ask = (AskFile)(void *)GetProcAddress(dll, "IsFileAvailable");
-    if (!ask)
-        return;
-    const char *hex = options.signature;
-    int length = hex ? (int)strlen(hex) / 2 : 0;
-    unsigned char *signature = hex ? (unsigned char *)HeapAlloc(GetProcessHeap(), 0, length + 1) : nullptr;
-    if (hex && !signature)
-        return;
-    for (int i = 0; i < length; ++i)
-        signature[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
-    int answer = ask(options.file, signature, length);
-    const char *meaning = answer ? (hex ? "readable and begins with the signature" : "readable")
-                                 : (hex ? "unreadable, or does not begin with the signature" : "unreadable");
-    static Text line;
-    text_clear(line);
-    text_format(line, "IsFileAvailable(%s", options.file);
-    static char upper[kTextMax];
-    upper[0] = 0;
-    if (hex) {
-        lstrcpynA(upper, hex, sizeof(upper));
-        CharUpperA(upper);
-        text_format(line, ", %s", upper);
-    }
-    text_format(line, ") = %d: %s", answer, meaning);
-    Argument arguments[] = {{Argument::text, 0, options.file},
-                            {hex ? Argument::text : Argument::null, 0, upper},
-                            {Argument::number, length, nullptr}};
-    answers_answer(line.text, "IsFileAvailable", arguments, 3, answer, meaning);
-    heap_free(signature);
-}
-
-// The first line: which file answers, by its full path and the file
-// version of its version resource. VERSION.DLL's functions would read it
-// too, but kxprobe imports nothing beyond what the DLL itself may.
-static void version_of(HMODULE dll, char *version, size_t size)
-{
-    lstrcpynA(version, "unknown", (int)size);
-    HRSRC found = FindResourceA(dll, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16)); // RT_VERSION
-    HGLOBAL loaded = found ? LoadResource(dll, found) : nullptr;
-    const BYTE *block = loaded ? (const BYTE *)LockResource(loaded) : nullptr;
-    DWORD length = found ? SizeofResource(dll, found) : 0;
-    // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO" and its NUL,
-    // padding to 32 bits, then VS_FIXEDFILEINFO.
-    const DWORD fixed_at = (6 + sizeof(L"VS_VERSION_INFO") + 3) & ~3u;
-    if (!block || length < fixed_at + sizeof(VS_FIXEDFILEINFO))
-        return;
-    VS_FIXEDFILEINFO fixed;
-    memcpy(&fixed, block + fixed_at, sizeof(fixed));
-    if (fixed.dwSignature != 0xfeef04bd)
-        return;
-    _snprintf(version, size - 1, "%lu.%lu.%lu.%lu", fixed.dwFileVersionMS >> 16, fixed.dwFileVersionMS & 0xffff,
-              fixed.dwFileVersionLS >> 16, fixed.dwFileVersionLS & 0xffff);
-    version[size - 1] = 0;
-}
-
-// Names the DLL that answers and, under it, each export it lacks. False
-// when one is missing.
-static bool print_dll(HMODULE dll)
-{
-    static char path[MAX_PATH], version[32], folder[MAX_PATH];
-    DWORD length = GetModuleFileNameA(dll, path, sizeof(path));
-    path[length < sizeof(path) ? length : sizeof(path) - 1] = 0;
-    version_of(dll, version, sizeof(version));
-    length = GetCurrentDirectoryA(sizeof(folder), folder);
-    folder[length < sizeof(folder) ? length : 0] = 0;
-    static Text line;
-    text_clear(line);
-    text_format(line, "KXVozaDa.dll: %s, file version %s; card files and helpers from %s", path, version, folder);
-    answers_dll(line.text, path, version, folder);
-    bool complete = true;
-    for (const char *name : kExports) {
-        if (GetProcAddress(dll, name))
-            continue;
-        text_clear(line);
-        text_format(line, "does not export %s: not asked", name);
-        answers_detail(line.text);
-        complete = false;
-    }
-    return complete;
 }
 
 // Wine's ntdll exports wine_get_version; no Windows release does.
@@ -517,12 +222,6 @@ static bool parse(const Arguments &arguments, Options &options)
     return true;
 }
 
-static bool on_console()
-{
-    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    return err && err != INVALID_HANDLE_VALUE && GetFileType(err) == FILE_TYPE_CHAR;
-}
-
 // Progress is for a person watching: only a console gets it, so that it
 // never mixes into output that a program reads, and only once the work
 // has taken a second.
@@ -531,7 +230,7 @@ static bool g_reported;
 
 static void report_progress(const char *doing, const char *path, unsigned long keys)
 {
-    if (GetTickCount() - g_started < 1000 || !on_console())
+    if (GetTickCount() - g_started < 1000 || !out_is_console(kStderr))
         return;
     out_format(kStderr, "\rkxprobe: %s %s: %lu keys", doing, path, keys);
     g_reported = true;
@@ -560,12 +259,13 @@ static int load_profile(const char *path)
     static char error[kProfileErrorSize];
     unsigned long skipped = 0;
     start_progress();
-    bool loaded = profile_load(path, error, &skipped);
+    bool loaded = profile_load(path, error, &skipped, replay_reader());
     end_progress();
     if (!loaded) {
         out_format(kStderr, "kxprobe: %s\r\n", error);
         return kUsageError;
     }
+    replay_read_registry();
     if (skipped)
         out_format(kStderr,
                    "kxprobe: %s: %lu keys outside HKLM\\Enum\\PCI, HKLM\\Enum\\SCSI and "
@@ -574,57 +274,26 @@ static int load_profile(const char *path)
     return kOk;
 }
 
-static int capture_profile(const char *path)
+static AskOptions ask_options(const Options &options)
 {
+    return AskOptions{options.dvd_text, options.file, options.signature, options.trace};
+}
+
+// Asks as the capture is made, handing the lines to `show` too; a capture
+// that cannot be written is a usage error, said before anything is asked.
+static int capture(const Options &options, HMODULE dll, DWORD load_error, const AnswerSink *show, bool &complete)
+{
+    const MachineCapture machine = {options.capture, "kxprobe " KX_VERSION, dll,
+                                    load_error,      ask_options(options),  show};
     static char error[kProfileErrorSize];
     start_progress();
-    bool captured = profile_capture(path, error);
+    bool captured = capture_machine(machine, complete, error);
     end_progress();
     if (!captured) {
         out_format(kStderr, "kxprobe: %s\r\n", error);
         return kUsageError;
     }
     return kOk;
-}
-
-// The trace window: a top-level window that is never shown, made only for
-// the questions that trace. Message-only windows would do, but Windows
-// before 2000 has none; a top-level window receives broadcasts, which go
-// unanswered while it lives, so it does not live through GetSystemID,
-// whose helpers may broadcast, or the DirectDraw questions.
-struct TraceWindow {
-    HWND handle;
-    explicit TraceWindow(bool wanted)
-        : handle(wanted ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                          GetModuleHandleA(nullptr), nullptr)
-                        : nullptr)
-    { }
-    ~TraceWindow()
-    {
-        if (handle)
-            DestroyWindow(handle);
-    }
-};
-
-static void ask_untraced(HMODULE dll)
-{
-    for (const Question &q : kQuestions) {
-        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
-        if (!ask)
-            continue;
-        if (q.timed && on_console())
-            out_format(kStderr, "kxprobe: %s waits up to 8 seconds for Kxdodaze.exe and BIOSID.EXE of this folder\r\n",
-                       q.name);
-        DWORD start = GetTickCount();
-        int answer = ask();
-        DWORD took = GetTickCount() - start;
-        static Text line;
-        text_clear(line);
-        text_format(line, "%s = %d: %s", q.name, answer, q.meaning(answer));
-        if (q.timed)
-            text_format(line, " (took %lu ms)", took);
-        answers_answer(line.text, q.name, kNoArguments, 0, answer, q.meaning(answer));
-    }
 }
 
 // `file`: the file that the failed call was to open.
@@ -649,7 +318,7 @@ static int run_program(const Options &options)
     PROCESS_INFORMATION process;
     BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     DWORD error = GetLastError();
-    heap_free(command);
+    HeapFree(GetProcessHeap(), 0, command);
     if (!started)
         return windows_error("cannot start", options.run[0], error, kUsageError);
     DWORD status = kUsageError;
@@ -660,33 +329,63 @@ static int run_program(const Options &options)
     return (int)status;
 }
 
+// With --profile, the replay's report comes before the answers, which are
+// kept until it is written; they fit here many times over.
+static char g_held_bytes[1 << 20];
+static Captured g_held = {g_held_bytes, sizeof(g_held_bytes), 0};
+
 static int ask_dll(const Options &options)
 {
     if (options.json)
         answers_use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
+    DWORD load_error = GetLastError();
     if (!dll) {
-        DWORD error = GetLastError();
-        return windows_error("cannot load", "KXVozaDa.dll", error, kNoDll, dll_file("KXVozaDa.dll", error));
+        bool complete;
+        int status = options.capture ? capture(options, nullptr, load_error, nullptr, complete) : kOk;
+        windows_error("cannot load", "KXVozaDa.dll", load_error, kNoDll, dll_file("KXVozaDa.dll", load_error));
+        return status == kOk ? kNoDll : status;
     }
-    bool complete = print_dll(dll);
-    {
-        TraceWindow trace(options.trace);
-        ask_cards(dll, trace.handle);
+    const bool replaying = options.profile != nullptr;
+    const AnswerSink printed = printed_answers();
+    const AnswerSink sink = replaying ? replay_answers(printed) : printed;
+    if (replaying) {
+        answers_follow_replay();
+        out_capture(&g_held);
     }
-    ask_untraced(dll);
-    {
-        TraceWindow trace(options.trace);
-        ask_pci_info(dll, trace.handle);
-        ask_dvd_drive(dll, options.dvd_text, trace.handle);
-    }
-    if (options.file)
-        ask_file(dll, options);
+    bool complete = true;
+    int status = kOk;
+    if (options.capture)
+        status = capture(options, dll, 0, &sink, complete);
+    else
+        complete = ask_questions(dll, ask_options(options), sink);
     answers_finish();
     FreeLibrary(dll);
+    if (replaying) {
+        out_capture(nullptr);
+        replay_report(options.profile, options.dvd_text);
+        out_write(kStdout, g_held.bytes, g_held.length);
+    }
     if (!complete)
         out_text(kStderr, "kxprobe: KXVozaDa.dll lacks an export; see the first lines\r\n");
-    return complete ? kOk : kNoDll;
+    return status != kOk ? status : complete ? kOk : kNoDll;
+}
+
+// --capture with --run: the machine is captured with its answers, which
+// are not printed, before the program runs.
+static int capture_then_run(const Options &options)
+{
+    if (options.capture) {
+        HMODULE dll = LoadLibraryA("KXVozaDa.dll");
+        DWORD load_error = GetLastError();
+        bool complete;
+        int status = capture(options, dll, load_error, nullptr, complete);
+        if (dll)
+            FreeLibrary(dll);
+        if (status != kOk)
+            return status;
+    }
+    return run_program(options);
 }
 
 // `path` from the current folder, in `full`; null when it does not fit.
@@ -740,16 +439,17 @@ static int run(const Arguments &arguments)
     if (options.defs_dir)
         return check_card_files(options.defs_dir, options.quiet);
     int status = options.profile ? load_profile(options.profile) : kOk;
-    if (status == kOk && options.capture)
-        status = capture_profile(options.capture);
     if (status != kOk)
         return status;
     // Paths on the command line are the user's: from the folder kxprobe
     // was started in, also after --folder.
-    static char file[MAX_PATH], machines[MAX_PATH], baseline[MAX_PATH];
+    static char file[MAX_PATH], machines[MAX_PATH], baseline[MAX_PATH], captured[MAX_PATH];
     const char *full = options.file && options.folder ? full_path(options.file, file) : nullptr;
     if (full)
         options.file = full;
+    if (options.capture && options.folder && !(full = full_path(options.capture, captured)))
+        return windows_error("--capture", options.capture, GetLastError(), kUsageError);
+    options.capture = options.capture && options.folder ? full : options.capture;
     if (options.library && !(full = full_path(options.library, machines)))
         return windows_error("--library", options.library, GetLastError(), kUsageError);
     options.library = options.library ? full : nullptr;
@@ -760,7 +460,7 @@ static int run(const Arguments &arguments)
         return windows_error("--folder", options.folder, GetLastError(), kUsageError);
     if (options.library)
         return ask_library(options);
-    return options.run ? run_program(options) : ask_dll(options);
+    return options.run ? capture_then_run(options) : ask_dll(options);
 }
 
 // The image's entry point: there is no C runtime start-up code to call a

@@ -2,9 +2,10 @@
 
 #include "card_defs.h"
 #include "output.h"
+#include "replay.h"
 
-#include "inventory/card_id.h"
 #include "base/windows_error.h"
+#include "inventory/card_id.h"
 #include "profile/profile.h"
 
 #include <windows.h>
@@ -56,10 +57,16 @@ struct Card {
     Text line;
 };
 
+// The questions that Wine's order may change: one for each question at
+// most, or one that says the order was not checked.
+enum { kMaxOrderNotes = 4 };
+
 struct Answers {
     int pci[3];
     Card cards[2];
     int broadlogic, dvd;
+    Text order[kMaxOrderNotes];
+    int order_count;
 };
 
 static Answers g_answers;
@@ -148,6 +155,15 @@ static bool find_exports(HMODULE dll, Exports &exports)
     return found;
 }
 
+static void keep_order_note(void *, const char *, const char *line)
+{
+    if (g_answers.order_count == kMaxOrderNotes)
+        return;
+    Text &note = g_answers.order[g_answers.order_count++];
+    text_clear(note);
+    text_add(note, line);
+}
+
 // The DLL upper-cases the text in place, so each machine gets a fresh copy.
 static void ask(const Exports &exports, const char *dvd_text)
 {
@@ -168,6 +184,9 @@ static void ask(const Exports &exports, const char *dvd_text)
     static char text[kTextMax];
     lstrcpynA(text, dvd_text, sizeof(text));
     g_answers.dvd = exports.dvd(text);
+    g_answers.order_count = 0;
+    replay_read_registry();
+    replay_order_notes(dvd_text, keep_order_note, nullptr);
 }
 
 // One machine as one JSON object on one line, kept in g_row.
@@ -192,6 +211,12 @@ static void write_row(const char *machine, const char *refused)
         }
         out_format(kStdout, ", \"IsBroadLogicPresent\": %d, \"IsDVDDrivePresent\": %d", g_answers.broadlogic,
                    g_answers.dvd);
+        for (int i = 0; i < g_answers.order_count; ++i) {
+            out_text(kStdout, i ? ", " : ", \"order\": [");
+            out_json_text(kStdout, g_answers.order[i].text);
+        }
+        if (g_answers.order_count)
+            out_text(kStdout, "]");
     }
     out_text(kStdout, "}");
     out_capture(nullptr);
@@ -230,6 +255,8 @@ static void print_table_row(const char *machine, const char *refused)
     for (int i = 0; i < 2; ++i)
         if (a.cards[i].device[0])
             out_format(kStdout, "    %s: \"%s\", %s\r\n", kCards[i].name, a.cards[i].device, a.cards[i].line.text);
+    for (int i = 0; i < a.order_count; ++i)
+        out_format(kStdout, "    order: %s\r\n", a.order[i].text);
 }
 
 // Replays one machine and asks it; its row is printed and kept. False when
@@ -238,7 +265,7 @@ static bool ask_machine(const Library &library, const Exports &exports, int inde
 {
     static char path[MAX_PATH * 2], error[kProfileErrorSize];
     _snprintf(path, sizeof(path) - 1, "%s\\%s", library.machines, g_sorted[index]);
-    bool loaded = profile_load(path, error);
+    bool loaded = profile_load(path, error, nullptr, replay_reader());
     if (loaded)
         ask(exports, library.dvd_text);
     // The error names the profile from the library's folder, so that the
@@ -282,8 +309,9 @@ static const char *skip_value(const char *at)
                 return nullptr;
         return at + 1;
     }
-    if (*at == '{') {
-        for (++at; *at != '}';)
+    if (*at == '{' || *at == '[') {
+        const char close = *at == '{' ? '}' : ']';
+        for (++at; *at != close;)
             if (!*at || !(at = *at == '"' ? skip_value(at) : at + 1))
                 return nullptr;
         return at + 1;
@@ -398,19 +426,26 @@ static void report_change(const Field &machine, const Field &key, const Field *b
     }
 }
 
+// What Wine's order may change is said of the machine and the replay, not
+// of the card files, and is not compared.
+static bool is_order(const Field &field)
+{
+    return field.key_length == 7 && !strncmp(field.key, "\"order\"", 7);
+}
+
 // Each field of either row that differs; the machine's own name is equal.
 static int compare_rows(const Fields &before, const Fields &now)
 {
     int changes = 0;
     for (int i = 1; i < now.count; ++i) {
         const Field *old = find_field(before, now.field[i]);
-        if (same_value(old, &now.field[i]))
+        if (is_order(now.field[i]) || same_value(old, &now.field[i]))
             continue;
         report_change(now.field[0], now.field[i], old, &now.field[i]);
         ++changes;
     }
     for (int i = 1; i < before.count; ++i) {
-        if (find_field(now, before.field[i]))
+        if (is_order(before.field[i]) || find_field(now, before.field[i]))
             continue;
         report_change(now.field[0], before.field[i], &before.field[i], nullptr);
         ++changes;

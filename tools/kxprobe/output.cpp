@@ -101,6 +101,12 @@ void out_flush()
     flush_buffer(kStderr);
 }
 
+bool out_is_console(OutStream stream)
+{
+    HANDLE handle = GetStdHandle(kHandles[stream]);
+    return handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
+}
+
 void text_clear(Text &text)
 {
     text.text[0] = 0;

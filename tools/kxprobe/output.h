@@ -13,6 +13,8 @@ void out_text(OutStream stream, const char *text);
 // printf-style (the C runtime's _vsnprintf); a text longer than 8 KB is cut.
 void out_format(OutStream stream, const char *pattern, ...) __attribute__((format(printf, 2, 3)));
 void out_flush();
+// Whether the stream is a console, where a person watches.
+bool out_is_console(OutStream stream);
 
 // While `into` is given, what is written to kStdout is kept in it instead,
 // cut at its size and always terminated, so that a record can be written

@@ -1,0 +1,431 @@
+// The questions asked one by one through the DLL's exports, the card
+// questions with the live device and the deciding line of the card file,
+// the device questions with their traced lines when asked to.
+#include "questions.h"
+
+#include "card_defs.h"
+#include "output.h"
+
+#include "base/text.h"
+#include "inventory/card_id.h"
+#include "inventory/card_line.h"
+#include "inventory/dvd_drive.h"
+#include "inventory/pci_query.h"
+#include "inventory/trace_window.h"
+#include "inventory/walk.h"
+
+#include <cstdio>
+#include <cstring>
+
+// Every export of KXVozaDa.dll, in the order of its ordinals.
+static const char *const kExports[] = {
+    "GetAudioCardID",      "GetGraphicsCardID", "GetPCIInfo",      "GetSystemID",      "IsATIMotionComp",
+    "IsBroadLogicPresent", "IsDVDDrivePresent", "IsFileAvailable", "IsInterleavedBob", "IsWin95",
+};
+
+typedef int(WINAPI *Ask0)(void);
+typedef int(WINAPI *Ask1)(int);
+typedef int(WINAPI *AskText)(char *);
+typedef int(WINAPI *AskFile)(const char *path, const void *signature, int length);
+
+namespace {
+
+struct Question {
+    const char *name;
+    const char *(*meaning)(int answer);
+    bool timed; // the answer may take seconds: say how long it took
+};
+
+struct CardQuestion {
+    const char *name;
+    const char *(*meaning)(int answer);
+    int (*identify)(char *description, const TraceSink *trace); // the routine behind the export
+    CardFile file;
+};
+
+} // namespace
+
+static const char *win95_meaning(int answer)
+{
+    return answer ? "Windows 95" : "not Windows 95";
+}
+
+static const char *system_id_meaning(int answer)
+{
+    return answer == 70 ? "Gateway" : answer ? "system identifier" : "system not recognised";
+}
+
+static const char *motion_comp_meaning(int answer)
+{
+    return answer ? "the display driver makes MC12 motion-compensation overlays"
+                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
+}
+
+static const char *interleaved_bob_meaning(int answer)
+{
+    return answer ? "the display hardware bob-deinterlaces interleaved video"
+                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
+}
+
+static const char *broadlogic_meaning(int answer)
+{
+    return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
+}
+
+static const Question kQuestions[] = {
+    {"GetSystemID", system_id_meaning, true},
+    {"IsATIMotionComp", motion_comp_meaning, false},
+    {"IsBroadLogicPresent", broadlogic_meaning, false},
+    {"IsInterleavedBob", interleaved_bob_meaning, false},
+    {"IsWin95", win95_meaning, false},
+};
+
+static const char *audio_card_meaning(int answer)
+{
+    switch (answer) {
+    case -2:
+        return "the live-device table cannot be read";
+    case -1:
+        return "a live audio device, but AudCards.def does not open";
+    case 0:
+        return "no live PCI audio device, no matching line, or card 0";
+    default:
+        return "audio card identifier from AudCards.def";
+    }
+}
+
+static const char *graphics_card_meaning(int answer)
+{
+    switch (answer) {
+    case -2:
+        return "a live display adapter, but VidCards.def does not open";
+    case -1:
+        return "no live PCI display adapter, no matching line, or no live-device table";
+    default:
+        return "graphics card identifier from VidCards.def";
+    }
+}
+
+static const CardQuestion kCardQuestions[] = {
+    {"GetAudioCardID", audio_card_meaning, identify_audio_card, CardFile::audio},
+    {"GetGraphicsCardID", graphics_card_meaning, identify_graphics_card, CardFile::video},
+};
+
+static const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
+
+static const Argument kNoArguments[1] = {};
+
+// The answer's line is `question` = its value, then `rest`.
+static void say_answer(const AnswerSink &sink, const char *question, const char *name, const Argument *arguments,
+                       int count, int value, const char *meaning, const char *rest)
+{
+    static Text line;
+    text_clear(line);
+    text_format(line, "%s = %d%s", question, value, rest);
+    sink.answer(sink.context, Answer{line.text, question, name, arguments, count, value, meaning});
+}
+
+// The trace window: a top-level window that is never shown, made only for
+// the questions that trace. Message-only windows would do, but Windows
+// before 2000 has none; a top-level window receives broadcasts, which go
+// unanswered while it lives, so it does not live through GetSystemID,
+// whose helpers may broadcast, or the DirectDraw questions.
+struct TraceWindow {
+    HWND handle;
+    explicit TraceWindow(bool wanted)
+        : handle(wanted ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                          GetModuleHandleA(nullptr), nullptr)
+                        : nullptr)
+    { }
+    ~TraceWindow()
+    {
+        if (handle)
+            DestroyWindow(handle);
+    }
+};
+
+// Hands on the lines traced to `window` since the last call, and empties
+// the window for the next question.
+static void say_trace(const AnswerSink &sink, HWND window)
+{
+    if (!window)
+        return;
+    static char text[kTraceWindowSize];
+    text[0] = 0;
+    if (GetWindowTextA(window, text, sizeof(text)) > 0) {
+        for (char *line = text;; ++line) {
+            char *feed = strchr(line, '\n');
+            if (feed)
+                *feed = 0;
+            sink.detail(sink.context, line);
+            if (!feed)
+                break;
+            line = feed;
+        }
+    }
+    SetWindowTextA(window, "");
+}
+
+// The card questions, each with the live device's description and the line
+// of its card file that decided; with a trace window the routine itself
+// answers.
+static void ask_cards(HMODULE dll, HWND trace, const AnswerSink &sink)
+{
+    for (const CardQuestion &q : kCardQuestions) {
+        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
+        if (!ask)
+            continue;
+        static char description[kTextSize];
+        description[0] = 0;
+        const TraceSink window = trace_window_sink(trace);
+        int answer = trace ? q.identify(description, &window) : ask();
+        if (!trace)
+            q.identify(description, nullptr);
+        static Text rest;
+        text_clear(rest);
+        text_format(rest, ": %s", q.meaning(answer));
+        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer), rest.text);
+        if (*description) {
+            text_clear(rest);
+            text_format(rest, "live device \"%s\"; %s ", description, card_file_name(q.file));
+            deciding_line(q.file, description, rest);
+            sink.detail(sink.context, rest.text);
+        }
+        say_trace(sink, trace);
+    }
+}
+
+// The live device of a walk, as the DLL's questions find it, as a line
+// under the answer; nothing when none matched.
+static void say_live_device(const AnswerSink &sink, WalkParams &params, const char *what, bool with_key)
+{
+    static WalkResult result;
+    walk_devices(params, result);
+    if (result.matched < 0)
+        return;
+    static Text line;
+    text_clear(line);
+    text_format(line, "%s \"%s\"", what, result.candidates.slot[result.matched].description);
+    if (with_key)
+        text_format(line, " (%s)", result.live_hardware_key);
+    sink.detail(sink.context, line.text);
+}
+
+// GetPCIInfo for each selector that names a field, with the live display
+// adapter; with a trace window, the query routine itself answers.
+static void ask_pci_info(HMODULE dll, HWND trace, const AnswerSink &sink)
+{
+    auto ask = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
+    if (!ask)
+        return;
+    for (int selector = 0; selector < 3; ++selector) {
+        const TraceSink window = trace_window_sink(trace);
+        int answer = trace ? query_pci_identifier(selector, &window) : ask(selector);
+        Text meaning, question, rest;
+        text_clear(meaning);
+        text_clear(question);
+        text_clear(rest);
+        text_format(question, "GetPCIInfo(%d)", selector);
+        if (answer < 0) {
+            text_add(meaning, "no live PCI display adapter");
+        } else {
+            text_format(meaning, "%s of the live display adapter", kPciFields[selector]);
+            text_format(rest, " (%04X)", answer);
+        }
+        text_format(rest, ": %s", meaning.text);
+        Argument argument = {Argument::number, selector, nullptr};
+        say_answer(sink, question.text, "GetPCIInfo", &argument, 1, answer, meaning.text, rest.text);
+        WalkParams params;
+        params.bus_key = "Enum\\PCI";
+        params.class_name = "DISPLAY";
+        params.key_prefix = "PCI\\";
+        say_live_device(sink, params, "live device", true);
+        say_trace(sink, trace);
+    }
+}
+
+// HeapFree of a null pointer is undefined on Windows 9x.
+static void heap_free(void *block)
+{
+    if (block)
+        HeapFree(GetProcessHeap(), 0, block);
+}
+
+static char *heap_copy(const char *text)
+{
+    char *copy = (char *)HeapAlloc(GetProcessHeap(), 0, strlen(text) + 1);
+    if (copy)
+        strcpy(copy, text);
+    return copy;
+}
+
+// The drive test of the DLL, on a copy of the description so that the line
+// shows it as it stands: it begins with the text, both upper-cased.
+static bool drive_begins_with(Candidate &candidate, const char *, const void *upper_text)
+{
+    static char description[kTextSize];
+    strcpy(description, candidate.description);
+    _strupr(description);
+    return !strncmp(description, (const char *)upper_text, strlen((const char *)upper_text));
+}
+
+// The DLL upper-cases the text in place once it has compared it with a live
+// drive, so it gets a copy.
+static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace, const AnswerSink &sink)
+{
+    auto ask = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
+    char *buffer = heap_copy(text);
+    if (!ask || !buffer) {
+        heap_free(buffer);
+        return;
+    }
+    const TraceSink window = trace_window_sink(trace);
+    int answer = trace ? detect_dvd_drive(buffer, &window) : ask(buffer);
+    const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
+                                 : "no live CD-ROM drive's description begins with it";
+    static Text question, rest;
+    text_clear(question);
+    text_clear(rest);
+    text_format(question, "IsDVDDrivePresent(\"%s\")", text);
+    text_format(rest, ": %s; the text now reads \"%s\"", meaning, buffer);
+    Argument argument = {Argument::text, 0, text};
+    say_answer(sink, question.text, "IsDVDDrivePresent", &argument, 1, answer, meaning, rest.text);
+    char *upper = heap_copy(text);
+    if (upper) {
+        WalkParams params;
+        params.bus_key = "Enum\\SCSI";
+        params.class_name = "CDROM";
+        params.key_prefix = "SCSI\\";
+        params.accept = drive_begins_with;
+        params.context = _strupr(upper);
+        say_live_device(sink, params, "live drive", false);
+    }
+    say_trace(sink, trace);
+    heap_free(upper);
+    heap_free(buffer);
+}
+
+static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &sink)
+{
+    auto ask = (AskFile)(void *)GetProcAddress(dll, "IsFileAvailable");
+    if (!ask)
+        return;
+    const char *hex = options.signature;
+    int length = hex ? (int)strlen(hex) / 2 : 0;
+    unsigned char *signature = hex ? (unsigned char *)HeapAlloc(GetProcessHeap(), 0, length + 1) : nullptr;
+    if (hex && !signature)
+        return;
+    for (int i = 0; i < length; ++i)
+        signature[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
+    int answer = ask(options.file, signature, length);
+    const char *meaning = answer ? (hex ? "readable and begins with the signature" : "readable")
+                                 : (hex ? "unreadable, or does not begin with the signature" : "unreadable");
+    static Text question, rest;
+    text_clear(question);
+    text_clear(rest);
+    text_format(question, "IsFileAvailable(%s", options.file);
+    static char upper[kTextMax];
+    upper[0] = 0;
+    if (hex) {
+        lstrcpynA(upper, hex, sizeof(upper));
+        CharUpperA(upper);
+        text_format(question, ", %s", upper);
+    }
+    text_add(question, ")");
+    text_format(rest, ": %s", meaning);
+    Argument arguments[] = {{Argument::text, 0, options.file},
+                            {hex ? Argument::text : Argument::null, 0, upper},
+                            {Argument::number, length, nullptr}};
+    say_answer(sink, question.text, "IsFileAvailable", arguments, 3, answer, meaning, rest.text);
+    heap_free(signature);
+}
+
+// VERSION.DLL's functions would read it too, but nothing here imports
+// beyond what the DLL itself may.
+void dll_version(HMODULE dll, char *version, size_t size)
+{
+    lstrcpynA(version, "unknown", (int)size);
+    HRSRC found = FindResourceA(dll, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16)); // RT_VERSION
+    HGLOBAL loaded = found ? LoadResource(dll, found) : nullptr;
+    const BYTE *block = loaded ? (const BYTE *)LockResource(loaded) : nullptr;
+    DWORD length = found ? SizeofResource(dll, found) : 0;
+    // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO" and its NUL,
+    // padding to 32 bits, then VS_FIXEDFILEINFO.
+    const DWORD fixed_at = (6 + sizeof(L"VS_VERSION_INFO") + 3) & ~3u;
+    if (!block || length < fixed_at + sizeof(VS_FIXEDFILEINFO))
+        return;
+    VS_FIXEDFILEINFO fixed;
+    memcpy(&fixed, block + fixed_at, sizeof(fixed));
+    if (fixed.dwSignature != 0xfeef04bd)
+        return;
+    _snprintf(version, size - 1, "%lu.%lu.%lu.%lu", fixed.dwFileVersionMS >> 16, fixed.dwFileVersionMS & 0xffff,
+              fixed.dwFileVersionLS >> 16, fixed.dwFileVersionLS & 0xffff);
+    version[size - 1] = 0;
+}
+
+// Names the DLL that answers, by its full path and the file version of its
+// version resource, and, under it, each export it lacks. False when one is
+// missing.
+static bool say_dll(HMODULE dll, const AnswerSink &sink)
+{
+    static char path[MAX_PATH], version[32], folder[MAX_PATH];
+    DWORD length = GetModuleFileNameA(dll, path, sizeof(path));
+    path[length < sizeof(path) ? length : sizeof(path) - 1] = 0;
+    dll_version(dll, version, sizeof(version));
+    length = GetCurrentDirectoryA(sizeof(folder), folder);
+    folder[length < sizeof(folder) ? length : 0] = 0;
+    static Text line;
+    text_clear(line);
+    text_format(line, "KXVozaDa.dll: %s, file version %s; card files and helpers from %s", path, version, folder);
+    sink.dll(sink.context, line.text, path, version, folder);
+    bool complete = true;
+    for (const char *name : kExports) {
+        if (GetProcAddress(dll, name))
+            continue;
+        text_clear(line);
+        text_format(line, "does not export %s: not asked", name);
+        sink.detail(sink.context, line.text);
+        complete = false;
+    }
+    return complete;
+}
+
+static void ask_untraced(HMODULE dll, const AnswerSink &sink)
+{
+    for (const Question &q : kQuestions) {
+        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
+        if (!ask)
+            continue;
+        if (q.timed)
+            sink.waiting(sink.context,
+                         "GetSystemID waits up to 8 seconds for Kxdodaze.exe and BIOSID.EXE of this "
+                         "folder");
+        DWORD start = GetTickCount();
+        int answer = ask();
+        DWORD took = GetTickCount() - start;
+        static Text rest;
+        text_clear(rest);
+        text_format(rest, ": %s", q.meaning(answer));
+        if (q.timed)
+            text_format(rest, " (took %lu ms)", took);
+        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer), rest.text);
+    }
+}
+
+bool ask_questions(HMODULE dll, const AskOptions &options, const AnswerSink &sink)
+{
+    bool complete = say_dll(dll, sink);
+    {
+        TraceWindow trace(options.trace);
+        ask_cards(dll, trace.handle, sink);
+    }
+    ask_untraced(dll, sink);
+    {
+        TraceWindow trace(options.trace);
+        ask_pci_info(dll, trace.handle, sink);
+        ask_dvd_drive(dll, options.dvd_text, trace.handle, sink);
+    }
+    if (options.file)
+        ask_file(dll, options, sink);
+    return complete;
+}
