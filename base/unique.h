@@ -54,16 +54,18 @@ private:
     Value value_ = Traits::invalid();
 };
 
-struct KeyTraits {
-    typedef HKEY Value;
-    static HKEY invalid() { return nullptr; }
+// Most kinds hold nothing with a null value.
+template <class T> struct NullInvalid {
+    typedef T Value;
+    static T invalid() { return nullptr; }
+};
+
+struct KeyTraits : NullInvalid<HKEY> {
     static void close(HKEY key) { RegCloseKey(key); }
 };
 
-// Process and thread handles, and other kernel objects: null holds none.
-struct HandleTraits {
-    typedef HANDLE Value;
-    static HANDLE invalid() { return nullptr; }
+// Process and thread handles, and other kernel objects.
+struct HandleTraits : NullInvalid<HANDLE> {
     static void close(HANDLE handle) { CloseHandle(handle); }
 };
 
@@ -74,31 +76,23 @@ struct FileTraits {
     static void close(HANDLE file) { CloseHandle(file); }
 };
 
-struct ModuleTraits {
-    typedef HMODULE Value;
-    static HMODULE invalid() { return nullptr; }
+struct ModuleTraits : NullInvalid<HMODULE> {
     static void close(HMODULE module) { FreeLibrary(module); }
 };
 
 // A block of the process heap. HeapFree of a null pointer is undefined on
 // Windows 9x, and is never called.
-template <class T> struct HeapTraits {
-    typedef T *Value;
-    static T *invalid() { return nullptr; }
+template <class T> struct HeapTraits : NullInvalid<T *> {
     static void close(T *block) { HeapFree(GetProcessHeap(), 0, block); }
 };
 
 // A C runtime stream, from fopen.
-struct StreamTraits {
-    typedef FILE *Value;
-    static FILE *invalid() { return nullptr; }
+struct StreamTraits : NullInvalid<FILE *> {
     static void close(FILE *stream) { fclose(stream); }
 };
 
 // A reference to a COM interface.
-template <class Interface> struct ComTraits {
-    typedef Interface *Value;
-    static Interface *invalid() { return nullptr; }
+template <class Interface> struct ComTraits : NullInvalid<Interface *> {
     static void close(Interface *object) { object->Release(); }
 };
 
