@@ -725,6 +725,19 @@ static const char *own_name(Capture &capture, HKEY key, const char *name, DWORD 
     return capture.own_name;
 }
 
+// The path goes down to the subkey `name` of `size` characters; false when
+// its key line would not fit a line.
+static bool enter_key(Capture &capture, size_t length, const char *name, DWORD size)
+{
+    // The key line, brackets, root and CR included, must fit a line.
+    if (length + 1 + size + 24 > sizeof capture.path)
+        return false;
+    capture.path[length] = '\\';
+    memcpy(capture.path + length + 1, name, size + 1);
+    capture.path_length = length + 1 + size;
+    return true;
+}
+
 // `live_table`: the key is the live-device table, whose nodes a replay
 // named.
 static bool capture_key(Capture &capture, RegeditRoot root, HKEY key, bool live_table)
@@ -746,16 +759,14 @@ static bool capture_key(Capture &capture, RegeditRoot root, HKEY key, bool live_
         KeyGuard handle = {nullptr};
         status = RegOpenKeyExA(key, child, 0, KEY_READ, &handle.key);
         if (status != ERROR_SUCCESS) {
+            // The key that refused is named, not its parent.
             handle.key = nullptr;
+            enter_key(capture, length, child, size);
             return fail_key(capture, root, "cannot open the key", DWORD(status));
         }
         const char *name = live_table ? own_name(capture, handle.key, child, size) : child;
-        // The key line, brackets, root and CR included, must fit a line.
-        if (length + 1 + size + 24 > sizeof capture.path)
+        if (!enter_key(capture, length, name, size))
             return fail_key(capture, root, "key path too long", 0);
-        capture.path[length] = '\\';
-        memcpy(capture.path + length + 1, name, size + 1);
-        capture.path_length = length + 1 + size;
         if (!capture_key(capture, root, handle.key, false))
             return false;
         capture.path_length = length;
@@ -780,12 +791,17 @@ static bool capture_subtrees(Capture &capture)
     put_notes(capture);
     for (const RegeditSubtree &subtree : kRegeditSubtrees) {
         KeyGuard key = {nullptr};
-        if (RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, &key.key) != ERROR_SUCCESS) {
-            key.key = nullptr;
-            continue;
-        }
         capture.path_length = strlen(subtree.path);
         memcpy(capture.path, subtree.path, capture.path_length + 1);
+        // A subtree that is not there is none to capture (Windows NT has no
+        // HKEY_DYN_DATA); one that is refused would be missing unsaid.
+        const LONG status = RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, &key.key);
+        if (status != ERROR_SUCCESS) {
+            key.key = nullptr;
+            if (status == ERROR_ACCESS_DENIED)
+                return fail_key(capture, subtree.root, "cannot open the key", DWORD(status));
+            continue;
+        }
         if (!capture_key(capture, subtree.root, key.key, subtree.root == regedit_dyn_data))
             return false;
     }

@@ -189,6 +189,7 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
 struct CaptureShown {
     DWORD status = 0xdeadbeef;
     std::string texts[IDC_OPEN - IDC_HEADING]; // by control, from IDC_HEADING
+    std::string waiting;                       // the note, as the window answered while Close was disabled
     bool answers_read_only = false, open_enabled = false;
     const std::string &operator[](int control) const { return texts[control - IDC_HEADING]; }
 };
@@ -211,8 +212,13 @@ static CaptureShown run_capture(const std::string &folder)
     DWORD owner = 0;
     for (int tries = 0; tries < 600 && !window; ++tries, Sleep(100)) {
         window = FindWindowA("#32770", KX_CAPTURE_TITLE);
-        if (!window || !GetWindowThreadProcessId(window, &owner) || owner != process.dwProcessId ||
-            !IsWindowEnabled(GetDlgItem(window, IDCANCEL)))
+        if (!window || !GetWindowThreadProcessId(window, &owner) || owner != process.dwProcessId)
+            window = nullptr;
+        char note[512] = "";
+        if (window && !IsWindowEnabled(GetDlgItem(window, IDCANCEL)) &&
+            GetWindowTextA(GetDlgItem(window, IDC_NOTE), note, sizeof note))
+            shown.waiting = note;
+        if (window && !IsWindowEnabled(GetDlgItem(window, IDCANCEL)))
             window = nullptr;
     }
     EXPECT_NE(nullptr, window) << "no window whose capture ended";
@@ -284,42 +290,102 @@ static bool make_writable(const std::string &folder, bool writable)
     return false;
 }
 
-// The *.reg files in a folder.
+// The *.reg files in a folder, and any capture left half-written.
 static std::set<std::string> captures_in(const std::string &folder)
 {
     std::set<std::string> found;
     WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*.reg").c_str(), &data);
-    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
-        found.insert(folder + "\\" + data.cFileName);
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
+    for (const char *pattern : {"\\*.reg", "\\kxp*.tmp"}) {
+        HANDLE find = FindFirstFileA((folder + pattern).c_str(), &data);
+        for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
+            found.insert(folder + "\\" + data.cFileName);
+        if (find != INVALID_HANDLE_VALUE)
+            FindClose(find);
+    }
     return found;
 }
 
+// A key of HKLM whose access list refuses everyone from now on, as Wine
+// enforces, and grants all again as the guard goes; null for none.
+class RefusedKey {
+public:
+    explicit RefusedKey(const char *path)
+    {
+        ACL empty;
+        if (path && RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, &key_) != ERROR_SUCCESS)
+            key_ = nullptr;
+        EXPECT_TRUE(!path || (key_ && InitializeAcl(&empty, sizeof empty, ACL_REVISION) && set(&empty))) << path;
+    }
+    ~RefusedKey() { EXPECT_TRUE(!key_ || (set(nullptr) && !RegCloseKey(key_))); }
+
+private:
+    bool set(ACL *acl)
+    {
+        SECURITY_DESCRIPTOR descriptor;
+        return InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+               SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
+               RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    }
+    HKEY key_ = nullptr;
+};
+
+// A capture without who captured it when, and how long GetSystemID took,
+// which no two runs share.
+static std::string unstamped(std::string capture)
+{
+    const size_t by = capture.find("; Captured by ") + 14;
+    capture.erase(by, capture.find(" under ", by) - by);
+    for (size_t at = 0; (at = capture.find(" (took ", at)) != std::string::npos;)
+        capture.erase(at, capture.find(')', at) + 1 - at);
+    return capture;
+}
+
 // kxcapture run as a customer runs it, beside the DLL in a folder of its
-// own: where the file goes, what the window says, that nothing is left
-// when the capture fails, and that the file replays as the machine. Two
-// captures make two files.
+// own: where the file goes, what the window says while it waits and at the
+// end, that nothing is left when the capture fails, and that the file is
+// kxprobe's and replays as the machine. Two captures make two files.
 TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
 {
     enum Saved { beside, temporary, windows_temporary, nowhere };
+    static const char kPciKey[] = "Enum\\PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00";
+    static const char kPci[] =
+        "\nGetPCIInfo(0) = 7514 (1D5A): vendor ID of the live display adapter\r\n    live device";
     static const struct {
         const char *what;
-        bool dll, read_only, temp_read_only; // TMP and TEMP name the program's folder
+        const char *dll;                        // installed as KXVozaDa.dll
+        bool read_only, temp_read_only, helper; // TMP and TEMP name the program's folder; a slow Kxdodaze.exe
+        const char *refused;                    // a key of HKLM that refuses reading
         Saved saved;
+        DWORD status;
         const char *note, *after_folder; // the program's folder between them
-        DWORD code;                      // Windows' words for it at the end
+        DWORD code;                      // Windows' words for it
+        const char *after_code;
+        const char *shows; // in the answers box
+        int compared;      // answers that the replay finds the same, or -1 when some differ
     } rows[] = {
-        {"beside the program", true, false, false, beside,
-         "Capturing only reads this machine: nothing on it was changed.", "", 0},
-        {"read-only folder", true, true, false, temporary, "This program's folder, ",
-         "\\, cannot be written, so the file was saved in the temporary folder: ", ERROR_ACCESS_DENIED},
+        {"beside the program", "KXVozaDa.dll", false, false, true, nullptr, beside, 0,
+         "Capturing only reads this machine: nothing on it was changed.", "", 0, "", kPci, 7},
+        {"read-only folder", "KXVozaDa.dll", true, false, false, nullptr, temporary, 0, "This program's folder, ",
+         "\\, cannot be written, so the file was saved in the temporary folder: ", ERROR_ACCESS_DENIED, "", kPci, 7},
         // As Windows 95 answers GetTempPath without TMP and TEMP.
-        {"read-only folder, temporary folder the same", true, true, true, windows_temporary, "This program's folder, ",
-         "\\, cannot be written, so the file was saved in the temporary folder: ", ERROR_ACCESS_DENIED},
-        {"no KXVozaDa.dll", false, false, false, nowhere,
-         "KXVozaDa.dll, which must be in the same folder as this program, does not load: ", "", ERROR_MOD_NOT_FOUND},
+        {"read-only folder, temporary folder the same", "KXVozaDa.dll", true, true, false, nullptr, windows_temporary,
+         0, "This program's folder, ",
+         "\\, cannot be written, so the file was saved in the temporary folder: ", ERROR_ACCESS_DENIED, "", kPci, 7},
+        {"no KXVozaDa.dll", nullptr, false, false, false, nullptr, beside, 1,
+         "KXVozaDa.dll, which must be in the same folder as this program, does not load: ", "", ERROR_MOD_NOT_FOUND,
+         " The file holds this machine's devices without their answers; please send it all the same.",
+         "\nKXVozaDa.dll does not load: ", 0},
+        {"a KXVozaDa.dll without every export", "kxpartial.dll", false, false, false, nullptr, beside, 1,
+         "This KXVozaDa.dll does not answer every question: the lines below name those it lacks, and the file holds "
+         "the answers it gave.",
+         "", 0, "", "\n    does not export GetAudioCardID: not asked\r\n", -1},
+        {"a device key refused", "KXVozaDa.dll", false, false, false, kPciKey, nowhere, 2,
+         "Cannot capture HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&"
+         "FUNC_00: cannot open the key: ",
+         "", ERROR_ACCESS_DENIED, "", nullptr, -1},
+        {"a subtree refused", "KXVozaDa.dll", false, false, false, "Enum\\SCSI", nowhere, 2,
+         "Cannot capture HKEY_LOCAL_MACHINE\\Enum\\SCSI: cannot open the key: ", "", ERROR_ACCESS_DENIED, "", nullptr,
+         -1},
     };
     const std::string machine = kx::capture_profile(), replayed = kx::temp_path("kxcapture-replayed.reg");
     std::string temporary_folder = kx::temp_path(""), windows_folder(MAX_PATH, '\0');
@@ -330,25 +396,35 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         kx::TempCwd folder;
         ASSERT_TRUE(kx::install("kxcapture.exe"));
         if (row.dll)
-            ASSERT_TRUE(kx::install("KXVozaDa.dll"));
+            ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
+        if (row.helper)
+            ASSERT_TRUE(kx::install("sysid\\Kxdodaze.exe") && kx::install("kxprobe.exe"));
+        SetEnvironmentVariableA("KX_DODAZE_RUN_MS", row.helper ? "1500" : nullptr);
         // Nothing until the folder is writable again may end the test.
         EXPECT_TRUE(!row.read_only || make_writable(folder.path(), false)) << "cannot make the folder read-only";
         for (const char *variable : {"TMP", "TEMP"})
             SetEnvironmentVariableA(variable, row.temp_read_only ? folder.path().c_str() : temporary_folder.c_str());
-        const CaptureShown shown = run_capture(folder.path());
+        CaptureShown shown;
+        {
+            RefusedKey refused(row.refused);
+            shown = run_capture(folder.path());
+        }
         for (const char *variable : {"TMP", "TEMP"})
             SetEnvironmentVariableA(variable, temporary_folder.c_str());
         EXPECT_TRUE(!row.read_only || make_writable(folder.path(), true));
         const bool saved = row.saved != nowhere;
-        EXPECT_EQ(saved ? 0u : 1u, shown.status);
+        EXPECT_EQ(row.status, shown.status);
         EXPECT_EQ(saved ? "This machine was captured to the file:"
                         : "This machine could not be captured, and nothing was saved.",
                   shown[IDC_HEADING]);
         EXPECT_EQ(saved ? "Please send this file to support." : "Please tell support what this window says.",
                   shown[IDC_ADVICE]);
         EXPECT_EQ(row.note + (row.read_only ? folder.path() + row.after_folder : "") +
-                      (row.code ? kx::windows_error(row.code) : ""),
+                      (row.code ? kx::windows_error(row.code) : "") + row.after_code,
                   shown[IDC_NOTE]);
+        if (row.helper)
+            EXPECT_EQ("Please wait: GetSystemID waits up to 8 seconds for Kxdodaze.exe and BIOSID.EXE of this folder.",
+                      shown.waiting);
         EXPECT_TRUE(shown.answers_read_only);
         EXPECT_EQ(saved, shown.open_enabled);
         EXPECT_EQ(row.saved == beside ? 1u : 0u, captures_in(folder.path()).size());
@@ -365,12 +441,28 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
                                                                      : windows_folder + "\\TEMP";
         EXPECT_EQ(expected_folder, path.substr(0, path.rfind('\\')));
         EXPECT_TRUE(file.find(std::string(name) + "-2") == 0 && file.size() == size + 22) << file;
+        // The box shows what the file's comments say, answers named.
         std::string registry;
-        EXPECT_EQ(comment_lines(kx::read_file(path), registry), shown[IDC_ANSWERS]);
+        const std::string capture = kx::read_file(path), answers = comment_lines(capture, registry);
+        EXPECT_EQ(answers, shown[IDC_ANSWERS]);
+        EXPECT_TRUE(kx::contains(answers, "Captured by kxcapture "));
+        EXPECT_TRUE(kx::contains(answers, row.shows));
         EXPECT_EQ(machine, registry);
-        profile_clear();
+        // kxprobe --capture writes the same file, but for who and when.
         std::string printed;
+        if (row.helper) {
+            EXPECT_EQ(0u, kx::run_with_output(folder.path() + "\\kxprobe.exe --capture probe.reg", "printed.txt"));
+            const std::string probe = kx::read_file("probe.reg");
+            EXPECT_EQ(unstamped(probe), unstamped(capture));
+            EXPECT_TRUE(kx::contains(probe, "; Captured by kxprobe "));
+            DeleteFileA("probe.reg");
+        }
+        profile_clear();
         EXPECT_EQ(0u, kx::run_kxprobe("--profile \"" + path + "\" --capture " + replayed, printed));
+        EXPECT_TRUE(kx::contains(printed, ": captured by kxcapture "));
+        if (row.compared >= 0)
+            EXPECT_TRUE(kx::contains(printed, "\nthe replay answers as the captured machine did: " +
+                                                  std::to_string(row.compared) + " answers compared\r\n"));
         comment_lines(kx::read_file(replayed), registry);
         EXPECT_EQ(machine, registry);
         DeleteFileA(replayed.c_str());
@@ -379,4 +471,5 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         EXPECT_EQ(row.saved == beside ? 2u : 0u, captures_in(folder.path()).size());
         DeleteFileA(path.c_str());
     }
+    SetEnvironmentVariableA("KX_DODAZE_RUN_MS", nullptr);
 }

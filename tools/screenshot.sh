@@ -2,8 +2,8 @@
 # Builds, then shows kxcapture's window on the sample machine under Wine on
 # a virtual X display (Xvfb), as a customer sees it once the capture is
 # saved, and writes a picture of it to build/kxcapture.png (or
-# $KX_BUILD_DIR). Installs Xvfb, ImageMagick and Wine's fonts where they are
-# missing.
+# $KX_BUILD_DIR). Installs Xvfb, ImageMagick, Wine's fonts and DejaVu's
+# where they are missing.
 # The tests need no display; this is for people who want to see the window.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,7 +12,7 @@ build=${KX_BUILD_DIR:-$root/build}
 if [ "$1" != --on-display ]; then
     mkdir -p "$build"
     echo "screenshot: building into $build; the log goes to $build/build.log" >&2
-    if ! KX_EXTRA_PACKAGES="xvfb xauth imagemagick fonts-wine" sh "$root/tools/build.sh" >"$build/build.log" 2>&1; then
+    if ! KX_EXTRA_PACKAGES="xvfb xauth imagemagick fonts-wine fonts-dejavu-core" sh "$root/tools/build.sh" >"$build/build.log" 2>&1; then
         echo "screenshot: the build failed; the end of $build/build.log:" >&2
         tail -n 20 "$build/build.log" >&2
         exit 1
@@ -29,6 +29,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w
 fi
+# Wine has no Courier New, which every Windows has since 3.1 and which the
+# answers box is set in: DejaVu Sans Mono stands in for it.
+wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Courier New" /d "DejaVu Sans Mono" /f >/dev/null 2>&1
 # The program in a folder of its own, beside the DLL, as a customer has it.
 folder=$build/screenshot
 rm -rf "$folder"

@@ -2,15 +2,18 @@
 // support. One window and no questions: the capture goes to a new file
 // beside the program, or to the temporary folder where the program's own
 // folder cannot be written (a CD-ROM, a read-only share), and the window
-// says where, with the answers that the capture holds.
+// says where, with the answers that the capture holds. It asks and captures
+// with kxprobe's own routines, so that its file is the one that kxprobe
+// --capture writes, and kxprobe --profile replays.
 //
 // It starts on every 32-bit Windows from 95 on, as kxprobe does: no C
 // runtime start-up code, its own entry point, a dialog from its resources
 // with the plain controls of USER32, and fixed buffers.
-#include "capture.h"
 #include "resource.h"
 
 #include "base/windows_error.h"
+#include "tools/kxprobe/machine_capture.h"
+#include "tools/kxprobe/output.h"
 
 #include <windows.h>
 
@@ -18,18 +21,20 @@
 
 enum { kCaptured = WM_APP }; // posted by the capture's thread as it ends
 
-// Long enough for a few hundred answer lines; a Windows 9x edit control
-// holds at most 64 KB.
-enum { kAnswersSize = 32768, kNoteSize = 1024 };
+enum { kNoteSize = 1024 };
+
+// The exit status: as kxprobe's, 1 when KXVozaDa.dll did not load or lacks
+// an export, the machine being captured all the same.
+enum Status { kSaved, kSavedWithoutAnswers, kNotSaved };
 
 static struct {
     HWND dialog;
     HANDLE thread; // while the capture runs
-    bool saved;
+    Status status;
+    bool waiting; // the note says what a question waits for
     char path[MAX_PATH];
-    char note[kNoteSize];          // why the file is in the temporary folder, if it is
+    char note[kNoteSize];          // why the file is in the temporary folder, if it is, and why answers lack
     char error[kProfileErrorSize]; // why nothing was saved
-    char answers[kAnswersSize];
 } g_capture;
 
 // Appends `text` to the zero-terminated `buffer` of `size` bytes, cut at
@@ -160,22 +165,75 @@ static bool choose_file()
     return false;
 }
 
-static void add_answer(void *, const char *text)
+// The capture's comment lines go to the answers box as they are kept, from
+// the capture's thread; the window's thread draws them meanwhile.
+static void show_line(void *, const char *line)
 {
-    append(g_capture.answers, sizeof g_capture.answers, text);
-    append(g_capture.answers, sizeof g_capture.answers, "\r\n");
+    HWND box = GetDlgItem(g_capture.dialog, IDC_ANSWERS);
+    if (g_capture.waiting)
+        SetDlgItemTextA(g_capture.dialog, IDC_NOTE, "");
+    g_capture.waiting = false;
+    const int end = GetWindowTextLengthA(box);
+    SendMessageA(box, EM_SETSEL, end, end);
+    SendMessageA(box, EM_REPLACESEL, FALSE, (LPARAM)line);
+    SendMessageA(box, EM_REPLACESEL, FALSE, (LPARAM) "\r\n");
 }
 
+static void show_waiting(void *, const char *text)
+{
+    char note[kNoteSize] = "Please wait: ";
+    append(note, sizeof note, text);
+    append(note, sizeof note, ".");
+    SetDlgItemTextA(g_capture.dialog, IDC_NOTE, note);
+    g_capture.waiting = true;
+}
+
+// Why the file holds no answers, or not every one, after the note.
+static void say_answers_lack(HMODULE dll, DWORD load_error, bool complete)
+{
+    char *const note = g_capture.note;
+    if (*note)
+        append(note, kNoteSize, " ");
+    if (dll && !complete)
+        append(note, kNoteSize,
+               "This KXVozaDa.dll does not answer every question: the lines below name those it lacks, and the "
+               "file holds the answers it gave.");
+    if (dll)
+        return;
+    append(note, kNoteSize, "KXVozaDa.dll, which must be in the same folder as this program, does not load: ");
+    const size_t used = strlen(note);
+    windows_error_text(load_error, note + used, (unsigned long)(kNoteSize - used),
+                       dll_file("KXVozaDa.dll", load_error));
+    append(note, kNoteSize,
+           " The file holds this machine's devices without their answers; please send it all the same.");
+}
+
+// KXVozaDa.dll is the one beside the program, which Windows finds first,
+// asked in the program's folder, which Explorer makes current.
 static DWORD WINAPI capture_thread(void *)
 {
-    g_capture.saved = capture_machine(g_capture.path, add_answer, nullptr, g_capture.error);
+    HMODULE dll = LoadLibraryA("KXVozaDa.dll");
+    const DWORD load_error = dll ? ERROR_SUCCESS : GetLastError();
+    static const CaptureWatcher watcher = {show_line, show_waiting, nullptr};
+    const MachineCapture capture = {
+        g_capture.path, "kxcapture " KX_VERSION, dll, load_error, {kDefaultDvdText, nullptr, nullptr, false}, nullptr,
+        &watcher};
+    bool complete;
+    const bool saved = capture_machine(capture, complete, g_capture.error);
+    if (dll)
+        FreeLibrary(dll);
+    g_capture.status = !saved ? kNotSaved : dll && complete ? kSaved : kSavedWithoutAnswers;
+    if (g_capture.status == kSavedWithoutAnswers)
+        say_answers_lack(dll, load_error, complete);
+    if (!saved)
+        CharUpperBuffA(g_capture.error, 1); // "Cannot capture ..."
     PostMessageA(g_capture.dialog, kCaptured, 0, 0);
     return 0;
 }
 
 static void show_result(HWND dialog)
 {
-    const bool saved = g_capture.saved;
+    const bool saved = g_capture.status != kNotSaved;
     SetDlgItemTextA(dialog, IDC_HEADING,
                     saved ? "This machine was captured to the file:"
                           : "This machine could not be captured, and nothing was saved.");
@@ -185,7 +243,10 @@ static void show_result(HWND dialog)
     const char *note =
         *g_capture.note ? g_capture.note : "Capturing only reads this machine: nothing on it was changed.";
     SetDlgItemTextA(dialog, IDC_NOTE, saved ? note : g_capture.error);
-    SetDlgItemTextA(dialog, IDC_ANSWERS, g_capture.answers);
+    // Support reads the lines from the first, which the box followed down.
+    HWND box = GetDlgItem(dialog, IDC_ANSWERS);
+    SendMessageA(box, EM_SETSEL, 0, 0);
+    SendMessageA(box, EM_SCROLLCARET, 0, 0);
     EnableWindow(GetDlgItem(dialog, IDC_OPEN), saved);
     HWND close = GetDlgItem(dialog, IDCANCEL);
     EnableWindow(close, TRUE);
@@ -198,6 +259,7 @@ static void show_result(HWND dialog)
 static void start_capture(HWND dialog)
 {
     g_capture.dialog = dialog;
+    g_capture.status = kNotSaved;
     if (choose_file()) {
         DWORD id;
         g_capture.thread = CreateThread(nullptr, 0, capture_thread, nullptr, 0, &id);
@@ -231,10 +293,31 @@ static void open_folder(HWND dialog)
     MessageBoxA(dialog, text, KX_CAPTURE_TITLE, MB_OK | MB_ICONEXCLAMATION);
 }
 
+static INT_PTR CALLBACK lender_dialog(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+// The answers box is read aloud over the telephone, so its lines are set in
+// a fixed-pitch font, up to the most text that a Windows 9x edit control
+// holds. The dialog manager makes a template's font and keeps it while the
+// dialog lives: a hidden child dialog lends it, since nothing here imports
+// GDI32 to make one.
+static void prepare_answers_box(HWND dialog)
+{
+    HWND box = GetDlgItem(dialog, IDC_ANSWERS);
+    SendMessageA(box, EM_LIMITTEXT, 0, 0);
+    HWND lender =
+        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FIXED_FONT), dialog, lender_dialog, 0);
+    if (lender)
+        SendMessageA(box, WM_SETFONT, SendMessageA(lender, WM_GETFONT, 0, 0), FALSE);
+}
+
 static INT_PTR CALLBACK capture_dialog(HWND dialog, UINT message, WPARAM wparam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
+        prepare_answers_box(dialog);
         start_capture(dialog);
         return TRUE;
     case kCaptured:
@@ -246,18 +329,18 @@ static INT_PTR CALLBACK capture_dialog(HWND dialog, UINT message, WPARAM wparam,
         // A capture cut off would leave half a file: the window stays
         // until it ends.
         else if (LOWORD(wparam) == IDCANCEL && !g_capture.thread)
-            EndDialog(dialog, g_capture.saved ? 0 : 1);
+            EndDialog(dialog, g_capture.status);
         return TRUE;
     default:
         return FALSE;
     }
 }
 
-// The image's entry point. The exit status is 0 when the machine was
-// captured, 1 when not, 2 when the window could not be made.
+// The image's entry point; the exit status is a Status, kNotSaved when the
+// window could not be made.
 extern "C" void kxcapture_start()
 {
     const INT_PTR status =
         DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_CAPTURE), nullptr, capture_dialog, 0);
-    ExitProcess(status < 0 ? 2 : (UINT)status);
+    ExitProcess(status < 0 ? (UINT)kNotSaved : (UINT)status);
 }

@@ -14,4 +14,6 @@
 #define IDC_OPEN 106    // opens the folder that holds the file
 // Close is IDCANCEL, which Esc and the title bar's close box press too.
 
+#define IDD_FIXED_FONT 110 // a hidden dialog whose font the answers box takes
+
 #endif

@@ -1,5 +1,6 @@
 #include "card_defs.h"
 
+#include "card_pieces.h"
 #include "card_traps.h"
 
 #include "base/text.h"
@@ -21,55 +22,6 @@ static const FileFacts kFiles[] = {{CardFile::audio, "GetAudioCardID", -1}, {Car
 
 enum { kClean = 0, kWarned = 1, kNoFolder = 2 };
 
-// What one fgets call returned: a whole line, or a piece of a line longer
-// than 1023 characters, which the DLL reads as a line of its own.
-struct Piece {
-    int line, piece; // physical line number and piece of it, from 1
-    bool counts;
-    CardLine card;            // when it counts
-    size_t length;            // bytes read, NULs included
-    char text[kCardLineSize]; // as read, line feed included
-};
-
-static bool ends_line(const Piece &piece)
-{
-    return piece.length && piece.text[piece.length - 1] == '\n';
-}
-
-// Reads a card file as the DLL does, text mode and fgets into a 1024-byte
-// buffer, one piece ahead so that the last piece is known as such.
-struct PieceReader {
-    CardFile file;
-    FILE *stream;
-    int line, piece; // of the piece read ahead
-    Piece slot[2];
-    int ahead;     // the slot read ahead, or -1 at the end
-    long consumed; // pieces handed out
-};
-
-// fgets does not say how many bytes it read, which a NUL among them hides;
-// it leaves the rest of the buffer as it was, so that in a buffer filled
-// beforehand its terminator is the last NUL before the fill.
-static bool fetch(PieceReader &reader, Piece &piece)
-{
-    memset(piece.text, 0xbd, sizeof(piece.text));
-    if (!fgets(piece.text, sizeof(piece.text), reader.stream))
-        return false;
-    piece.length = sizeof(piece.text) - 1;
-    while (piece.text[piece.length])
-        --piece.length;
-    char line[kCardLineSize];
-    strcpy(line, piece.text);
-    piece.line = reader.line;
-    piece.piece = reader.piece;
-    piece.counts = read_card_line(reader.file, line, piece.card);
-    if (ends_line(piece))
-        ++reader.line, reader.piece = 1;
-    else
-        ++reader.piece;
-    return true;
-}
-
 static bool make_path(const char *dir, CardFile file, char *path, size_t size)
 {
     const char *name = card_file_name(file);
@@ -81,71 +33,12 @@ static bool make_path(const char *dir, CardFile file, char *path, size_t size)
     return true;
 }
 
-static bool open_reader(PieceReader &reader, CardFile file, const char *path)
-{
-    reader.file = file;
-    reader.stream = fopen(path, "rt");
-    reader.line = reader.piece = 1;
-    reader.consumed = 0;
-    reader.ahead = -1;
-    if (!reader.stream)
-        return false;
-    if (fetch(reader, reader.slot[0]))
-        reader.ahead = 0;
-    return true;
-}
-
-static void close_reader(PieceReader &reader)
-{
-    if (reader.stream)
-        fclose(reader.stream);
-    reader.stream = nullptr;
-}
-
-// The next piece, or null at the end; `last` tells whether another follows.
-static const Piece *next_piece(PieceReader &reader, bool &last)
-{
-    if (reader.ahead < 0)
-        return nullptr;
-    const Piece *piece = &reader.slot[reader.ahead];
-    int other = 1 - reader.ahead;
-    reader.ahead = fetch(reader, reader.slot[other]) ? other : -1;
-    last = reader.ahead < 0;
-    ++reader.consumed;
-    return piece;
-}
-
-// One character of a text shown between double quotes: line ends, tabs,
-// quotes and backslashes escaped as in C, other control and non-ASCII bytes
-// in hex.
-static const char *escaped(unsigned char c)
-{
-    static char text[8];
-    if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\')
-        _snprintf(text, sizeof(text) - 1, "\\%c", c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : c);
-    else if (c < 0x20 || c >= 0x7f)
-        _snprintf(text, sizeof(text) - 1, "\\x%02x", c);
-    else
-        text[0] = (char)c, text[1] = 0;
-    return text;
-}
-
 static void out_quoted(const char *text, size_t length)
 {
     out_text(kStdout, "\"");
     for (size_t i = 0; i < length; ++i)
         out_text(kStdout, escaped(text[i]));
     out_text(kStdout, "\"");
-}
-
-static const char *where(int line, int piece)
-{
-    static char text[48];
-    if (piece > 1)
-        _snprintf(text, sizeof(text) - 1, "line %d piece %d", line, piece);
-    else
-        _snprintf(text, sizeof(text) - 1, "line %d", line);
-    return text;
 }
 
 // --check-defs takes a file in blocks of pieces kept in memory, so that a
@@ -580,21 +473,6 @@ static bool is_card_folder(const char *option, const char *dir)
     return false;
 }
 
-// Every line of the file that matches the search text, in file order: the
-// last decides. Calls `found` for each; false when the file does not open.
-template <class Found> static bool for_each_match(const char *path, CardFile file, const char *search_text, Found found)
-{
-    PieceReader reader;
-    if (!open_reader(reader, file, path))
-        return false;
-    bool last;
-    for (const Piece *piece; (piece = next_piece(reader, last));)
-        if (piece->counts && card_key_matches(piece->card.key, search_text))
-            found(*piece);
-    close_reader(reader);
-    return true;
-}
-
 int check_card_files(const char *dir, bool quiet)
 {
     if (!is_card_folder("--check-defs", dir))
@@ -652,24 +530,4 @@ int explain_card_files(const char *dir, const char *description)
         status = opened ? status : kWarned;
     }
     return status;
-}
-
-void deciding_line(CardFile file, const char *description, Text &text)
-{
-    char search_text[kCardLineSize];
-    static Piece decider;
-    fold_case(search_text, description, sizeof(search_text));
-    decider.line = 0;
-    for_each_match(card_file_name(file), file, search_text, [](const Piece &piece) { decider = piece; });
-    if (!decider.line) {
-        text_add(text, "no line matches");
-        return;
-    }
-    size_t length = strlen(decider.text);
-    if (length && decider.text[length - 1] == '\n')
-        decider.text[--length] = 0;
-    text_format(text, "%s: \"", where(decider.line, decider.piece));
-    for (size_t i = 0; i < length; ++i)
-        text_add(text, escaped(decider.text[i]));
-    text_add(text, "\"");
 }

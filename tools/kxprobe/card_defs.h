@@ -19,7 +19,3 @@ int check_card_files(const char *dir, bool quiet);
 // Returns kxprobe's exit status: 0, 1 when a file does not open, 2 when
 // `dir` is no folder.
 int explain_card_files(const char *dir, const char *description);
-
-// "line N: <the line as read>" for the line of the file in the current
-// folder that decides for `description`, or "no line matches".
-void deciding_line(CardFile file, const char *description, Text &text);

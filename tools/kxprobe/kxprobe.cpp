@@ -100,7 +100,7 @@ struct Options {
     const char *capture = nullptr;
     bool json = false;
     bool trace = false;
-    const char *dvd_text = "Generic DVD-ROM DX-5";
+    const char *dvd_text = kDefaultDvdText;
     const char *file = nullptr;
     const char *signature = nullptr; // hex digits, checked
     const char *defs_dir = nullptr;  // --check-defs or --explain
@@ -283,8 +283,8 @@ static AskOptions ask_options(const Options &options)
 // that cannot be written is a usage error, said before anything is asked.
 static int capture(const Options &options, HMODULE dll, DWORD load_error, const AnswerSink *show, bool &complete)
 {
-    const MachineCapture machine = {options.capture, "kxprobe " KX_VERSION, dll,
-                                    load_error,      ask_options(options),  show};
+    const MachineCapture machine = {options.capture, "kxprobe " KX_VERSION, dll, load_error, ask_options(options), show,
+                                    nullptr};
     static char error[kProfileErrorSize];
     start_progress();
     bool captured = capture_machine(machine, complete, error);

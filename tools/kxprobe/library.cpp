@@ -1,6 +1,6 @@
 #include "library.h"
 
-#include "card_defs.h"
+#include "card_pieces.h"
 #include "output.h"
 #include "replay.h"
 

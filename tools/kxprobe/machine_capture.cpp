@@ -21,6 +21,7 @@ struct Kept {
     size_t length, capacity;
     bool failed; // memory ran out
     const AnswerSink *show;
+    const CaptureWatcher *watcher;
     ~Kept()
     {
         if (text)
@@ -49,9 +50,18 @@ static void keep(Kept &kept, const char *indent, const char *line)
         kept.text = (char *)text;
         kept.capacity = capacity;
     }
-    memcpy(kept.text + kept.length, indent, indent_length);
-    memcpy(kept.text + kept.length + indent_length, line, length);
+    char *const start = kept.text + kept.length;
+    memcpy(start, indent, indent_length);
+    memcpy(start + indent_length, line, length);
     kept.length += indent_length + length;
+    kept.text[kept.length] = 0;
+    // A line break within a line (a device description may hold one) is a
+    // blank, as the comment line will have it.
+    for (char *c = start; *c; ++c)
+        if (*c == '\r' || *c == '\n')
+            *c = ' ';
+    if (kept.watcher)
+        kept.watcher->line(kept.watcher->context, start);
     kept.text[kept.length++] = '\n';
     kept.text[kept.length] = 0;
 }
@@ -85,6 +95,8 @@ static void pass_waiting(void *context, const char *text)
     Kept &kept = *(Kept *)context;
     if (kept.show)
         kept.show->waiting(kept.show->context, text);
+    if (kept.watcher)
+        kept.watcher->waiting(kept.watcher->context, text);
 }
 
 static const char *windows_name(const OSVERSIONINFOA &info)
@@ -149,7 +161,7 @@ bool capture_machine(const MachineCapture &capture, bool &complete, char error[k
     complete = true;
     if (!profile_can_write(capture.path, error))
         return false;
-    Kept kept = {nullptr, 0, 0, false, capture.show};
+    Kept kept = {nullptr, 0, 0, false, capture.show, capture.watcher};
     keep_header(kept, capture.program);
     if (capture.dll) {
         const AnswerSink sink = {keep_dll, keep_answer, keep_detail, pass_waiting, &kept};

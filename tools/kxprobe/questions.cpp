@@ -3,7 +3,7 @@
 // the device questions with their traced lines when asked to.
 #include "questions.h"
 
-#include "card_defs.h"
+#include "card_pieces.h"
 #include "output.h"
 
 #include "base/text.h"

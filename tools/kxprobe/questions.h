@@ -44,6 +44,10 @@ struct AnswerSink {
     void *context;
 };
 
+// What IsDVDDrivePresent looks for unless told otherwise: the drive of the
+// sample machine.
+static const char kDefaultDvdText[] = "Generic DVD-ROM DX-5";
+
 struct AskOptions {
     const char *dvd_text;  // what IsDVDDrivePresent looks for
     const char *file;      // IsFileAvailable's path, or null not to ask it
