@@ -5,6 +5,8 @@
 #define DIRECTDRAW_VERSION 0x0500
 #include "display/display.h"
 
+#include "base/unique.h"
+
 #include <windows.h>
 #include <ddraw.h>
 
@@ -21,17 +23,13 @@ typedef HRESULT(WINAPI *DirectDrawCreateProc)(GUID *, IDirectDraw **, IUnknown *
 typedef int (*DisplayQuestion)(IDirectDraw2 *display);
 
 // Only DD_OK counts as an answer. A call that returns another success code
-// has still handed out a reference, which is given back at once; after a
-// failure code the pointer is not the caller's and is left alone.
-static bool obtained(HRESULT result, IUnknown *object)
+// has still handed out a reference, which its guard gives back; after a
+// failure code the pointer is not the caller's and is dropped unreleased.
+template <class Interface> static bool obtained(HRESULT result, UniqueCom<Interface> &object)
 {
-    if (!object)
-        return false;
-    if (result == DD_OK)
-        return true;
-    if (SUCCEEDED(result))
-        object->Release();
-    return false;
+    if (FAILED(result))
+        object.release();
+    return result == DD_OK && object;
 }
 
 // A 100 by 100 overlay in video memory in the "MC12" YUV format, which a
@@ -39,7 +37,7 @@ static bool obtained(HRESULT result, IUnknown *object)
 static int creates_motion_comp_overlay(IDirectDraw2 *display)
 {
     DDSURFACEDESC request = {};
-    IDirectDrawSurface *surface = nullptr;
+    UniqueCom<IDirectDrawSurface> surface;
 
     request.dwSize = sizeof(request);
     request.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
@@ -50,11 +48,8 @@ static int creates_motion_comp_overlay(IDirectDraw2 *display)
     request.ddpfPixelFormat.dwFourCC = MAKEFOURCC('M', 'C', '1', '2');
     request.ddpfPixelFormat.dwYUVBitCount = 8;
     request.ddsCaps.dwCaps = DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY;
-    HRESULT result = display->CreateSurface(&request, &surface, nullptr);
-    if (!obtained(result, surface))
-        return 0;
-    surface->Release();
-    return 1;
+    HRESULT result = display->CreateSurface(&request, surface.put(), nullptr);
+    return obtained(result, surface);
 }
 
 // Only the hardware driver's capabilities count; what the emulation layer
@@ -73,13 +68,9 @@ static int ask_cooperatively(IDirectDraw *display, DisplayQuestion question)
 {
     if (display->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != DD_OK)
         return 0;
-    IDirectDraw2 *display2 = nullptr;
-    HRESULT result = display->QueryInterface(IID_IDirectDraw2, (void **)&display2);
-    if (!obtained(result, display2))
-        return 0;
-    int answer = question(display2);
-    display2->Release();
-    return answer;
+    UniqueCom<IDirectDraw2> display2;
+    HRESULT result = display->QueryInterface(IID_IDirectDraw2, (void **)display2.put());
+    return obtained(result, display2) ? question(display2.get()) : 0;
 }
 
 // DirectDraw always lives in the system folder. Loaded by its bare name,
@@ -101,21 +92,15 @@ static HMODULE load_system_ddraw(void)
 // everything in reverse order.
 static int ask_display(DisplayQuestion question)
 {
-    HMODULE ddraw = load_system_ddraw();
+    UniqueModule ddraw(load_system_ddraw());
     if (!ddraw)
         return 0;
-    int answer = 0;
-    auto create = (DirectDrawCreateProc)(void *)GetProcAddress(ddraw, "DirectDrawCreate");
-    if (create) {
-        IDirectDraw *display = nullptr;
-        HRESULT result = create(nullptr, &display, nullptr);
-        if (obtained(result, display)) {
-            answer = ask_cooperatively(display, question);
-            display->Release();
-        }
-    }
-    FreeLibrary(ddraw);
-    return answer;
+    auto create = (DirectDrawCreateProc)(void *)GetProcAddress(ddraw.get(), "DirectDrawCreate");
+    if (!create)
+        return 0;
+    UniqueCom<IDirectDraw> display;
+    HRESULT result = create(nullptr, display.put(), nullptr);
+    return obtained(result, display) ? ask_cooperatively(display.get(), question) : 0;
 }
 
 int display_offers_motion_comp(void)

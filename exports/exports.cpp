@@ -7,12 +7,13 @@
 #include "include/KXVozaDa.h"
 
 #include "display/display.h"
-#include "exports/win_version.h"
+#include "filecheck/file_check.h"
 #include "inventory/broadlogic.h"
 #include "inventory/card_id.h"
 #include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
 #include "sysid/sysid.h"
+#include "winver/win_version.h"
 
 // The Windows calls of a routine leave last errors of their own, failing or
 // not; each export gives the caller's back, which an installer may read
@@ -23,7 +24,7 @@ struct LastErrorKept {
 };
 
 // The device questions run their routines with no description buffer and
-// no trace window.
+// no trace sink.
 extern "C" int WINAPI GetAudioCardID(void)
 {
     LastErrorKept kept;

@@ -86,7 +86,8 @@ int WINAPI GetPCIInfo(int selector);
  * 16-bit Windows ones included, by the current folder's whole path in its
  * short form, quoted. Blocks for up to about 8 seconds, and while WinExec
  * waits for a windowed BIOSID.EXE to be ready for input (Windows gives it
- * up to 30 seconds).
+ * up to 30 seconds), which it does in a process that has USER32 loaded, as
+ * every program with a window has; the DLL itself does not import it.
  *    the exit code of Kxdodaze.exe, when it ends within 4 seconds with a
  *    code other than 0 and 259 (any 32-bit value, negative ones included);
  *    a Kxdodaze.exe that crashes ends with the exception's code, such as

@@ -2,7 +2,7 @@
 // key of the PCI bus, reading only the manufacturer.
 #include "inventory/broadlogic.h"
 
-#include "inventory/card_line.h"
+#include "base/text.h"
 #include "inventory/registry.h"
 
 #include <cstring>

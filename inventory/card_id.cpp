@@ -1,38 +1,52 @@
 #include "inventory/card_id.h"
 #include "inventory/card_lookup.h"
-#include "inventory/trace.h"
 #include "inventory/walk.h"
 
 #include <cstring>
 
+// The graphics question traces each stored candidate: its description,
+// then its device key name.
+static void trace_candidate(const Candidate &candidate, const char *device_name, const void *trace)
+{
+    trace_line((const TraceSink *)trace, candidate.description);
+    trace_line((const TraceSink *)trace, device_name);
+}
+
+// Both card questions trace the hardware key of each accepted match.
+static bool trace_hardware_key(Candidate &, const char *hardware_key, const void *trace)
+{
+    trace_line((const TraceSink *)trace, hardware_key);
+    return true;
+}
+
 struct CardQuestion {
     const char *class_name;
-    bool trace_candidates;
+    StoredCandidate stored;
     CardFile file;
     int no_live_table, no_device, no_file;
 };
 
-static const CardQuestion kAudioCard = {"MEDIA", false, CardFile::audio, -2, 0, -1};
-static const CardQuestion kGraphicsCard = {"DISPLAY", true, CardFile::video, -1, -1, -2};
+static const CardQuestion kAudioCard = {"MEDIA", nullptr, CardFile::audio, -2, 0, -1};
+static const CardQuestion kGraphicsCard = {"DISPLAY", trace_candidate, CardFile::video, -1, -1, -2};
 
 static const char kBanner[] = "************************************* ";
 
-static void trace_closing_lines(HWND trace, const char *description)
+static void trace_closing_lines(const TraceSink *trace, const char *description)
 {
     static const char *const kLines[] = {" ", kBanner, nullptr, kBanner, " "};
     for (const char *line : kLines)
         trace_line(trace, line ? line : description);
 }
 
-static int identify_card(const CardQuestion &question, char *output, HWND trace)
+static int identify_card(const CardQuestion &question, char *output, const TraceSink *trace)
 {
     WalkParams params;
     params.bus_key = "Enum\\PCI";
     params.class_name = question.class_name;
     params.key_prefix = "PCI\\";
-    params.trace = trace;
-    params.trace_candidates = question.trace_candidates;
-    params.match_trace = MatchTrace::hardware_key;
+    params.stored = question.stored;
+    params.accept = trace_hardware_key;
+    params.context = trace;
 
     WalkResult walk;
     int result;
@@ -54,12 +68,12 @@ static int identify_card(const CardQuestion &question, char *output, HWND trace)
     return result;
 }
 
-int identify_audio_card(char *description, HWND trace)
+int identify_audio_card(char *description, const TraceSink *trace)
 {
     return identify_card(kAudioCard, description, trace);
 }
 
-int identify_graphics_card(char *description, HWND trace)
+int identify_graphics_card(char *description, const TraceSink *trace)
 {
     return identify_card(kGraphicsCard, description, trace);
 }

@@ -1,5 +1,7 @@
 #include "inventory/card_line.h"
 
+#include "base/text.h"
+
 #include <cstring>
 
 const char *card_file_name(CardFile file)
@@ -17,11 +19,6 @@ int card_no_match(CardFile file)
 static int digit(char c)
 {
     return (unsigned char)c - '0';
-}
-
-static char fold(char c)
-{
-    return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
 }
 
 static const char *key_text(CardFile file, const char *line)
@@ -50,7 +47,7 @@ bool card_line_matches(CardFile file, const char *line, const char *search_text)
 {
     const char *key = key_text(file, line);
     for (size_t i = 0; key[i + 1]; ++i)
-        if (fold(key[i]) != search_text[i])
+        if (fold_char(key[i]) != search_text[i])
             return false;
     return true;
 }
@@ -63,21 +60,6 @@ bool read_card_line(CardFile file, char *line, CardLine &card)
     card.identifier = card_identifier(file, line);
     fold_case(card.key, key_text(file, line), sizeof(card.key));
     return true;
-}
-
-void fold_case(char *to, const char *text, size_t size)
-{
-    size_t i = 0;
-    for (; i + 1 < size && text[i]; ++i)
-        to[i] = fold(text[i]);
-    to[i] = '\0';
-}
-
-char *fold_case(char *text)
-{
-    for (char *c = text; *c; ++c)
-        *c = fold(*c);
-    return text;
 }
 
 bool card_key_matches(const char *key, const char *search_text)

@@ -1,8 +1,7 @@
 // One line of a card definition file as the C runtime's fgets hands it over
 // (at most 1023 characters, the line feed kept): whether it is a card line,
-// its identifier and its key text; and the case folding of the whole
-// library. Plain text in and out, no Windows headers, so that it builds for
-// any host.
+// its identifier and its key text. Plain text in and out, no Windows
+// headers, so that it builds for any host.
 #pragma once
 
 #include <cstddef>
@@ -37,9 +36,10 @@ bool is_card_line(CardFile file, const char *line);
 int card_identifier(CardFile file, const char *line);
 
 // Whether the key text of a line that counts, read as it came, without its
-// last character and folded, begins the folded search text. The line is
-// neither changed nor measured: the compare ends at the first character that
-// differs, so a line costs little more than reading it.
+// last character and folded (fold_char, base/text.h), begins the folded
+// search text. The line is neither changed nor measured: the compare ends
+// at the first character that differs, so a line costs little more than
+// reading it.
 bool card_line_matches(CardFile file, const char *line, const char *search_text);
 
 // For a line that counts, removes its last character in place (the line
@@ -47,18 +47,6 @@ bool card_line_matches(CardFile file, const char *line, const char *search_text)
 // its identifier and key text into `card`. A line that does not count is
 // left as it is and false comes back.
 bool read_card_line(CardFile file, char *line, CardLine &card);
-
-// The library's one case folding, used wherever it compares text: a to z
-// become A to Z and every other byte stays, 0x80 to 0xFF included, as the C
-// runtime's _strupr does in the classic locale. The runtime's own follows
-// the locale that the host process sets in it ("French" folds 0xE9 too), so
-// the library never uses it.
-
-// Copies `text` folded, at most size - 1 characters, always zero-terminated.
-void fold_case(char *to, const char *text, size_t size);
-
-// Folds `text` in place and returns it.
-char *fold_case(char *text);
 
 // A key text matches a search text that it begins; both are folded.
 bool card_key_matches(const char *key, const char *search_text);

@@ -3,37 +3,43 @@
 // begins with the caller's text.
 #include "inventory/dvd_drive.h"
 
-#include "inventory/card_line.h"
-#include "inventory/trace.h"
+#include "base/text.h"
 #include "inventory/walk.h"
 
 #include <cstring>
 
-// Both texts are upper-cased in place, so the caller sees its text in upper
-// case once any live drive has been compared with it.
-static bool description_begins_with_text(Candidate &candidate, void *context)
-{
-    char *text = static_cast<char *>(context);
+struct DriveQuery {
+    char *text;
+    const TraceSink *trace;
+};
 
-    fold_case(text);
+// Both texts are upper-cased in place, so the caller sees its text in upper
+// case once any live drive has been compared with it. The text is traced
+// for each accepted drive.
+static bool description_begins_with_text(Candidate &candidate, const char *, const void *context)
+{
+    const DriveQuery &query = *static_cast<const DriveQuery *>(context);
+
+    fold_case(query.text);
     fold_case(candidate.description);
-    return !strncmp(candidate.description, text, strlen(text));
+    if (strncmp(candidate.description, query.text, strlen(query.text)))
+        return false;
+    trace_line(query.trace, query.text);
+    return true;
 }
 
-bool detect_dvd_drive(char *text, HWND trace)
+bool detect_dvd_drive(char *text, const TraceSink *trace)
 {
     if (!text)
         return false;
 
+    const DriveQuery query = {text, trace};
     WalkParams params;
     params.bus_key = "Enum\\SCSI";
     params.class_name = "CDROM";
     params.key_prefix = "SCSI\\";
-    params.trace = trace;
-    params.match_trace = MatchTrace::caller_text;
-    params.caller_text = text;
     params.accept = description_begins_with_text;
-    params.accept_context = text;
+    params.context = &query;
 
     WalkResult result;
     walk_devices(params, result);

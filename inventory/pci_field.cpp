@@ -1,5 +1,7 @@
 #include "inventory/pci_field.h"
 
+#include "base/text.h"
+
 #include <cstring>
 
 struct PciField {
@@ -17,17 +19,6 @@ static const PciField kPciFields[] = {
 static const PciField kNoPciField = {"###", ""};
 
 enum { kFieldDigits = 4, kLongestTag = 6 };
-
-int hex_digit_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 int read_pci_field(const char *hardware_key, int selector, char line[kPciTraceLineSize])
 {

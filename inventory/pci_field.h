@@ -13,7 +13,3 @@ enum {
 // `line`, and returns those characters as a hexadecimal number, 0 when the
 // field is absent.
 int read_pci_field(const char *hardware_key, int selector, char line[kPciTraceLineSize]);
-
-// The value of a hexadecimal digit of either case, -1 for any other
-// character.
-int hex_digit_value(char c);

@@ -1,16 +1,14 @@
 #include "inventory/pci_query.h"
 
 #include "inventory/pci_field.h"
-#include "inventory/trace.h"
 #include "inventory/walk.h"
 
-int query_pci_identifier(int selector, HWND trace)
+int query_pci_identifier(int selector, const TraceSink *trace)
 {
     WalkParams params;
     params.bus_key = "Enum\\PCI";
     params.class_name = "DISPLAY";
     params.key_prefix = "PCI\\";
-    params.trace = trace;
 
     WalkResult result;
     walk_devices(params, result);

@@ -2,7 +2,7 @@
 // display adapter.
 #pragma once
 
-#include <windows.h>
+#include "inventory/trace.h"
 
 // Runs the device inventory walk for the live PCI display adapter and
 // returns its vendor ID (selector 0), device ID (1) or the upper half of its
@@ -10,4 +10,4 @@
 // selector; -1 when the live-device table is unavailable or no display
 // adapter is live. Traces one line, the field's label and digits, when an
 // adapter matched.
-int query_pci_identifier(int selector, HWND trace);
+int query_pci_identifier(int selector, const TraceSink *trace);

@@ -1,7 +1,9 @@
-// Reading the registry hardware tree: an open key closed by scope, value
-// reads into fixed buffers, and the enumerations that the device inventory
+// Reading the registry hardware tree: keys opened into guards, value reads
+// into fixed buffers, and the enumerations that the device inventory
 // walk and the BroadLogic detection run.
 #pragma once
+
+#include "base/unique.h"
 
 #include <windows.h>
 
@@ -14,27 +16,11 @@ enum { kRegistryTextSize = 2048 };
 // abandoned after this many failures in a row.
 enum { kMaxEnumFailures = 16 };
 
-// An open registry key, closed when it goes out of scope; keys nested in
-// scopes are thus closed in the reverse order of opening.
-struct OpenKey {
-    HKEY handle = nullptr;
-    OpenKey() = default;
-    OpenKey(const OpenKey &) = delete;
-    OpenKey &operator=(const OpenKey &) = delete;
-    ~OpenKey()
-    {
-        if (handle)
-            RegCloseKey(handle);
-    }
-    bool open(HKEY parent, const char *name, REGSAM access)
-    {
-        HKEY key;
-        if (RegOpenKeyExA(parent, name, 0, access, &key) != ERROR_SUCCESS)
-            return false;
-        handle = key;
-        return true;
-    }
-};
+// Opens `name` below `parent`, for a UniqueKey to hold and close when it
+// goes out of scope, so that keys nested in scopes are closed in the
+// reverse order of opening. Null when the key does not open, whatever
+// RegOpenKeyExA left behind then.
+HKEY open_key(HKEY parent, const char *name, REGSAM access);
 
 // Reads a value of any type as text into a kRegistryTextSize buffer. A
 // value that fills the buffer, or binary data, need not end in a zero, so
@@ -78,18 +64,18 @@ template <class Visit> void for_each_subkey(HKEY key, char *name, Visit visit)
 // keys open. Keys that do not open are skipped.
 template <class Visit> void for_each_instance_key(const char *bus_key, Visit visit)
 {
-    OpenKey bus;
-    if (!bus.open(HKEY_LOCAL_MACHINE, bus_key, KEY_READ))
+    UniqueKey bus(open_key(HKEY_LOCAL_MACHINE, bus_key, KEY_READ));
+    if (!bus)
         return;
     char device_name[kRegistryTextSize], instance_name[kRegistryTextSize];
-    for_each_subkey(bus.handle, device_name, [&] {
-        OpenKey device;
-        if (!device.open(bus.handle, device_name, KEY_READ))
+    for_each_subkey(bus.get(), device_name, [&] {
+        UniqueKey device(open_key(bus.get(), device_name, KEY_READ));
+        if (!device)
             return false;
-        for_each_subkey(device.handle, instance_name, [&] {
-            OpenKey instance;
-            if (instance.open(device.handle, instance_name, KEY_READ))
-                visit(device_name, instance.handle);
+        for_each_subkey(device.get(), instance_name, [&] {
+            UniqueKey instance(open_key(device.get(), instance_name, KEY_READ));
+            if (instance)
+                visit(device_name, instance.get());
             return false;
         });
         return false;

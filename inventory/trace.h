@@ -1,10 +1,13 @@
-// The trace sink of the device questions: a window whose text collects the
-// lines they trace, one after the other. The exports pass no window;
-// kxprobe --trace and the tests pass one.
+// The trace sink of the device questions: a function that takes each line
+// they trace, and its context. The exports pass none; kxprobe --trace and
+// the tests pass the trace window's (inventory/trace_window.h). What a
+// question traces is written in that question's file.
 #pragma once
 
-#include <windows.h>
+struct TraceSink {
+    void (*line)(void *context, const char *text);
+    void *context;
+};
 
-// Appends one line to the trace window's text, lines separated by a single
-// line feed; does nothing without a window.
-void trace_line(HWND sink, const char *text);
+// Hands one line to the sink; does nothing without one.
+void trace_line(const TraceSink *sink, const char *text);

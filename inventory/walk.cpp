@@ -1,28 +1,19 @@
 #include "inventory/walk.h"
 
-#include "inventory/card_line.h"
+#include "base/text.h"
 #include "inventory/registry.h"
-#include "inventory/trace.h"
 
 #include <cstring>
-
-// Copies as much of `text` as fits behind what `to` (of `size` bytes)
-// already holds.
-static void append_text(char *to, size_t size, const char *text)
-{
-    size_t length = strlen(to);
-    strncpy(to + length, text, size - length - 1);
-    to[size - 1] = 0;
-}
 
 // Adds the device key as a candidate unless it already is one or the table
 // is full; an instance without a readable description gives an empty one.
 static void store_candidate(const WalkParams &params, CandidateTable &table, const char *device,
                             const char *description)
 {
-    char key[kTextSize] = "";
-    append_text(key, sizeof(key), params.key_prefix);
-    append_text(key, sizeof(key), device);
+    char key[kTextSize];
+    TextBuilder built(key);
+    built.put(params.key_prefix);
+    built.put(device);
     for (int c = 0; c < table.count; ++c)
         if (!strcmp(table.slot[c].key, key))
             return;
@@ -30,11 +21,9 @@ static void store_candidate(const WalkParams &params, CandidateTable &table, con
         return;
     Candidate &slot = table.slot[table.count++];
     strcpy(slot.key, key);
-    append_text(slot.description, sizeof(slot.description), description);
-    if (params.trace_candidates) {
-        trace_line(params.trace, slot.description);
-        trace_line(params.trace, device);
-    }
+    TextBuilder(slot.description).put(description);
+    if (params.stored)
+        params.stored(slot, device, params.context);
 }
 
 // Whether the instance's Class, upper-cased, is the wanted class; leaves
@@ -67,14 +56,10 @@ static bool match_node(const WalkParams &params, WalkResult &result)
         Candidate &candidate = result.candidates.slot[c];
         if (strncmp(result.live_hardware_key, candidate.key, strlen(candidate.key)))
             continue;
-        if (params.accept && !params.accept(candidate, params.accept_context))
+        if (params.accept && !params.accept(candidate, result.live_hardware_key, params.context))
             continue;
         result.matched = c;
         matched = true;
-        if (params.match_trace == MatchTrace::hardware_key)
-            trace_line(params.trace, result.live_hardware_key);
-        else if (params.match_trace == MatchTrace::caller_text)
-            trace_line(params.trace, params.caller_text);
     }
     return matched;
 }
@@ -84,18 +69,17 @@ static bool match_node(const WalkParams &params, WalkResult &result)
 // passed over: it says nothing about the nodes after it.
 static void match_live_device(const WalkParams &params, WalkResult &result)
 {
-    OpenKey live_table;
     // Every right, though the walk only reads: Windows 9x keeps no security
     // on its registry and grants any, and NT has no HKEY_DYN_DATA at all.
-    if (!live_table.open(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_ALL_ACCESS)) {
+    UniqueKey live_table(open_key(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_ALL_ACCESS));
+    if (!live_table) {
         result.outcome = WalkOutcome::live_table_unavailable;
         return;
     }
     char node_name[kRegistryTextSize];
-    for_each_subkey(live_table.handle, node_name, [&] {
-        OpenKey node;
-        return node.open(live_table.handle, node_name, KEY_READ) &&
-               read_value(node.handle, "HardWareKey", result.live_hardware_key) && match_node(params, result);
+    for_each_subkey(live_table.get(), node_name, [&] {
+        UniqueKey node(open_key(live_table.get(), node_name, KEY_READ));
+        return node && read_value(node.get(), "HardWareKey", result.live_hardware_key) && match_node(params, result);
     });
     if (result.matched < 0)
         result.live_hardware_key[0] = 0;

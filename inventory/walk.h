@@ -26,25 +26,24 @@ struct CandidateTable {
     int count;
 };
 
-// What the live-device match traces for each accepted candidate.
-enum class MatchTrace { nothing, hardware_key, caller_text };
+// Called for each candidate once it is stored, with its device key name.
+typedef void (*StoredCandidate)(const Candidate &candidate, const char *device_name, const void *context);
 
 // Says whether a candidate whose key begins the live node's hardware key
-// counts; it may change the candidate's description and its own context.
-typedef bool (*AcceptTest)(Candidate &candidate, void *context);
+// counts, and traces what its question traces for a match; it may change
+// the candidate's description.
+typedef bool (*AcceptMatch)(Candidate &candidate, const char *hardware_key, const void *context);
 
-// Set field by field: what a question leaves alone traces nothing and
-// accepts every key match.
+// Set field by field: what a question leaves alone is not called, and
+// every key match counts. The walk itself traces nothing; a question
+// traces through these.
 struct WalkParams {
     const char *bus_key = nullptr;    // below HKEY_LOCAL_MACHINE: "Enum\PCI", "Enum\SCSI"
     const char *class_name = nullptr; // upper case: "MEDIA", "DISPLAY", "CDROM"
     const char *key_prefix = nullptr; // "PCI\", "SCSI\"
-    HWND trace = nullptr;             // trace sink, or null for none
-    bool trace_candidates = false;    // trace each stored description, then its device key name
-    MatchTrace match_trace = MatchTrace::nothing;
-    const char *caller_text = nullptr; // traced per accepted match with MatchTrace::caller_text
-    AcceptTest accept = nullptr;       // null: every key match counts
-    void *accept_context = nullptr;
+    StoredCandidate stored = nullptr;
+    AcceptMatch accept = nullptr;
+    const void *context = nullptr; // handed to both
 };
 
 enum class WalkOutcome { completed, live_table_unavailable };

@@ -5,6 +5,8 @@
 #include "profile/regedit_text.h"
 #include "profile/replay_text.h"
 
+#include "base/windows_error.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -111,41 +113,6 @@ static RegeditOutput error_text(char *error)
 {
     error[0] = 0;
     return RegeditOutput{error, kProfileErrorSize, 0, nullptr, nullptr, false};
-}
-
-// Opening a folder as a file fails with ERROR_ACCESS_DENIED, which is no
-// help to whoever named the folder.
-static bool is_folder(const char *path)
-{
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void windows_error_text(unsigned long code, char *text, unsigned long size, const char *file)
-{
-    RegeditOutput out = {text, size, 0, nullptr, nullptr, false};
-    text[0] = 0;
-    if (file && code == ERROR_ACCESS_DENIED && is_folder(file))
-        return regedit_put_text(out, "a folder, not a file");
-    // Inserts are left as they stand, and only the file is put in, so that
-    // words with others ("%2") cannot read arguments that are not there.
-    char words[256];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, words,
-                                  sizeof words, nullptr);
-    while (length && (words[length - 1] == '\r' || words[length - 1] == '\n' || words[length - 1] == ' '))
-        --length;
-    DWORD start = 0;
-    for (DWORD i = 0; file && i + 1 < length; ++i) {
-        if (words[i] != '%' || words[i + 1] != '1')
-            continue;
-        regedit_put(out, words + start, i - start);
-        regedit_put_text(out, file);
-        start = ++i + 1;
-    }
-    regedit_put(out, words + start, length - start);
-    regedit_put_text(out, length ? " (error " : "(error ");
-    regedit_put_number(out, code);
-    regedit_put_text(out, ")");
 }
 
 // Ends an error text with `what` and, where there is one, Windows' words

@@ -2,6 +2,8 @@
 // programs in the installer's current folder.
 #include "sysid/sysid.h"
 
+#include "base/unique.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -34,21 +36,21 @@ static int ask_exit_code_helper(void)
 {
     PROCESS_INFORMATION process;
     DWORD code = STILL_ACTIVE;
-    int id = 0;
 
     if (!start_exit_code_helper(process))
         return 0;
-    if (WaitForSingleObject(process.hProcess, kExitCodeWaitMs) == WAIT_OBJECT_0 &&
-        GetExitCodeProcess(process.hProcess, &code) && code != STILL_ACTIVE)
-        id = (int)code;
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return id;
+    // The process handle is closed first, then the thread's.
+    UniqueHandle thread(process.hThread), child(process.hProcess);
+    bool ended =
+        WaitForSingleObject(child.get(), kExitCodeWaitMs) == WAIT_OBJECT_0 && GetExitCodeProcess(child.get(), &code);
+    return ended && code != STILL_ACTIVE ? (int)code : 0;
 }
 
 // BIOSID.EXE may be a program of any kind, an MS-DOS or 16-bit Windows one
 // among them, as only WinExec starts them all; WinExec also waits until a
-// windowed program is ready for input. Its command line names the program
+// windowed program is ready for input, through USER32 where the calling
+// process has it loaded, as an installer, a program with a window, has;
+// the DLL does not import it. Its command line names the program
 // by its whole path, for a bare name would be looked for in the calling
 // program's folder, the system folders and PATH first: the current folder
 // in its short form, which fits where the long one may not and which an
@@ -103,11 +105,12 @@ static int ask_result_file_helper(void)
     // BIOSID.EXE is never waited for: it only has to leave its file behind.
     if (!start_result_file_helper())
         return 0;
-    HANDLE file = wait_for_result_file();
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueFile file(wait_for_result_file());
+    if (!file)
         return 0;
-    int id = read_result_file(file);
-    CloseHandle(file);
+    int id = read_result_file(file.get());
+    // Windows deletes no file that is open.
+    file.reset();
     DeleteFileA("BIOSID.TMP");
     return id;
 }

@@ -175,7 +175,7 @@ static const char kBanner[] = "************************************* ";
 // output buffer and a trace window.
 TEST(CardId, OutputBufferAndTraceLines)
 {
-    typedef int (*Routine)(char *, HWND);
+    typedef int (*Routine)(char *, const TraceSink *);
     const std::string live = machine("Wave Device PCI", "Graphics One");
     const std::string long_description(1023, 'D');
     const std::string audio_key = hardware_key(kAudioKey), video_key = hardware_key(kVideoKey);
@@ -217,7 +217,7 @@ TEST(CardId, OutputBufferAndTraceLines)
         kx::TraceWindow window;
         char output[1025];
         memset(output, 0xbd, sizeof(output));
-        EXPECT_EQ(row.expected, row.routine(row.output ? output : nullptr, row.trace ? window.handle : nullptr));
+        EXPECT_EQ(row.expected, row.routine(row.output ? output : nullptr, row.trace ? &window.sink : nullptr));
         if (row.stored.empty())
             EXPECT_EQ(std::string(sizeof(output), '\xbd'), std::string(output, sizeof(output)));
         else

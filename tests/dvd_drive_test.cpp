@@ -111,7 +111,7 @@ TEST(IsDVDDrivePresent, AnswersBufferAndTrace)
         }
         TextBuffer buffer(row.text);
         SetWindowTextA(window.handle, "");
-        EXPECT_EQ(row.expected != 0, detect_dvd_drive(buffer.bytes, window.handle));
+        EXPECT_EQ(row.expected != 0, detect_dvd_drive(buffer.bytes, &window.sink));
         EXPECT_TRUE(buffer == TextBuffer(row.buffer_after)) << buffer.bytes;
         EXPECT_EQ(row.trace, window.text());
     }

@@ -1,11 +1,11 @@
 // The device inventory walk and the PCI identifier question, over registry
 // fixtures: GetPCIInfo through the real DLL with every key it opens checked
-// by the ledger, and the walk, the query and the trace operation run with a
-// trace window from the same sources, as kxprobe --trace runs them.
+// by the ledger, and the walk, the query and the trace window run from the
+// same sources, as kxprobe --trace runs them.
 #include "harness/harness.h"
 #include "harness/ledger.h"
 #include "inventory/pci_query.h"
-#include "inventory/trace.h"
+#include "inventory/trace_window.h"
 #include "inventory/walk.h"
 
 #include <gtest/gtest.h>
@@ -79,7 +79,7 @@ TEST(GetPCIInfo, ReadsTheFieldOfTheLiveHardwareKey)
         SCOPED_TRACE(row.trace);
         EXPECT_EQ(row.expected, ask_pci_info(dll, row.selector));
         TraceWindow window;
-        EXPECT_EQ(row.expected, query_pci_identifier(row.selector, window.handle));
+        EXPECT_EQ(row.expected, query_pci_identifier(row.selector, &window.sink));
         EXPECT_EQ(row.trace, window.text());
     }
 }
@@ -281,34 +281,36 @@ TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
     }
 }
 
-static int g_window_calls;
-static int WINAPI counting_GetWindowTextA(HWND, LPSTR, int)
+// What a question traces through the walk, as the test's callbacks do it:
+// each stored candidate, and for each accepted match nothing, the live
+// hardware key or a text of the caller's; candidates described "B" may be
+// refused.
+enum class MatchTrace { nothing, hardware_key, caller_text };
+struct WalkTrace {
+    const TraceSink *sink;
+    MatchTrace match_trace;
+    bool refuse_b;
+    int *asked;
+};
+
+static void trace_stored(const Candidate &candidate, const char *device_name, const void *context)
 {
-    ++g_window_calls;
-    return 0;
-}
-static BOOL WINAPI counting_SetWindowTextA(HWND, LPCSTR)
-{
-    ++g_window_calls;
-    return TRUE;
+    const WalkTrace &trace = *static_cast<const WalkTrace *>(context);
+    trace_line(trace.sink, candidate.description);
+    trace_line(trace.sink, device_name);
 }
 
-TEST(GetPCIInfo, TracesNothing)
+static bool accept_match(Candidate &candidate, const char *hardware_key, const void *context)
 {
-    kx::load_machine(machine({{"VEN_1111", "BUS_01", "DISPLAY", "A"}}, {"PCI\\VEN_1111\\0"}));
-    kx::Dll dll;
-    kx::ImportPatch get(dll.module(), "USER32.dll", "GetWindowTextA", (const void *)counting_GetWindowTextA);
-    kx::ImportPatch set(dll.module(), "USER32.dll", "SetWindowTextA", (const void *)counting_SetWindowTextA);
-    ASSERT_TRUE(get.applied() && set.applied());
-    g_window_calls = 0;
-    EXPECT_EQ(0x1111, kx::call_export(dll, "GetPCIInfo", {kx::arg(0)}));
-    EXPECT_EQ(0, g_window_calls);
-}
-
-static bool refuse_b(Candidate &candidate, void *context)
-{
-    ++*(int *)context;
-    return strcmp(candidate.description, "B") != 0;
+    const WalkTrace &trace = *static_cast<const WalkTrace *>(context);
+    if (trace.refuse_b) {
+        ++*trace.asked;
+        if (!strcmp(candidate.description, "B"))
+            return false;
+    }
+    if (trace.match_trace != MatchTrace::nothing)
+        trace_line(trace.sink, trace.match_trace == MatchTrace::hardware_key ? hardware_key : "caller");
+    return true;
 }
 
 // The walk's own result, for what the PCI question does not show: the
@@ -403,13 +405,11 @@ TEST(Walk, CandidatesMatchAndTrace)
         kx::load_machine(machine(row.instances, row.live));
         TraceWindow window;
         int asked = 0;
+        const WalkTrace trace = {&window.sink, row.match_trace, row.refuse_b, &asked};
         WalkParams params = display_walk();
-        params.trace = window.handle;
-        params.trace_candidates = row.trace_candidates;
-        params.match_trace = row.match_trace;
-        params.caller_text = "caller";
-        params.accept = row.refuse_b ? refuse_b : nullptr;
-        params.accept_context = &asked;
+        params.stored = row.trace_candidates ? trace_stored : nullptr;
+        params.accept = accept_match;
+        params.context = &trace;
         static WalkResult result;
         memset(&result, 0xbd, sizeof(result));
         walk_devices(params, result);
@@ -465,7 +465,7 @@ TEST(Trace, AppendsOneLine)
         SCOPED_TRACE(i);
         TraceWindow window;
         SetWindowTextA(window.handle, rows[i].before.c_str());
-        trace_line(window.handle, rows[i].line.c_str());
+        trace_to_window(window.handle, rows[i].line.c_str());
         std::string after = window.text();
         EXPECT_EQ(rows[i].after.size(), after.size());
         EXPECT_TRUE(rows[i].after == after);

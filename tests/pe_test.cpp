@@ -165,6 +165,14 @@ TEST(Image, EveryKitImageImportsOnlyWhatWindows95Has)
     }
 }
 
+// The DLL traces to no window, so its exports cannot touch one: it needs
+// nothing of USER32, which a host without it then does not load for it.
+TEST(Image, DllImportsNothingOfUser32)
+{
+    for (const auto &dll : imports_of(Image(kDll)))
+        EXPECT_NE("USER32.DLL", upper(dll.first));
+}
+
 // Each export of exports/KXVozaDa.def with its ordinal, from lines such as
 // "    IsWin95 = IsWin95@0 @10".
 static std::map<std::string, WORD> def_ordinals()

@@ -1,6 +1,7 @@
 // GetSystemID with real helper processes in a temporary current folder.
 // The DLL's own pauses and waits are cut short through its imports, so
 // only two tests here wait the full seconds.
+#include "base/unique.h"
 #include "harness/harness.h"
 #include "harness/ledger.h"
 
@@ -341,8 +342,9 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
         {"current folder with spaces", "", true, kWithSpaces, false, false, 70, 1},
         {"current folder of the longest path", "", true, kLongest, false, false, 70, 1},
         // WinExec waits for a windowed program until it is idle or has
-        // ended; this one ends once its file is written, after the DLL's
-        // pauses, cut to nothing here, would have ended.
+        // ended, in a process that has USER32, as an installer has; this
+        // one ends once its file is written, after the DLL's pauses, cut to
+        // nothing here, would have ended.
         {"windowed, file written late", "", true, kTemporary, true, false, 70, 1},
     };
     for (const auto &row : rows) {
@@ -360,6 +362,9 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
             kx::install(row.windowed ? "sysid\\windowed\\BIOSID.EXE" : "sysid\\BIOSID.EXE");
         set("KX_BIOSID_BYTES", "hex:" + hex_of("Gateway"));
         set("KX_BIOSID_DELAY_MS", row.windowed ? "500" : "0");
+        // An installer is a windowed program; the DLL imports nothing of
+        // USER32, nor does this test program.
+        UniqueModule user32(row.windowed ? LoadLibraryA("user32.dll") : nullptr);
         kx::Dll dll;
         kx::Watched watched(dll.module());
         if (row.start_fails)

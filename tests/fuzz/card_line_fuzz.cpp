@@ -4,6 +4,7 @@
 // begins; the rest is one line as fgets hands it over: at most 1023 bytes,
 // zero-terminated, in a buffer of kCardLineSize bytes. Every block is
 // exactly as large as it must be.
+#include "base/text.h"
 #include "inventory/card_line.h"
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 // Loading and calling the real KXVozaDa.dll the way an installer does.
 #pragma once
 
+#include "inventory/trace_window.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -213,10 +215,11 @@ private:
     std::string path_, previous_;
 };
 
-// A message-only window whose text is the trace of the routines that it is
-// given to.
+// A message-only window whose text is the trace of the routines that its
+// sink is given to.
 struct TraceWindow {
     HWND handle = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    const TraceSink sink = trace_window_sink(handle);
     TraceWindow() = default;
     TraceWindow(const TraceWindow &) = delete;
     TraceWindow &operator=(const TraceWindow &) = delete;

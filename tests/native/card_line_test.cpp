@@ -3,6 +3,7 @@
 // both as the lookup reads it and as kxprobe's checker does, and the traps
 // that the checker warns of. How the C runtime splits a file into lines,
 // and which line decides, is checked under Wine in cards_test.
+#include "base/text.h"
 #include "inventory/card_line.h"
 #include "tools/kxprobe/card_traps.h"
 

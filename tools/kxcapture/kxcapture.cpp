@@ -11,6 +11,7 @@
 // with the plain controls of USER32, and fixed buffers.
 #include "resource.h"
 
+#include "base/windows_error.h"
 #include "tools/kxprobe/machine_capture.h"
 #include "tools/kxprobe/output.h"
 

@@ -3,6 +3,7 @@
 #include "card_pieces.h"
 #include "card_traps.h"
 
+#include "base/text.h"
 #include "profile/text_kind.h"
 
 #include <windows.h>

@@ -1,5 +1,7 @@
 #include "card_pieces.h"
 
+#include "base/text.h"
+
 #include <cstring>
 
 // fgets does not say how many bytes it read, which a NUL among them hides;

@@ -17,7 +17,7 @@
 #include "output.h"
 #include "replay.h"
 
-#include "inventory/pci_field.h"
+#include "base/text.h"
 #include "profile/profile.h"
 
 #include <windows.h>

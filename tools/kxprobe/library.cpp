@@ -4,6 +4,7 @@
 #include "output.h"
 #include "replay.h"
 
+#include "base/windows_error.h"
 #include "inventory/card_id.h"
 #include "profile/profile.h"
 
@@ -32,7 +33,7 @@ namespace {
 // description.
 struct CardQuestion {
     const char *name;
-    int (*identify)(char *description, HWND trace);
+    int (*identify)(char *description, const TraceSink *trace);
     CardFile file;
 };
 

@@ -4,6 +4,7 @@
 
 #include "output.h"
 
+#include "base/windows_error.h"
 #include "profile/replay_text.h"
 
 #include <windows.h>

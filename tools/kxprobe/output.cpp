@@ -1,6 +1,6 @@
 #include "output.h"
 
-#include "profile/profile.h"
+#include "base/windows_error.h"
 
 #include <windows.h>
 

@@ -6,11 +6,12 @@
 #include "card_pieces.h"
 #include "output.h"
 
+#include "base/text.h"
 #include "inventory/card_id.h"
 #include "inventory/card_line.h"
 #include "inventory/dvd_drive.h"
-#include "inventory/pci_field.h"
 #include "inventory/pci_query.h"
+#include "inventory/trace_window.h"
 #include "inventory/walk.h"
 
 #include <cstdio>
@@ -38,7 +39,7 @@ struct Question {
 struct CardQuestion {
     const char *name;
     const char *(*meaning)(int answer);
-    int (*identify)(char *description, HWND trace); // the routine behind the export
+    int (*identify)(char *description, const TraceSink *trace); // the routine behind the export
     CardFile file;
 };
 
@@ -124,7 +125,7 @@ static void say_answer(const AnswerSink &sink, const char *question, const char 
     sink.answer(sink.context, Answer{line.text, question, name, arguments, count, value, meaning});
 }
 
-// The trace sink: a top-level window that is never shown, made only for
+// The trace window: a top-level window that is never shown, made only for
 // the questions that trace. Message-only windows would do, but Windows
 // before 2000 has none; a top-level window receives broadcasts, which go
 // unanswered while it lives, so it does not live through GetSystemID,
@@ -149,7 +150,7 @@ static void say_trace(const AnswerSink &sink, HWND window)
 {
     if (!window)
         return;
-    static char text[8192]; // the trace sink keeps at most 8191 characters
+    static char text[kTraceWindowSize];
     text[0] = 0;
     if (GetWindowTextA(window, text, sizeof(text)) > 0) {
         for (char *line = text;; ++line) {
@@ -176,7 +177,8 @@ static void ask_cards(HMODULE dll, HWND trace, const AnswerSink &sink)
             continue;
         static char description[kTextSize];
         description[0] = 0;
-        int answer = trace ? q.identify(description, trace) : ask();
+        const TraceSink window = trace_window_sink(trace);
+        int answer = trace ? q.identify(description, &window) : ask();
         if (!trace)
             q.identify(description, nullptr);
         static Text rest;
@@ -217,7 +219,8 @@ static void ask_pci_info(HMODULE dll, HWND trace, const AnswerSink &sink)
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
-        int answer = trace ? query_pci_identifier(selector, trace) : ask(selector);
+        const TraceSink window = trace_window_sink(trace);
+        int answer = trace ? query_pci_identifier(selector, &window) : ask(selector);
         Text meaning, question, rest;
         text_clear(meaning);
         text_clear(question);
@@ -258,7 +261,7 @@ static char *heap_copy(const char *text)
 
 // The drive test of the DLL, on a copy of the description so that the line
 // shows it as it stands: it begins with the text, both upper-cased.
-static bool drive_begins_with(Candidate &candidate, void *upper_text)
+static bool drive_begins_with(Candidate &candidate, const char *, const void *upper_text)
 {
     static char description[kTextSize];
     strcpy(description, candidate.description);
@@ -276,7 +279,8 @@ static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace, const Answe
         heap_free(buffer);
         return;
     }
-    int answer = trace ? detect_dvd_drive(buffer, trace) : ask(buffer);
+    const TraceSink window = trace_window_sink(trace);
+    int answer = trace ? detect_dvd_drive(buffer, &window) : ask(buffer);
     const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
                                  : "no live CD-ROM drive's description begins with it";
     static Text question, rest;
@@ -293,7 +297,7 @@ static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace, const Answe
         params.class_name = "CDROM";
         params.key_prefix = "SCSI\\";
         params.accept = drive_begins_with;
-        params.accept_context = _strupr(upper);
+        params.context = _strupr(upper);
         say_live_device(sink, params, "live drive", false);
     }
     say_trace(sink, trace);

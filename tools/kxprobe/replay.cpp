@@ -43,13 +43,13 @@ void replay_read_registry()
     order_end_lines(g_order);
     read_instances("Enum\\PCI", order_pci);
     read_instances("Enum\\SCSI", order_scsi);
-    OpenKey table;
-    if (!table.open(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_READ))
+    UniqueKey table(open_key(HKEY_DYN_DATA, "Config Manager\\Enum", KEY_READ));
+    if (!table)
         return;
     static char node_name[kRegistryTextSize], hardware_key[kRegistryTextSize];
-    for_each_subkey(table.handle, node_name, [&] {
-        OpenKey node;
-        if (node.open(table.handle, node_name, KEY_READ) && read_value(node.handle, "HardWareKey", hardware_key))
+    for_each_subkey(table.get(), node_name, [&] {
+        UniqueKey node(open_key(table.get(), node_name, KEY_READ));
+        if (node && read_value(node.get(), "HardWareKey", hardware_key))
             order_add_live_node(g_order, hardware_key);
         return false;
     });

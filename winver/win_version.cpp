@@ -1,4 +1,4 @@
-#include "exports/win_version.h"
+#include "winver/win_version.h"
 
 #include <windows.h>
 
