@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -567,8 +568,20 @@ TEST(CommandLine, IsSplitTheWindowsWay)
     EXPECT_EQ("kxprobe " KX_VERSION "\r\n", kx::read_file("out.txt"));
 }
 
+// The export names of exports/KXVozaDa.def, in the order of its lines.
+static std::vector<std::string> def_names()
+{
+    std::istringstream def(kx::read_file(kx::source_path("exports/KXVozaDa.def")));
+    std::vector<std::string> names;
+    for (std::string line, name, equals; std::getline(def, line);)
+        if (std::istringstream(line) >> name >> equals && equals == "=")
+            names.push_back(name);
+    return names;
+}
+
 // A wrong KXVozaDa.dll beside kxprobe: it says which file answered, names
-// each export that the file lacks, asks the rest and fails.
+// each export that the file lacks, asks the rest and fails. One without
+// exports is told each of the .def's, in its order.
 TEST(WrongDll, IsNamedWithWhatItLacks)
 {
     static const struct {
@@ -601,6 +614,10 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         }
         for (const std::string &line : row.asked)
             EXPECT_TRUE(kx::contains(printed, line));
+        std::string lacking;
+        for (const std::string &name : def_names())
+            lacking += "    does not export " + name + ": not asked\r\n";
+        EXPECT_EQ(row.asked.empty(), printed.find(lacking) != std::string::npos) << printed;
         EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
         EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n",
                   kx::read_file("out.txt"));

@@ -8,6 +8,7 @@
 #include "harness/harness.h"
 #include "inventory/card_lookup.h"
 #include "profile/profile.h"
+#include "tools/exports/export_table.h"
 
 #include <windows.h>
 
@@ -20,17 +21,16 @@
 
 static const char kDvdAsked[] = "bench dvd";
 
-using Ask0 = int(WINAPI *)(void);
-using Ask1 = int(WINAPI *)(int);
-using AskText = int(WINAPI *)(char *);
-
 struct Bench {
     std::string temp; // scratch folder of this run, with a trailing backslash
-    HMODULE dll = nullptr;
-    FARPROC ask = nullptr; // the export that the current row asks
-    bool machine = false;  // the hardware tree has been replaced
-    bool built = false;    // and holds the synthetic machine
-    std::string skip;      // why the current row cannot be measured
+    UniqueModule dll;
+    // The export that the current row asks, by its pointer type.
+    KXVOZADA_ASK_FN ask = nullptr;
+    KXVOZADA_GETPCIINFO_FN pci_info = nullptr;
+    KXVOZADA_ISDVDDRIVEPRESENT_FN dvd = nullptr;
+    bool machine = false; // the hardware tree has been replaced
+    bool built = false;   // and holds the synthetic machine
+    std::string skip;     // why the current row cannot be measured
 };
 
 static double now_ms()
@@ -92,31 +92,33 @@ static bool prepare_nothing(Bench &)
     return true;
 }
 
-// Loads the DLL, once, and looks up the export that the row asks.
-static bool use_export(Bench &bench, const char *name)
+// Loads the DLL, once, and looks up the export that the row asks as `ask`.
+template <class Fn> static bool use_export(Bench &bench, Export which, Fn &ask)
 {
+    DWORD error;
     if (!bench.dll)
-        bench.dll = LoadLibraryA("KXVozaDa.dll");
-    bench.ask = bench.dll ? GetProcAddress(bench.dll, name) : nullptr;
-    if (!bench.ask)
-        bench.skip = std::string(name) + " is not in this build of the DLL";
-    return bench.ask != nullptr;
+        bench.dll.reset(load_kxvozada(error));
+    ask = find_export<Fn>(bench.dll.get(), which);
+    if (!ask)
+        bench.skip = std::string(export_row(which).name) + " is not in this build of the DLL";
+    return ask != nullptr;
 }
 
-static bool prepare_live(Bench &bench, const char *name, const char *bus, const char *device)
+template <class Fn> static bool prepare_live(Bench &bench, Export which, Fn &ask, const char *bus, const char *device)
 {
-    return use_export(bench, name) &&
+    return use_export(bench, which, ask) &&
            prepare_machine(bench, std::string(bus + 5) + "\\" + device + "\\BUS_01&DEV_00&FUNC_00");
 }
 
-static bool prepare_card(Bench &bench, const char *name, const char *device)
+static bool prepare_card(Bench &bench, Export which, const char *device)
 {
-    return prepare_live(bench, name, kPciBus, device) && prepare_card_files(bench, "cards", write_card_files);
+    return prepare_live(bench, which, bench.ask, kPciBus, device) &&
+           prepare_card_files(bench, "cards", write_card_files);
 }
 
 static bool prepare_helper(Bench &bench)
 {
-    if (!use_export(bench, "GetSystemID") || !enter(bench, "helper"))
+    if (!use_export(bench, Export::GetSystemID, bench.ask) || !enter(bench, "helper"))
         return false;
     std::string helper = kx::bin_dir() + "sysid\\Kxdodaze.exe";
     if (!CopyFileA(helper.c_str(), "Kxdodaze.exe", FALSE)) {
@@ -169,28 +171,30 @@ static const Row kRows[] = {
     {"load + free, again", "kxempty.dll, again", Measure::timed, Goal::none, 0, prepare_nothing,
      [](Bench &) { return load_and_free("KXVozaDa.dll"); }, 1, [](Bench &) { return load_and_free("kxempty.dll"); }},
     {"GetPCIInfo(0)", "Class of every PCI instance, DeviceDesc of the display, HardWareKey of every live node",
-     Measure::timed, Goal::ratio, 1.2, [](Bench &b) { return prepare_live(b, "GetPCIInfo", kPciBus, kDisplayDevice); },
-     [](Bench &b) { return ((Ask1)b.ask)(0); }, 0xFFF0,
-     [](Bench &) { return walk_floor(kPciBus, "DISPLAY", nullptr); }},
+     Measure::timed, Goal::ratio, 1.2,
+     [](Bench &b) { return prepare_live(b, Export::GetPCIInfo, b.pci_info, kPciBus, kDisplayDevice); },
+     [](Bench &b) { return b.pci_info(0); }, 0xFFF0, [](Bench &) { return walk_floor(kPciBus, "DISPLAY", nullptr); }},
     {"GetAudioCardID()", "as for GetPCIInfo, for the MEDIA device, then AudCards.def line by line", Measure::timed,
-     Goal::ratio, 1.2, [](Bench &b) { return prepare_card(b, "GetAudioCardID", kAudioDevice); },
-     [](Bench &b) { return ((Ask0)b.ask)(); }, kAudioCard,
+     Goal::ratio, 1.2, [](Bench &b) { return prepare_card(b, Export::GetAudioCardID, kAudioDevice); },
+     [](Bench &b) { return b.ask(); }, kAudioCard,
      [](Bench &) { return walk_floor(kPciBus, "MEDIA", "AudCards.def"); }},
     {"GetGraphicsCardID()", "as for GetPCIInfo, then VidCards.def line by line", Measure::timed, Goal::ratio, 1.2,
-     [](Bench &b) { return prepare_card(b, "GetGraphicsCardID", kDisplayDevice); },
-     [](Bench &b) { return ((Ask0)b.ask)(); }, kGraphicsCard,
+     [](Bench &b) { return prepare_card(b, Export::GetGraphicsCardID, kDisplayDevice); },
+     [](Bench &b) { return b.ask(); }, kGraphicsCard,
      [](Bench &) { return walk_floor(kPciBus, "DISPLAY", "VidCards.def"); }},
     {"IsDVDDrivePresent(\"bench dvd\")", "as for GetPCIInfo, over Enum\\SCSI for the CDROM device", Measure::timed,
-     Goal::ratio, 1.2, [](Bench &b) { return prepare_live(b, "IsDVDDrivePresent", kScsiBus, kDvdDevice); },
+     Goal::ratio, 1.2, [](Bench &b) { return prepare_live(b, Export::IsDVDDrivePresent, b.dvd, kScsiBus, kDvdDevice); },
      [](Bench &b) {
          char asked[sizeof(kDvdAsked)];
          memcpy(asked, kDvdAsked, sizeof(asked)); // the export upper-cases it in place
-         return ((AskText)b.ask)(asked);
+         return b.dvd(asked);
      },
      1, [](Bench &) { return walk_floor(kScsiBus, "CDROM", nullptr); }},
     {"IsBroadLogicPresent()", "Mfg of every PCI instance", Measure::timed, Goal::ratio, 1.2,
-     [](Bench &b) { return use_export(b, "IsBroadLogicPresent") && prepare_machine(b, "ROOT\\*PNP0C02\\0000"); },
-     [](Bench &b) { return ((Ask0)b.ask)(); }, 1, [](Bench &) { return broadlogic_floor(); }},
+     [](Bench &b) {
+         return use_export(b, Export::IsBroadLogicPresent, b.ask) && prepare_machine(b, "ROOT\\*PNP0C02\\0000");
+     },
+     [](Bench &b) { return b.ask(); }, 1, [](Bench &) { return broadlogic_floor(); }},
     {"card lookup, AudCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio, 1.3,
      [](Bench &b) { return prepare_card_files(b, "long", write_long_card_files); },
      [](Bench &) { return look_up(CardFile::audio, kAudioDesc); }, kAudioCard,
@@ -200,11 +204,11 @@ static const Row kRows[] = {
      [](Bench &) { return look_up(CardFile::video, kDisplayDesc); }, kGraphicsCard,
      [](Bench &) { return read_lines("VidCards.def"); }},
     {"GetSystemID, helper exits at once", "start Kxdodaze.exe, wait for its exit code", Measure::timed, Goal::added_ms,
-     20, prepare_helper, [](Bench &b) { return ((Ask0)b.ask)(); }, 12,
+     20, prepare_helper, [](Bench &b) { return b.ask(); }, 12,
      [](Bench &) { return (int)(kx::run_as_version("sysid\\Kxdodaze.exe", nullptr, "") == 12); }},
     {"GetSystemID, both helpers absent", nullptr, Measure::timed, Goal::total_ms, 20,
-     [](Bench &b) { return use_export(b, "GetSystemID") && enter(b, "empty"); },
-     [](Bench &b) { return ((Ask0)b.ask)(); }, 0, nullptr},
+     [](Bench &b) { return use_export(b, Export::GetSystemID, b.ask) && enter(b, "empty"); },
+     [](Bench &b) { return b.ask(); }, 0, nullptr},
 };
 
 // ---- running and printing ----

@@ -12,6 +12,7 @@
 #include "resource.h"
 
 #include "base/windows_error.h"
+#include "tools/exports/export_table.h"
 #include "tools/kxprobe/machine_capture.h"
 #include "tools/kxprobe/output.h"
 
@@ -189,7 +190,7 @@ static void show_waiting(void *, const char *text)
 }
 
 // Why the file holds no answers, or not every one, after the note.
-static void say_answers_lack(HMODULE dll, DWORD load_error, bool complete)
+static void say_answers_lack(bool dll, DWORD load_error, bool complete)
 {
     char *const note = g_capture.note;
     if (*note)
@@ -212,19 +213,23 @@ static void say_answers_lack(HMODULE dll, DWORD load_error, bool complete)
 // asked in the program's folder, which Explorer makes current.
 static DWORD WINAPI capture_thread(void *)
 {
-    HMODULE dll = LoadLibraryA("KXVozaDa.dll");
-    const DWORD load_error = dll ? ERROR_SUCCESS : GetLastError();
+    DWORD load_error;
+    UniqueModule dll(load_kxvozada(load_error));
     static const CaptureWatcher watcher = {show_line, show_waiting, nullptr};
-    const MachineCapture capture = {
-        g_capture.path, "kxcapture " KX_VERSION, dll, load_error, {kDefaultDvdText, nullptr, nullptr, false}, nullptr,
-        &watcher};
+    const MachineCapture capture = {g_capture.path,
+                                    "kxcapture " KX_VERSION,
+                                    dll.get(),
+                                    load_error,
+                                    {kDefaultDvdText, nullptr, nullptr, false},
+                                    nullptr,
+                                    &watcher};
     bool complete;
     const bool saved = capture_machine(capture, complete, g_capture.error);
-    if (dll)
-        FreeLibrary(dll);
-    g_capture.status = !saved ? kNotSaved : dll && complete ? kSaved : kSavedWithoutAnswers;
+    const bool loaded = (bool)dll;
+    dll.reset();
+    g_capture.status = !saved ? kNotSaved : loaded && complete ? kSaved : kSavedWithoutAnswers;
     if (g_capture.status == kSavedWithoutAnswers)
-        say_answers_lack(dll, load_error, complete);
+        say_answers_lack(loaded, load_error, complete);
     if (!saved)
         CharUpperBuffA(g_capture.error, 1); // "Cannot capture ..."
     PostMessageA(g_capture.dialog, kCaptured, 0, 0);

@@ -5,8 +5,9 @@
 #include "replay.h"
 
 #include "base/windows_error.h"
-#include "inventory/card_id.h"
+#include "inventory/walk.h"
 #include "profile/profile.h"
+#include "tools/exports/export_table.h"
 
 #include <windows.h>
 
@@ -23,32 +24,15 @@ enum { kMaxMachines = 1000, kMaxFields = 16, kRowSize = 32768 };
 static const char kHeader[] = "{\"library\": [";
 static const char kFooter[] = "]}";
 
-typedef int(WINAPI *Ask0)(void);
-typedef int(WINAPI *Ask1)(int);
-typedef int(WINAPI *AskText)(char *);
-
-namespace {
-
-// A card question and the routine behind it that gives the live device's
-// description.
-struct CardQuestion {
-    const char *name;
-    int (*identify)(char *description, const TraceSink *trace);
-    CardFile file;
-};
-
-} // namespace
-
-static const CardQuestion kCards[2] = {
-    {"GetAudioCardID", identify_audio_card, CardFile::audio},
-    {"GetGraphicsCardID", identify_graphics_card, CardFile::video},
-};
+// The card questions, whose answers come with the live device and the line
+// that decided.
+static const Export kCards[2] = {Export::GetAudioCardID, Export::GetGraphicsCardID};
 
 struct Exports {
-    Ask1 pci_info;
-    Ask0 cards[2];
-    Ask0 broadlogic;
-    AskText dvd;
+    KXVOZADA_GETPCIINFO_FN pci_info;
+    KXVOZADA_ASK_FN cards[2];
+    KXVOZADA_ASK_FN broadlogic;
+    KXVOZADA_ISDVDDRIVEPRESENT_FN dvd;
 };
 
 struct Card {
@@ -146,12 +130,12 @@ static int list_machines(const char *folder)
 
 static bool find_exports(HMODULE dll, Exports &exports)
 {
-    exports.pci_info = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
-    exports.broadlogic = (Ask0)(void *)GetProcAddress(dll, "IsBroadLogicPresent");
-    exports.dvd = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
+    exports.pci_info = find_export<KXVOZADA_GETPCIINFO_FN>(dll, Export::GetPCIInfo);
+    exports.broadlogic = find_export<KXVOZADA_ASK_FN>(dll, Export::IsBroadLogicPresent);
+    exports.dvd = find_export<KXVOZADA_ISDVDDRIVEPRESENT_FN>(dll, Export::IsDVDDrivePresent);
     bool found = exports.pci_info && exports.broadlogic && exports.dvd;
     for (int i = 0; i < 2; ++i)
-        found = (exports.cards[i] = (Ask0)(void *)GetProcAddress(dll, kCards[i].name)) && found;
+        found = (exports.cards[i] = find_export<KXVOZADA_ASK_FN>(dll, kCards[i])) && found;
     return found;
 }
 
@@ -173,11 +157,12 @@ static void ask(const Exports &exports, const char *dvd_text)
         Card &card = g_answers.cards[i];
         card.answer = exports.cards[i]();
         card.device[0] = 0;
-        kCards[i].identify(card.device, nullptr);
+        const ExportRow &row = export_row(kCards[i]);
+        row.identify(card.device, nullptr);
         text_clear(card.line);
         if (card.device[0]) {
-            text_format(card.line, "%s ", card_file_name(kCards[i].file));
-            deciding_line(kCards[i].file, card.device, card.line);
+            text_format(card.line, "%s ", card_file_name(row.card));
+            deciding_line(row.card, card.device, card.line);
         }
     }
     g_answers.broadlogic = exports.broadlogic();
@@ -203,7 +188,7 @@ static void write_row(const char *machine, const char *refused)
             out_format(kStdout, ", \"GetPCIInfo(%d)\": %d", selector, g_answers.pci[selector]);
         for (int i = 0; i < 2; ++i) {
             const Card &card = g_answers.cards[i];
-            out_format(kStdout, ", \"%s\": {\"answer\": %d, \"device\": ", kCards[i].name, card.answer);
+            out_format(kStdout, ", \"%s\": {\"answer\": %d, \"device\": ", export_row(kCards[i]).name, card.answer);
             out_json_text(kStdout, card.device);
             out_text(kStdout, ", \"line\": ");
             out_json_text(kStdout, card.line.text);
@@ -254,7 +239,8 @@ static void print_table_row(const char *machine, const char *refused)
                a.cards[1].answer, a.broadlogic, a.dvd);
     for (int i = 0; i < 2; ++i)
         if (a.cards[i].device[0])
-            out_format(kStdout, "    %s: \"%s\", %s\r\n", kCards[i].name, a.cards[i].device, a.cards[i].line.text);
+            out_format(kStdout, "    %s: \"%s\", %s\r\n", export_row(kCards[i]).name, a.cards[i].device,
+                       a.cards[i].line.text);
     for (int i = 0; i < a.order_count; ++i)
         out_format(kStdout, "    order: %s\r\n", a.order[i].text);
 }
@@ -592,24 +578,21 @@ int run_library(const Library &library)
         status = read_baseline(library.baseline);
     if (status != kSame)
         return status;
-    HMODULE dll = LoadLibraryA("KXVozaDa.dll");
+    DWORD error;
+    UniqueModule dll(load_kxvozada(error));
     Exports exports;
-    if (!dll || !find_exports(dll, exports)) {
-        DWORD error = dll ? ERROR_PROC_NOT_FOUND : GetLastError();
-        if (dll)
-            FreeLibrary(dll);
-        windows_problem("KXVozaDa.dll", error, dll ? nullptr : dll_file("KXVozaDa.dll", error));
+    if (!dll || !find_exports(dll.get(), exports)) {
+        windows_problem("KXVozaDa.dll", dll ? ERROR_PROC_NOT_FOUND : error,
+                        dll ? nullptr : dll_file("KXVozaDa.dll", error));
         return kNoDll;
     }
     SavedTree tree;
-    if (!save_tree(tree)) {
-        FreeLibrary(dll);
+    if (!save_tree(tree))
         return kFailed;
-    }
     status = ask_library(library, exports);
     if (put_tree_back(tree) != kSame)
         status = kFailed;
-    FreeLibrary(dll);
+    dll.reset();
     // A refused profile is compared too: its row says why.
     int compared = library.baseline ? compare_with_baseline(library) : kSame;
     return status == kFailed ? kFailed : compared;

@@ -7,111 +7,15 @@
 #include "output.h"
 
 #include "base/text.h"
-#include "inventory/card_id.h"
 #include "inventory/card_line.h"
 #include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
 #include "inventory/trace_window.h"
 #include "inventory/walk.h"
+#include "tools/exports/export_table.h"
 
 #include <cstdio>
 #include <cstring>
-
-// Every export of KXVozaDa.dll, in the order of its ordinals.
-static const char *const kExports[] = {
-    "GetAudioCardID",      "GetGraphicsCardID", "GetPCIInfo",      "GetSystemID",      "IsATIMotionComp",
-    "IsBroadLogicPresent", "IsDVDDrivePresent", "IsFileAvailable", "IsInterleavedBob", "IsWin95",
-};
-
-typedef int(WINAPI *Ask0)(void);
-typedef int(WINAPI *Ask1)(int);
-typedef int(WINAPI *AskText)(char *);
-typedef int(WINAPI *AskFile)(const char *path, const void *signature, int length);
-
-namespace {
-
-struct Question {
-    const char *name;
-    const char *(*meaning)(int answer);
-    bool timed; // the answer may take seconds: say how long it took
-};
-
-struct CardQuestion {
-    const char *name;
-    const char *(*meaning)(int answer);
-    int (*identify)(char *description, const TraceSink *trace); // the routine behind the export
-    CardFile file;
-};
-
-} // namespace
-
-static const char *win95_meaning(int answer)
-{
-    return answer ? "Windows 95" : "not Windows 95";
-}
-
-static const char *system_id_meaning(int answer)
-{
-    return answer == 70 ? "Gateway" : answer ? "system identifier" : "system not recognised";
-}
-
-static const char *motion_comp_meaning(int answer)
-{
-    return answer ? "the display driver makes MC12 motion-compensation overlays"
-                  : "no MC12 motion-compensation overlay (or no DirectDraw)";
-}
-
-static const char *interleaved_bob_meaning(int answer)
-{
-    return answer ? "the display hardware bob-deinterlaces interleaved video"
-                  : "no bob deinterlacing of interleaved video (or no DirectDraw)";
-}
-
-static const char *broadlogic_meaning(int answer)
-{
-    return answer ? "a BroadLogic device is registered" : "no BroadLogic device is registered";
-}
-
-static const Question kQuestions[] = {
-    {"GetSystemID", system_id_meaning, true},
-    {"IsATIMotionComp", motion_comp_meaning, false},
-    {"IsBroadLogicPresent", broadlogic_meaning, false},
-    {"IsInterleavedBob", interleaved_bob_meaning, false},
-    {"IsWin95", win95_meaning, false},
-};
-
-static const char *audio_card_meaning(int answer)
-{
-    switch (answer) {
-    case -2:
-        return "the live-device table cannot be read";
-    case -1:
-        return "a live audio device, but AudCards.def does not open";
-    case 0:
-        return "no live PCI audio device, no matching line, or card 0";
-    default:
-        return "audio card identifier from AudCards.def";
-    }
-}
-
-static const char *graphics_card_meaning(int answer)
-{
-    switch (answer) {
-    case -2:
-        return "a live display adapter, but VidCards.def does not open";
-    case -1:
-        return "no live PCI display adapter, no matching line, or no live-device table";
-    default:
-        return "graphics card identifier from VidCards.def";
-    }
-}
-
-static const CardQuestion kCardQuestions[] = {
-    {"GetAudioCardID", audio_card_meaning, identify_audio_card, CardFile::audio},
-    {"GetGraphicsCardID", graphics_card_meaning, identify_graphics_card, CardFile::video},
-};
-
-static const char *const kPciFields[] = {"vendor ID", "device ID", "upper half of the subsystem ID"};
 
 static const Argument kNoArguments[1] = {};
 
@@ -171,8 +75,8 @@ static void say_trace(const AnswerSink &sink, HWND window)
 // answers.
 static void ask_cards(HMODULE dll, HWND trace, const AnswerSink &sink)
 {
-    for (const CardQuestion &q : kCardQuestions) {
-        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
+    for (const ExportRow &q : kExportTable) {
+        auto ask = q.identify ? find_export<KXVOZADA_ASK_FN>(dll, q) : nullptr;
         if (!ask)
             continue;
         static char description[kTextSize];
@@ -183,12 +87,12 @@ static void ask_cards(HMODULE dll, HWND trace, const AnswerSink &sink)
             q.identify(description, nullptr);
         static Text rest;
         text_clear(rest);
-        text_format(rest, ": %s", q.meaning(answer));
-        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer), rest.text);
+        text_format(rest, ": %s", q.meaning(answer, 0));
+        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text);
         if (*description) {
             text_clear(rest);
-            text_format(rest, "live device \"%s\"; %s ", description, card_file_name(q.file));
-            deciding_line(q.file, description, rest);
+            text_format(rest, "live device \"%s\"; %s ", description, card_file_name(q.card));
+            deciding_line(q.card, description, rest);
             sink.detail(sink.context, rest.text);
         }
         say_trace(sink, trace);
@@ -215,26 +119,23 @@ static void say_live_device(const AnswerSink &sink, WalkParams &params, const ch
 // adapter; with a trace window, the query routine itself answers.
 static void ask_pci_info(HMODULE dll, HWND trace, const AnswerSink &sink)
 {
-    auto ask = (Ask1)(void *)GetProcAddress(dll, "GetPCIInfo");
+    const ExportRow &row = export_row(Export::GetPCIInfo);
+    auto ask = find_export<KXVOZADA_GETPCIINFO_FN>(dll, row);
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
         const TraceSink window = trace_window_sink(trace);
         int answer = trace ? query_pci_identifier(selector, &window) : ask(selector);
-        Text meaning, question, rest;
-        text_clear(meaning);
+        const char *meaning = row.meaning(answer, selector);
+        Text question, rest;
         text_clear(question);
         text_clear(rest);
-        text_format(question, "GetPCIInfo(%d)", selector);
-        if (answer < 0) {
-            text_add(meaning, "no live PCI display adapter");
-        } else {
-            text_format(meaning, "%s of the live display adapter", kPciFields[selector]);
+        text_format(question, "%s(%d)", row.name, selector);
+        if (answer >= 0)
             text_format(rest, " (%04X)", answer);
-        }
-        text_format(rest, ": %s", meaning.text);
+        text_format(rest, ": %s", meaning);
         Argument argument = {Argument::number, selector, nullptr};
-        say_answer(sink, question.text, "GetPCIInfo", &argument, 1, answer, meaning.text, rest.text);
+        say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
         WalkParams params;
         params.bus_key = "Enum\\PCI";
         params.class_name = "DISPLAY";
@@ -273,7 +174,8 @@ static bool drive_begins_with(Candidate &candidate, const char *, const void *up
 // drive, so it gets a copy.
 static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace, const AnswerSink &sink)
 {
-    auto ask = (AskText)(void *)GetProcAddress(dll, "IsDVDDrivePresent");
+    const ExportRow &row = export_row(Export::IsDVDDrivePresent);
+    auto ask = find_export<KXVOZADA_ISDVDDRIVEPRESENT_FN>(dll, row);
     char *buffer = heap_copy(text);
     if (!ask || !buffer) {
         heap_free(buffer);
@@ -281,15 +183,14 @@ static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace, const Answe
     }
     const TraceSink window = trace_window_sink(trace);
     int answer = trace ? detect_dvd_drive(buffer, &window) : ask(buffer);
-    const char *meaning = answer ? "a live CD-ROM drive's description begins with it"
-                                 : "no live CD-ROM drive's description begins with it";
+    const char *meaning = row.meaning(answer, 0);
     static Text question, rest;
     text_clear(question);
     text_clear(rest);
-    text_format(question, "IsDVDDrivePresent(\"%s\")", text);
+    text_format(question, "%s(\"%s\")", row.name, text);
     text_format(rest, ": %s; the text now reads \"%s\"", meaning, buffer);
     Argument argument = {Argument::text, 0, text};
-    say_answer(sink, question.text, "IsDVDDrivePresent", &argument, 1, answer, meaning, rest.text);
+    say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
     char *upper = heap_copy(text);
     if (upper) {
         WalkParams params;
@@ -307,7 +208,8 @@ static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace, const Answe
 
 static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &sink)
 {
-    auto ask = (AskFile)(void *)GetProcAddress(dll, "IsFileAvailable");
+    const ExportRow &row = export_row(Export::IsFileAvailable);
+    auto ask = find_export<KXVOZADA_ISFILEAVAILABLE_FN>(dll, row);
     if (!ask)
         return;
     const char *hex = options.signature;
@@ -318,12 +220,11 @@ static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &s
     for (int i = 0; i < length; ++i)
         signature[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
     int answer = ask(options.file, signature, length);
-    const char *meaning = answer ? (hex ? "readable and begins with the signature" : "readable")
-                                 : (hex ? "unreadable, or does not begin with the signature" : "unreadable");
+    const char *meaning = row.meaning(answer, length);
     static Text question, rest;
     text_clear(question);
     text_clear(rest);
-    text_format(question, "IsFileAvailable(%s", options.file);
+    text_format(question, "%s(%s", row.name, options.file);
     static char upper[kTextMax];
     upper[0] = 0;
     if (hex) {
@@ -336,7 +237,7 @@ static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &s
     Argument arguments[] = {{Argument::text, 0, options.file},
                             {hex ? Argument::text : Argument::null, 0, upper},
                             {Argument::number, length, nullptr}};
-    say_answer(sink, question.text, "IsFileAvailable", arguments, 3, answer, meaning, rest.text);
+    say_answer(sink, question.text, row.name, arguments, 3, answer, meaning, rest.text);
     heap_free(signature);
 }
 
@@ -379,36 +280,36 @@ static bool say_dll(HMODULE dll, const AnswerSink &sink)
     text_format(line, "KXVozaDa.dll: %s, file version %s; card files and helpers from %s", path, version, folder);
     sink.dll(sink.context, line.text, path, version, folder);
     bool complete = true;
-    for (const char *name : kExports) {
-        if (GetProcAddress(dll, name))
+    for (const ExportRow &row : kExportTable) {
+        if (has_export(dll, row))
             continue;
         text_clear(line);
-        text_format(line, "does not export %s: not asked", name);
+        text_format(line, "does not export %s: not asked", row.name);
         sink.detail(sink.context, line.text);
         complete = false;
     }
     return complete;
 }
 
+// The questions without arguments that have no routine of kxprobe's own
+// behind them, asked through the DLL alone.
 static void ask_untraced(HMODULE dll, const AnswerSink &sink)
 {
-    for (const Question &q : kQuestions) {
-        auto ask = (Ask0)(void *)GetProcAddress(dll, q.name);
+    for (const ExportRow &q : kExportTable) {
+        auto ask = q.identify ? nullptr : find_export<KXVOZADA_ASK_FN>(dll, q);
         if (!ask)
             continue;
-        if (q.timed)
-            sink.waiting(sink.context,
-                         "GetSystemID waits up to 8 seconds for Kxdodaze.exe and BIOSID.EXE of this "
-                         "folder");
+        if (q.waits)
+            sink.waiting(sink.context, q.waits);
         DWORD start = GetTickCount();
         int answer = ask();
         DWORD took = GetTickCount() - start;
         static Text rest;
         text_clear(rest);
-        text_format(rest, ": %s", q.meaning(answer));
-        if (q.timed)
+        text_format(rest, ": %s", q.meaning(answer, 0));
+        if (q.waits)
             text_format(rest, " (took %lu ms)", took);
-        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer), rest.text);
+        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text);
     }
 }
 
