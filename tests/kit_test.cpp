@@ -183,6 +183,36 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
     }
 }
 
+// CALLING.txt's table read back: each export of the .def on a row of its
+// own, its name, ordinal, argument bytes and decorated name each beginning
+// at the column of its heading, however long the longest name.
+TEST(Calling, ListsEveryExportOfTheDefInItsColumns)
+{
+    std::istringstream def(kx::read_file(kx::source_path("exports/KXVozaDa.def")));
+    std::istringstream calling(kx::read_file(kx::bin_dir() + "..\\kit-lib\\CALLING.txt"));
+    std::string heading;
+    while (std::getline(calling, heading) && heading.compare(0, 9, "  Export "))
+        ;
+    const size_t columns[] = {2, heading.find("Ordinal"), heading.find("Argument bytes"), heading.find("Decorated")};
+    ASSERT_NE(std::string::npos, columns[3]) << "no table of exports";
+    int exports = 0;
+    for (std::string line, name, equals, target, ordinal; std::getline(def, line);) {
+        if (!(std::istringstream(line) >> name >> equals >> target >> ordinal) || equals != "=")
+            continue;
+        SCOPED_TRACE(line);
+        ++exports;
+        const std::string bytes = target.substr(target.find('@') + 1);
+        const std::string fields[] = {name, ordinal.substr(1), bytes, "_" + name + "@" + bytes};
+        std::string row;
+        ASSERT_TRUE(std::getline(calling, row));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(fields[i], row.substr(columns[i], fields[i].size())) << row;
+            EXPECT_TRUE(columns[i] == 2 || row[columns[i] - 1] == ' ') << row;
+        }
+    }
+    EXPECT_GT(exports, 1);
+}
+
 // What kxcapture's window showed, read as another program reads it:
 // GetWindowText gives a static control's text, but of an edit control only
 // its caption, so the edit controls are asked with WM_GETTEXT.
