@@ -1,6 +1,6 @@
 #include "answers.h"
 
-#include "output.h"
+#include "json.h"
 
 static bool g_json;
 static int g_records, g_replay_records; // of the answers and of the replay's report
@@ -16,13 +16,12 @@ static void open_record(int &records, const char *opening, const char *array, co
     else
         out_format(kStdout, "%s\"%s\": [\r\n  {", opening, array);
     g_details = 0;
-    out_format(kStdout, "\"%s\": ", first_key);
+    json_key(kStdout, first_key);
 }
 
 static void write_field(const char *name, const char *text)
 {
-    out_format(kStdout, ", \"%s\": ", name);
-    out_json_text(kStdout, text);
+    json_field(kStdout, name, text);
 }
 
 void answers_use_json()
@@ -42,7 +41,7 @@ static void print_answer(void *, const Answer &answer)
         return;
     }
     open_record(g_records, answers_opening(), "answers", "export");
-    out_json_text(kStdout, answer.name);
+    json_string(kStdout, answer.name);
     out_text(kStdout, ", \"arguments\": [");
     for (int i = 0; i < answer.count; ++i) {
         const Argument &argument = answer.arguments[i];
@@ -51,7 +50,7 @@ static void print_answer(void *, const Answer &answer)
         if (argument.kind == Argument::number)
             out_format(kStdout, "%d", argument.value);
         else if (argument.kind == Argument::text)
-            out_json_text(kStdout, argument.string);
+            json_string(kStdout, argument.string);
         else
             out_text(kStdout, "null");
     }
@@ -84,7 +83,7 @@ void answers_detail(const char *text)
     }
     if (g_details++)
         out_text(kStdout, ", ");
-    out_json_text(kStdout, text);
+    json_string(kStdout, text);
 }
 
 static void print_detail(void *, const char *text)
@@ -116,7 +115,7 @@ void answers_finish()
 static void write_number(const char *name, const int *value)
 {
     if (value)
-        out_format(kStdout, ", \"%s\": %d", name, *value);
+        json_number(kStdout, name, *value);
 }
 
 void answers_replay(const ReplayRecord &record)
@@ -126,7 +125,7 @@ void answers_replay(const ReplayRecord &record)
         return;
     }
     open_record(g_replay_records, "{", "replay", "kind");
-    out_json_text(kStdout, record.kind);
+    json_string(kStdout, record.kind);
     if (record.question)
         write_field("question", record.question);
     write_number("then", record.then);

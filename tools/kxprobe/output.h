@@ -42,7 +42,3 @@ void text_windows_error(Text &text, unsigned long code, const char *file = nullp
 // The file that did not load when LoadLibraryA(name) failed with `code`,
 // by its path where that can be told, else `name` itself.
 const char *dll_file(const char *name, unsigned long code);
-
-// Writes `ansi` as a JSON string: converted from the ANSI code page to
-// UTF-16 and encoded as UTF-8 here, since Windows 95 has no CP_UTF8.
-void out_json_text(OutStream stream, const char *ansi);
