@@ -139,7 +139,7 @@ TEST(Replay, KeepsTheCapturedOrderOfLiveNodes)
                 .text();
         cwd.write("machine.reg", machine);
         const std::string replay = "--profile machine.reg --folder " + kSamples;
-        EXPECT_EQ(0u, kxprobe(replay + " --capture back.reg"));
+        EXPECT_EQ(0u, kxprobe(replay + " --capture back.reg --force"));
         for (const std::string &line : row.printed)
             EXPECT_TRUE(kx::contains(g_printed, "\n" + line));
         for (const auto &asked : row.asked)
