@@ -38,10 +38,33 @@ runs_32bit() {
 }
 runs_32bit && exit 0
 
+# The mirror this machine's apt already takes bookworm from (CI, a company
+# proxy), in either format: one-line "deb [options] URI SUITE ..." lists and
+# deb822 stanzas with "URIs:" and "Suites:" fields.
+debian_mirror() {
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] || continue
+        awk '
+            /^[ \t]*deb[ \t]/ {
+                sub(/\[[^]]*\][ \t]*/, "")
+                if ($3 == "bookworm") { print $2; exit }
+            }
+            /^[ \t]*$/ { uris = ""; suites = "" }
+            tolower($1) == "uris:" { uris = $2 }
+            tolower($1) == "suites:" { suites = " " $0 " " }
+            uris != "" && suites ~ / bookworm / { print uris; exit }
+        ' "$f"
+    done | head -n 1
+}
+
 backports=/etc/apt/sources.list.d/kx-bookworm-backports.list
 if ! installed qemu-user-static || ! qemu-i386-static --version | grep -q "version \(9\|[1-9][0-9]\)\."; then
     echo "setup: this machine cannot run 32-bit programs; installing QEMU's i386 emulator for Wine"
-    [ -f "$backports" ] || echo "deb http://deb.debian.org/debian bookworm-backports main" | $sudo tee "$backports" >/dev/null
+    if [ ! -f "$backports" ]; then
+        mirror=$(debian_mirror)
+        [ -n "$mirror" ] || { echo "setup: no apt source for bookworm found in /etc/apt; add one, then run again" >&2; exit 1; }
+        echo "deb $mirror bookworm-backports main" | $sudo tee "$backports" >/dev/null
+    fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         -t bookworm-backports qemu-user-static >/dev/null
