@@ -336,6 +336,11 @@ static Captured g_held = {g_held_bytes, sizeof(g_held_bytes), 0};
 
 static int ask_dll(const Options &options)
 {
+    static Text why;
+    if (options.trace && !can_trace(why)) {
+        out_format(kStderr, "kxprobe: --trace: %s\r\n", why.text);
+        return kUsageError;
+    }
     if (options.json)
         answers_use_json();
     HMODULE dll = LoadLibraryA("KXVozaDa.dll");
