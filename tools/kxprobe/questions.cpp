@@ -298,9 +298,9 @@ void dll_version(HMODULE dll, char *version, size_t size)
     memcpy(&fixed, block + fixed_at, sizeof(fixed));
     if (fixed.dwSignature != 0xfeef04bd)
         return;
-    _snprintf(version, size - 1, "%lu.%lu.%lu.%lu", fixed.dwFileVersionMS >> 16, fixed.dwFileVersionMS & 0xffff,
-              fixed.dwFileVersionLS >> 16, fixed.dwFileVersionLS & 0xffff);
-    version[size - 1] = 0;
+    TextBuilder(version, size)
+        .format("%lu.%lu.%lu.%lu", fixed.dwFileVersionMS >> 16, fixed.dwFileVersionMS & 0xffff,
+                fixed.dwFileVersionLS >> 16, fixed.dwFileVersionLS & 0xffff);
 }
 
 // Names the DLL that answers, by its full path and the file version of its
