@@ -140,7 +140,7 @@ TEST(Replay, KeepsTheCapturedOrderOfLiveNodes)
                 .text();
         cwd.write("machine.reg", machine);
         const std::string replay = "--profile machine.reg --folder " + kSamples;
-        EXPECT_EQ(0u, kxprobe(replay + " --capture back.reg"));
+        EXPECT_EQ(0u, kxprobe(replay + " --capture back.reg --force"));
         for (const std::string &line : row.printed)
             EXPECT_TRUE(kx::contains(g_printed, "\n" + line));
         for (const auto &asked : row.asked)
@@ -277,10 +277,11 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
 // pointer to --help; --help and --version answer anywhere on the line.
 TEST(CommandLine, ErrorsNameTheProblem)
 {
-    static const struct {
-        const char *tail;
+    const std::string decoder = kSamples + "/machines/win98-decoder-pc.reg";
+    const struct {
+        std::string tail;
         DWORD status;
-        const char *printed; // the whole output
+        const char *printed; // how the output begins; with --output, that of out.log
     } rows[] = {
         {"--bogus", 2, "kxprobe: --bogus: no such option\nkxprobe --help lists the options\n"},
         {"--dvd x stray", 2, "kxprobe: stray: not an option\nkxprobe --help lists the options\n"},
@@ -297,8 +298,17 @@ TEST(CommandLine, ErrorsNameTheProblem)
          "kxprobe: --explain: --check-defs and --explain are asked one at a time\nkxprobe --help lists the options\n"},
         {"--run", 2, "kxprobe: --run needs a PROGRAM to run\nkxprobe --help lists the options\n"},
         {"--baseline b.json", 2, "kxprobe: --baseline needs --library\nkxprobe --help lists the options\n"},
-        {"--library m --trace", 2,
-         "kxprobe: --library: --profile, --capture, --run, --trace and --file do not go with it\n"},
+        {"--library m --trace", 2, "kxprobe: --trace does not go with --library\n"},
+        {"--check-defs . --profile x.reg --json", 2, "kxprobe: --profile does not go with --check-defs\n"},
+        {"--file x --signature \"\"", 2, "kxprobe: --signature \"\": give the bytes as pairs of hex digits"},
+        {"--profile " + decoder + " --folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
+        {"--profile " + decoder + " --capture c.reg --run no-such-program.exe", 2,
+         "kxprobe: cannot start no-such-program.exe: "},
+        {"--capture exists.reg", 2, "kxprobe: --capture exists.reg: the file exists; add --force to replace it\n"},
+        {"--output out.log --bogus", 2, "kxprobe: --bogus: no such option\n"},
+        {"--output exists.reg --profile exists.reg", 2, "kxprobe: --output exists.reg: the file of --profile"},
+        {"/?", 0, "usage: kxprobe "},
+        {"-h --bogus", 0, "usage: kxprobe "},
         {"--folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
         {"--run no-such-program.exe", 2, "kxprobe: cannot start no-such-program.exe: "},
         {"--profile .", 2, "kxprobe: cannot read .: a folder, not a file\n"},
@@ -308,10 +318,21 @@ TEST(CommandLine, ErrorsNameTheProblem)
         {"--json --help", 0, "usage: kxprobe "},
     };
     kx::TempCwd cwd;
+    cwd.write("exists.reg", "REGEDIT4\r\n");
+    const std::string before = kx::capture_profile();
     for (const auto &row : rows) {
         SCOPED_TRACE(row.tail);
         EXPECT_EQ(row.status, kxprobe(row.tail));
+        if (kx::contains(row.tail, "--output out.log")) {
+            EXPECT_EQ("", g_printed);
+            g_printed = kx::read_file("out.log");
+            g_printed.erase(std::remove(g_printed.begin(), g_printed.end(), '\r'), g_printed.end());
+        }
         EXPECT_EQ(0u, g_printed.find(row.printed)) << g_printed;
+        // A usage or path error changes nothing.
+        EXPECT_EQ(before, kx::capture_profile());
+        EXPECT_EQ("REGEDIT4\r\n", kx::read_file("exists.reg"));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("c.reg"));
     }
 }
 
@@ -324,6 +345,10 @@ TEST(Run, AProgramAsksTheReplayedMachine)
     EXPECT_EQ(7514u, kxprobe("--profile " + machine + " --run \"" + kx::bin_dir() + "kxask.exe\" GetPCIInfo 0"))
         << g_printed;
     EXPECT_EQ(1042u, kxprobe("--profile " + machine + " --run \"" + kx::bin_dir() + "kxask.exe\" GetPCIInfo 1"))
+        << g_printed;
+    // The program's path is taken from where kxprobe was started.
+    ASSERT_TRUE(kx::install("kxask.exe", "asker.exe") && kx::install("KXVozaDa.dll"));
+    EXPECT_EQ(7514u, kxprobe("--profile " + machine + " --folder " + kSamples + " --run asker GetPCIInfo 0"))
         << g_printed;
 }
 

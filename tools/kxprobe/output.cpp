@@ -15,6 +15,7 @@ struct Buffer {
 
 static Buffer g_buffers[2];
 static Captured *g_captured;
+static HANDLE g_file;
 static const DWORD kHandles[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
 
 // A standard handle that is missing or closed swallows the output; there is
@@ -22,7 +23,7 @@ static const DWORD kHandles[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
 static void flush_buffer(OutStream stream)
 {
     Buffer &buffer = g_buffers[stream];
-    HANDLE handle = GetStdHandle(kHandles[stream]);
+    HANDLE handle = g_file ? g_file : GetStdHandle(kHandles[stream]);
     size_t done = 0;
     while (done < buffer.used && handle && handle != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
@@ -101,9 +102,15 @@ void out_flush()
     flush_buffer(kStderr);
 }
 
+void out_to_file(void *file)
+{
+    out_flush();
+    g_file = file;
+}
+
 bool out_is_console(OutStream stream)
 {
-    HANDLE handle = GetStdHandle(kHandles[stream]);
+    HANDLE handle = g_file ? g_file : GetStdHandle(kHandles[stream]);
     return handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR;
 }
 

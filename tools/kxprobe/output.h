@@ -13,6 +13,9 @@ void out_text(OutStream stream, const char *text);
 // printf-style (the C runtime's _vsnprintf); a text longer than 8 KB is cut.
 void out_format(OutStream stream, const char *pattern, ...) __attribute__((format(printf, 2, 3)));
 void out_flush();
+// From now on both streams write to `file`, a handle open for writing, in
+// the order they are written; null: to the standard handles again.
+void out_to_file(void *file);
 // Whether the stream is a console, where a person watches.
 bool out_is_console(OutStream stream);
 
