@@ -244,9 +244,11 @@ static CaptureShown run_capture(const std::string &folder)
         window = FindWindowA("#32770", KX_CAPTURE_TITLE);
         if (!window || !GetWindowThreadProcessId(window, &owner) || owner != process.dwProcessId)
             window = nullptr;
+        // The window sets its last note just before it enables Close: only
+        // a note of waiting counts.
         char note[512] = "";
         if (window && !IsWindowEnabled(GetDlgItem(window, IDCANCEL)) &&
-            GetWindowTextA(GetDlgItem(window, IDC_NOTE), note, sizeof note))
+            GetWindowTextA(GetDlgItem(window, IDC_NOTE), note, sizeof note) && !strncmp(note, "Please wait: ", 13))
             shown.waiting = note;
         if (window && !IsWindowEnabled(GetDlgItem(window, IDCANCEL)))
             window = nullptr;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <sstream>
 #include <string>
@@ -234,12 +235,18 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
     kx::TempCwd cwd;
     std::string error;
     ASSERT_TRUE(kx::load_profile(kQuotingMachine, error)) << error;
-    cwd.write("AudCards.def", "7 WAVE \"Q\"\n");
+    // More lines than the trace window keeps: the audio card's trace is cut.
+    std::string audio;
+    for (int line = 0; line < 600; ++line)
+        audio += "0 FILLER LINE " + std::to_string(1000 + line) + "\n";
+    cwd.write("AudCards.def", audio + "7 WAVE \"Q\"\n");
     static const char *const rows[] = {"", "--trace", "--file AudCards.def --signature 3720"};
     for (const char *options : rows) {
         SCOPED_TRACE(options);
         EXPECT_EQ(0u, kxprobe(options));
         std::string text = g_printed;
+        EXPECT_EQ(options == "--trace"s, text.find("\n    ... trace cut at 8191 characters: the ") != std::string::npos)
+            << text;
         EXPECT_EQ(0u, kxprobe(std::string("--json ") + options));
         std::string json = g_printed;
         EXPECT_EQ(0u, json.find("{\"answers\": [\n  {\"export\": ")) << json;
@@ -612,9 +619,12 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
     static const struct {
         const char *dll;
         std::vector<std::string> asked;
+        const char *traced; // --trace's GetPCIInfo(0) line ends so, as kxprobe's own routine answers otherwise
     } rows[] = {
-        {"kxpartial.dll", {"GetPCIInfo(0) = 4660 (1234)", "GetPCIInfo(2) = 4662 (1236)", "IsWin95 = 1"}},
-        {"kxempty.dll", {}},
+        {"kxpartial.dll",
+         {"GetPCIInfo(0) = 4660 (1234)", "GetPCIInfo(2) = 4662 (1236)", "IsWin95 = 1"},
+         " [but the DLL answers 4660: this trace is of kxprobe's built-in copy]\r\n"},
+        {"kxempty.dll", {}, nullptr},
     };
     // Every export of the real DLL is either lacking or answered.
     std::set<std::string> exports = kx::Dll().exports();
@@ -643,6 +653,13 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         for (const std::string &name : def_names())
             lacking += "    does not export " + name + ": not asked\r\n";
         EXPECT_EQ(row.asked.empty(), printed.find(lacking) != std::string::npos) << printed;
+        EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --trace", "out.txt"));
+        printed = kx::read_file("out.txt");
+        const size_t pci = printed.find("\nGetPCIInfo(0) = ");
+        EXPECT_EQ(row.traced != nullptr, pci != std::string::npos) << printed;
+        if (row.traced && pci != std::string::npos)
+            EXPECT_EQ(row.traced,
+                      printed.substr(printed.find('\n', pci + 1) - strlen(row.traced) + 1, strlen(row.traced)));
         EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
         EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n",
                   kx::read_file("out.txt"));

@@ -3,6 +3,7 @@
 // acceptance test. A question is measured against its floor.
 #include "bench.h"
 
+#include "base/unique.h"
 #include "harness/harness.h"
 
 #include <windows.h>
@@ -27,13 +28,12 @@ static bool read_value(HKEY key, const char *name, char *value)
 int read_lines(const char *file)
 {
     char line[1024];
-    FILE *stream = fopen(file, "rt");
+    UniqueStream stream(fopen(file, "rt"));
     if (!stream)
         return 0;
     int lines = 0;
-    while (fgets(line, sizeof(line), stream))
+    while (fgets(line, sizeof(line), stream.get()))
         ++lines;
-    fclose(stream);
     return lines;
 }
 
@@ -42,21 +42,19 @@ int read_lines(const char *file)
 template <class Visit> static void for_each_instance(const char *bus, Visit visit)
 {
     char device_name[kRegistryText], instance_name[kRegistryText];
-    HKEY bus_key, device, instance;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, bus, 0, KEY_READ, &bus_key))
+    UniqueKey bus_key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, bus, 0, KEY_READ, bus_key.put()))
         return;
-    for (DWORD i = 0; enum_key(bus_key, i, device_name); ++i) {
-        if (RegOpenKeyExA(bus_key, device_name, 0, KEY_READ, &device))
+    for (DWORD i = 0; enum_key(bus_key.get(), i, device_name); ++i) {
+        UniqueKey device;
+        if (RegOpenKeyExA(bus_key.get(), device_name, 0, KEY_READ, device.put()))
             continue;
-        for (DWORD j = 0; enum_key(device, j, instance_name); ++j) {
-            if (RegOpenKeyExA(device, instance_name, 0, KEY_READ, &instance))
-                continue;
-            visit(instance, device_name);
-            RegCloseKey(instance);
+        for (DWORD j = 0; enum_key(device.get(), j, instance_name); ++j) {
+            UniqueKey instance;
+            if (RegOpenKeyExA(device.get(), instance_name, 0, KEY_READ, instance.put()) == ERROR_SUCCESS)
+                visit(instance.get(), device_name);
         }
-        RegCloseKey(device);
     }
-    RegCloseKey(bus_key);
 }
 
 int walk_floor(const char *bus, const char *class_name, const char *file)
@@ -68,18 +66,17 @@ int walk_floor(const char *bus, const char *class_name, const char *file)
             snprintf(device, sizeof(device), "%s\\%s", bus + 5, device_name);
         }
     });
-    HKEY table, node;
-    if (!device[0] || RegOpenKeyExA(HKEY_DYN_DATA, kLiveTable, 0, KEY_READ, &table))
+    UniqueKey table;
+    if (!device[0] || RegOpenKeyExA(HKEY_DYN_DATA, kLiveTable, 0, KEY_READ, table.put()))
         return 0;
     bool found = false;
     char node_name[kRegistryText];
-    for (DWORD k = 0; !found && enum_key(table, k, node_name); ++k) {
-        if (RegOpenKeyExA(table, node_name, 0, KEY_READ, &node))
+    for (DWORD k = 0; !found && enum_key(table.get(), k, node_name); ++k) {
+        UniqueKey node;
+        if (RegOpenKeyExA(table.get(), node_name, 0, KEY_READ, node.put()))
             break;
-        found = read_value(node, "HardWareKey", value) && !strncmp(value, device, strlen(device));
-        RegCloseKey(node);
+        found = read_value(node.get(), "HardWareKey", value) && !strncmp(value, device, strlen(device));
     }
-    RegCloseKey(table);
     return found && (!file || read_lines(file));
 }
 
@@ -95,11 +92,8 @@ int broadlogic_floor()
 
 int load_and_free(const char *name)
 {
-    HMODULE module = LoadLibraryA(name);
-    if (!module)
-        return 0;
-    FreeLibrary(module);
-    return 1;
+    UniqueModule module(LoadLibraryA(name));
+    return module ? 1 : 0;
 }
 
 int first_load_us(const char *name, bool window)

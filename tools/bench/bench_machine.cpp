@@ -7,6 +7,8 @@
 // questions read.
 #include "bench.h"
 
+#include "base/unique.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -23,28 +25,21 @@ static const char kLastNode[] = "FFFFFFFF"; // after every filler node, "C000000
 // after the change, and a tree this large would hold up every registry
 // call of whichever row is being timed then.
 struct VolatileKey {
-    HKEY handle = nullptr;
+    UniqueKey handle;
     VolatileKey(HKEY root, const std::string &path)
     {
-        if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, &handle,
+        if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, handle.put(),
                             nullptr) != ERROR_SUCCESS)
-            handle = nullptr;
-    }
-    VolatileKey(const VolatileKey &) = delete;
-    VolatileKey &operator=(const VolatileKey &) = delete;
-    ~VolatileKey()
-    {
-        if (handle)
-            RegCloseKey(handle);
+            handle.release();
     }
     bool set(const char *name, const std::string &text) const
     {
-        return RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE *)text.c_str(), (DWORD)text.size() + 1) ==
+        return RegSetValueExA(handle.get(), name, 0, REG_SZ, (const BYTE *)text.c_str(), (DWORD)text.size() + 1) ==
                ERROR_SUCCESS;
     }
     bool set(const char *name, DWORD number) const
     {
-        return RegSetValueExA(handle, name, 0, REG_DWORD, (const BYTE *)&number, sizeof(number)) == ERROR_SUCCESS;
+        return RegSetValueExA(handle.get(), name, 0, REG_DWORD, (const BYTE *)&number, sizeof(number)) == ERROR_SUCCESS;
     }
 };
 
@@ -123,6 +118,7 @@ static bool write_file(const char *path, const std::string &bytes)
     FILE *file = fopen(path, "wb");
     if (!file)
         return false;
+    // A write fails for good only as the stream is closed and flushed.
     bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return fclose(file) == 0 && written;
 }

@@ -58,10 +58,10 @@ static const char *dvd_drive_meaning(int answer, int)
                   : "no live CD-ROM drive's description begins with it";
 }
 
-static const char *file_meaning(int answer, int length)
+static const char *file_meaning(int answer, int signature)
 {
-    return answer ? (length ? "readable and begins with the signature" : "readable")
-                  : (length ? "unreadable, or does not begin with the signature" : "unreadable");
+    return answer ? (signature ? "readable and begins with the signature" : "readable")
+                  : (signature ? "unreadable, or does not begin with the signature" : "unreadable");
 }
 
 static const char *interleaved_bob_meaning(int answer, int)

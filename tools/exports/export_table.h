@@ -38,8 +38,8 @@ enum class Export {
 struct ExportRow {
     const char *name;
     ExportType type;
-    // What `answer` means; `argument` is GetPCIInfo's selector and
-    // IsFileAvailable's length of signature (0 for none).
+    // What `answer` means; `argument` is GetPCIInfo's selector, 0 to 2, and
+    // for IsFileAvailable 1 when a signature is given.
     const char *(*meaning)(int answer, int argument);
     // For a question that may take seconds, what it waits for; else null.
     const char *waits;

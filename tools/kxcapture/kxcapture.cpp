@@ -86,9 +86,9 @@ static DWORD claim_file(const char *folder, char (&path)[MAX_PATH])
             return ERROR_FILENAME_EXCED_RANGE;
         lstrcpynA(path, folder, sizeof path);
         append(path, sizeof path, file);
-        HANDLE claimed = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (claimed != INVALID_HANDLE_VALUE) {
-            CloseHandle(claimed);
+        UniqueFile claimed(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (claimed) {
+            claimed.reset();
             DeleteFileA(path);
             return ERROR_SUCCESS;
         }
@@ -278,9 +278,9 @@ static void start_capture(HWND dialog)
 
 static void end_capture(HWND dialog)
 {
-    WaitForSingleObject(g_capture.thread, INFINITE);
-    CloseHandle(g_capture.thread);
+    const UniqueHandle thread(g_capture.thread);
     g_capture.thread = nullptr;
+    WaitForSingleObject(thread.get(), INFINITE);
     show_result(dialog);
 }
 

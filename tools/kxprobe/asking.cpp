@@ -5,9 +5,20 @@
 #include "output.h"
 #include "replay.h"
 
+#include "tools/exports/export_table.h"
+
 AskOptions ask_options(const Options &options)
 {
     return AskOptions{options.dvd_text, options.file, options.signature, options.trace};
+}
+
+int check_trace(const Options &options)
+{
+    static Text why;
+    if (!options.trace || can_trace(why))
+        return kOk;
+    out_format(kStderr, "kxprobe: --trace: %s\r\n", why.text);
+    return kUsageError;
 }
 
 // With --profile, the replay's report comes before the answers, which are
@@ -19,8 +30,8 @@ int ask_dll(const Options &options)
 {
     if (options.json)
         answers_use_json();
-    HMODULE dll = LoadLibraryA("KXVozaDa.dll");
-    DWORD load_error = GetLastError();
+    DWORD load_error;
+    UniqueModule dll(load_kxvozada(load_error));
     if (!dll) {
         bool complete;
         int status = options.capture
@@ -39,11 +50,11 @@ int ask_dll(const Options &options)
     bool complete = true;
     int status = kOk;
     if (options.capture)
-        status = capture(options.capture, ask_options(options), dll, 0, &sink, complete);
+        status = capture(options.capture, ask_options(options), dll.get(), 0, &sink, complete);
     else
-        complete = ask_questions(dll, ask_options(options), sink);
+        complete = ask_questions(dll.get(), ask_options(options), sink);
     answers_finish();
-    FreeLibrary(dll);
+    dll.reset();
     if (replaying) {
         out_capture(nullptr);
         replay_report(options.profile, options.dvd_text);

@@ -4,6 +4,7 @@
 #include "card_traps.h"
 
 #include "base/text.h"
+#include "base/unique.h"
 #include "profile/text_kind.h"
 
 #include <windows.h>
@@ -77,22 +78,26 @@ static void *heap_alloc(size_t size)
     return HeapAlloc(GetProcessHeap(), 0, size);
 }
 
-static bool make_block(Block &block)
-{
-    block.pieces = (BlockPiece *)heap_alloc(kBlockPieces * sizeof(BlockPiece));
-    block.arena = (char *)heap_alloc(kBlockBytes);
-    block.slots = (int *)heap_alloc(kSlots * sizeof(int));
-    block.order = (int *)heap_alloc(kBlockPieces * sizeof(int));
-    block.next_free = (int *)heap_alloc((kBlockPieces + 1) * sizeof(int));
-    return block.pieces && block.arena && block.slots && block.order && block.next_free;
-}
+// What a block's tables are made of, released with it.
+struct BlockMemory {
+    UniqueHeap<BlockPiece> pieces;
+    UniqueHeap<char> arena;
+    UniqueHeap<int> slots, order, next_free;
+};
 
-static void free_block(Block &block)
+static bool make_block(Block &block, BlockMemory &memory)
 {
-    void *parts[] = {block.next_free, block.order, block.slots, block.arena, block.pieces};
-    for (void *part : parts)
-        if (part)
-            HeapFree(GetProcessHeap(), 0, part);
+    memory.pieces.reset((BlockPiece *)heap_alloc(kBlockPieces * sizeof(BlockPiece)));
+    memory.arena.reset((char *)heap_alloc(kBlockBytes));
+    memory.slots.reset((int *)heap_alloc(kSlots * sizeof(int)));
+    memory.order.reset((int *)heap_alloc(kBlockPieces * sizeof(int)));
+    memory.next_free.reset((int *)heap_alloc((kBlockPieces + 1) * sizeof(int)));
+    block.pieces = memory.pieces.get();
+    block.arena = memory.arena.get();
+    block.slots = memory.slots.get();
+    block.order = memory.order.get();
+    block.next_free = memory.next_free.get();
+    return block.pieces && block.arena && block.slots && block.order && block.next_free;
 }
 
 static const char *key_of(const Block &block, int index)
@@ -365,14 +370,14 @@ static FileBytes read_bytes(const char *path)
 {
     FileBytes bytes = {TextKind::ansi, -1};
     // An editor may hold the file open for writing.
-    HANDLE file =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    UniqueFile file(
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return bytes;
     static char chunk[65536];
     long offset = 0, ctrl_z = -1;
     DWORD got;
-    while (bytes.ctrl_z < 0 && ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got) {
+    while (bytes.ctrl_z < 0 && ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got) {
         if (!offset)
             bytes.kind = text_kind(chunk, got);
         const char *found = ctrl_z < 0 ? (const char *)memchr(chunk, 0x1a, got) : nullptr;
@@ -382,7 +387,6 @@ static FileBytes read_bytes(const char *path)
         if (ctrl_z >= 0 && ctrl_z + 1 < offset)
             bytes.ctrl_z = ctrl_z;
     }
-    CloseHandle(file);
     return bytes;
 }
 
@@ -478,8 +482,8 @@ int check_card_files(const char *dir, bool quiet)
     if (!is_card_folder("--check-defs", dir))
         return kNoFolder;
     Block block = {};
-    if (!make_block(block)) {
-        free_block(block);
+    BlockMemory memory;
+    if (!make_block(block, memory)) {
         out_text(kStderr, "kxprobe: not enough memory to check the card files\r\n");
         return kWarned;
     }
@@ -490,7 +494,6 @@ int check_card_files(const char *dir, bool quiet)
         check_file(checked[i], dir, block);
         warnings += checked[i].warnings;
     }
-    free_block(block);
     for (const Checked &file : checked) {
         out_format(kStdout, "%s: ", card_file_name(file.facts->file));
         if (file.opened)

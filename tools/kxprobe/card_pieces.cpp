@@ -64,9 +64,9 @@ const char *escaped(unsigned char c)
 {
     static char text[8];
     if (c == '\n' || c == '\r' || c == '\t' || c == '"' || c == '\\')
-        _snprintf(text, sizeof(text) - 1, "\\%c", c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : c);
+        TextBuilder(text).format("\\%c", c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\t' ? 't' : c);
     else if (c < 0x20 || c >= 0x7f)
-        _snprintf(text, sizeof(text) - 1, "\\x%02x", c);
+        TextBuilder(text).format("\\x%02x", c);
     else
         text[0] = (char)c, text[1] = 0;
     return text;
@@ -76,9 +76,9 @@ const char *where(int line, int piece)
 {
     static char text[48];
     if (piece > 1)
-        _snprintf(text, sizeof(text) - 1, "line %d piece %d", line, piece);
+        TextBuilder(text).format("line %d piece %d", line, piece);
     else
-        _snprintf(text, sizeof(text) - 1, "line %d", line);
+        TextBuilder(text).format("line %d", line);
     return text;
 }
 

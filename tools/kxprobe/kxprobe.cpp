@@ -20,11 +20,13 @@
 
 #include <windows.h>
 
-// Before a machine is asked or a program run on it: every path checked,
-// then the profile replayed and the folder made current.
+// Before a machine is asked or a program run on it: the trace window and
+// every path checked, then the profile replayed and the folder made current.
 static int prepare_machine(Options &options, char (&program)[MAX_PATH])
 {
-    int status = check_machine_paths(options, program);
+    int status = check_trace(options);
+    if (status == kOk)
+        status = check_machine_paths(options, program);
     if (status == kOk && options.profile)
         status = load_profile(options.profile);
     return status == kOk ? enter_folder(options) : status;

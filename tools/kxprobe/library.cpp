@@ -6,6 +6,8 @@
 #include "output.h"
 #include "replay.h"
 
+#include "base/text.h"
+#include "base/unique.h"
 #include "inventory/walk.h"
 #include "profile/profile.h"
 #include "tools/exports/export_table.h"
@@ -82,13 +84,24 @@ static int no_machines(const char *folder)
     return library_problem("%s: %s", folder, "no machine profiles (*.reg) in this folder");
 }
 
+namespace {
+
+// FindFirstFileA's handles, which FindClose closes.
+struct FindTraits {
+    typedef HANDLE Value;
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE find) { FindClose(find); }
+};
+
+} // namespace
+
 static int list_machines(const char *folder)
 {
     static char pattern[MAX_PATH + 8];
-    _snprintf(pattern, sizeof(pattern) - 1, "%s\\*.reg", folder);
+    TextBuilder(pattern).format("%s\\*.reg", folder);
     WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern, &found);
-    if (find == INVALID_HANDLE_VALUE) {
+    Unique<FindTraits> find(FindFirstFileA(pattern, &found));
+    if (!find) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND ? no_machines(folder) : library_windows_problem(folder, error);
     }
@@ -103,8 +116,8 @@ static int list_machines(const char *folder)
         lstrcpynA(g_names[g_machines], found.cFileName, MAX_PATH);
         g_sorted[g_machines] = g_names[g_machines];
         ++g_machines;
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    } while (FindNextFileA(find.get(), &found));
+    find.reset();
     qsort(g_sorted, g_machines, sizeof(g_sorted[0]), compare_names);
     return status == kSame && !g_machines ? no_machines(folder) : status;
 }
@@ -192,8 +205,7 @@ static const char *pci_text(int answer)
     static char text[3][16];
     static int next;
     char *into = text[next++ % 3];
-    _snprintf(into, sizeof(text[0]) - 1, answer < 0 ? "%d" : "%04X", answer);
-    into[sizeof(text[0]) - 1] = 0;
+    TextBuilder(into, sizeof(text[0])).format(answer < 0 ? "%d" : "%04X", answer);
     return into;
 }
 
@@ -230,7 +242,7 @@ static void print_table_row(const char *machine, const char *refused)
 static bool ask_machine(const Library &library, const Exports &exports, int index)
 {
     static char path[MAX_PATH * 2], error[kProfileErrorSize];
-    _snprintf(path, sizeof(path) - 1, "%s\\%s", library.machines, g_sorted[index]);
+    TextBuilder(path).format("%s\\%s", library.machines, g_sorted[index]);
     bool loaded = profile_load(path, error, nullptr, replay_reader());
     if (loaded)
         ask(exports, library.dvd_text);

@@ -7,6 +7,7 @@
 
 #include "base/unique.h"
 #include "profile/profile.h"
+#include "tools/exports/export_table.h"
 
 int windows_error(const char *what, const char *name, unsigned long code, int status, const char *file)
 {
@@ -113,8 +114,8 @@ static int run_program(const Options &options, const char *program)
 int capture_then_run(const Options &options, const AskOptions &ask, const char *program)
 {
     if (options.capture) {
-        UniqueModule dll(LoadLibraryA("KXVozaDa.dll"));
-        DWORD load_error = GetLastError();
+        DWORD load_error;
+        UniqueModule dll(load_kxvozada(load_error));
         bool complete;
         int status = capture(options.capture, ask, dll.get(), load_error, nullptr, complete);
         if (status != kOk)

@@ -4,6 +4,8 @@
 
 #include "output.h"
 
+#include "base/text.h"
+#include "base/unique.h"
 #include "base/windows_error.h"
 #include "profile/replay_text.h"
 
@@ -17,16 +19,11 @@ namespace {
 // The lines as people read them, each ended by LF, in the process heap;
 // and where they go as well.
 struct Kept {
-    char *text;
+    UniqueHeap<char> text;
     size_t length, capacity;
     bool failed; // memory ran out
     const AnswerSink *show;
     const CaptureWatcher *watcher;
-    ~Kept()
-    {
-        if (text)
-            HeapFree(GetProcessHeap(), 0, text);
-    }
 };
 
 } // namespace
@@ -41,20 +38,22 @@ static void keep(Kept &kept, const char *indent, const char *line)
         size_t capacity = kept.capacity ? kept.capacity : 4096;
         while (capacity < needed)
             capacity *= 2;
-        void *text = kept.text ? HeapReAlloc(GetProcessHeap(), 0, kept.text, capacity)
+        void *text = kept.text ? HeapReAlloc(GetProcessHeap(), 0, kept.text.get(), capacity)
                                : HeapAlloc(GetProcessHeap(), 0, capacity);
         if (!text) {
             kept.failed = true;
             return;
         }
-        kept.text = (char *)text;
+        // HeapReAlloc has freed the block that it moved.
+        kept.text.release();
+        kept.text.reset((char *)text);
         kept.capacity = capacity;
     }
-    char *const start = kept.text + kept.length;
+    char *const start = kept.text.get() + kept.length;
     memcpy(start, indent, indent_length);
     memcpy(start + indent_length, line, length);
     kept.length += indent_length + length;
-    kept.text[kept.length] = 0;
+    kept.text.get()[kept.length] = 0;
     // A line break within a line (a device description may hold one) is a
     // blank, as the comment line will have it.
     for (char *c = start; *c; ++c)
@@ -62,8 +61,8 @@ static void keep(Kept &kept, const char *indent, const char *line)
             *c = ' ';
     if (kept.watcher)
         kept.watcher->line(kept.watcher->context, start);
-    kept.text[kept.length++] = '\n';
-    kept.text[kept.length] = 0;
+    kept.text.get()[kept.length++] = '\n';
+    kept.text.get()[kept.length] = 0;
 }
 
 static void keep_dll(void *context, const char *line, const char *path, const char *version, const char *folder)
@@ -135,9 +134,9 @@ void windows_version(char *text, size_t size)
     const char *service = info.szCSDVersion;
     while (*service == ' ')
         ++service;
-    _snprintf(text, size - 1, "%s (%lu.%lu.%lu%s%s)", windows_name(info), info.dwMajorVersion, info.dwMinorVersion,
-              build, *service ? " " : "", service);
-    text[size - 1] = 0;
+    TextBuilder(text, size)
+        .format("%s (%lu.%lu.%lu%s%s)", windows_name(info), info.dwMajorVersion, info.dwMinorVersion, build,
+                *service ? " " : "", service);
 }
 
 // "Captured by PROGRAM on YYYY-MM-DD HH:MM:SS under WINDOWS"
@@ -146,9 +145,8 @@ static void keep_header(Kept &kept, const char *program)
     SYSTEMTIME now;
     GetLocalTime(&now);
     char date[32], windows[256], line[1024];
-    _snprintf(date, sizeof date - 1, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
-              now.wMinute, now.wSecond);
-    date[sizeof date - 1] = 0;
+    TextBuilder(date).format("%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                             now.wSecond);
     windows_version(windows, sizeof windows);
     RegeditOutput out = {line, sizeof line, 0, nullptr, nullptr, false};
     line[0] = 0;
@@ -161,7 +159,7 @@ bool capture_machine(const MachineCapture &capture, bool &complete, char error[k
     complete = true;
     if (!profile_can_write(capture.path, error))
         return false;
-    Kept kept = {nullptr, 0, 0, false, capture.show, capture.watcher};
+    Kept kept = {{}, 0, 0, false, capture.show, capture.watcher};
     keep_header(kept, capture.program);
     if (capture.dll) {
         const AnswerSink sink = {keep_dll, keep_answer, keep_detail, pass_waiting, &kept};
@@ -169,16 +167,14 @@ bool capture_machine(const MachineCapture &capture, bool &complete, char error[k
     } else {
         char words[kProfileErrorSize], line[kProfileErrorSize + 64];
         windows_error_text(capture.load_error, words, sizeof words, dll_file("KXVozaDa.dll", capture.load_error));
-        _snprintf(line, sizeof line - 1, "KXVozaDa.dll does not load: %s", words);
-        line[sizeof line - 1] = 0;
+        TextBuilder(line).format("KXVozaDa.dll does not load: %s", words);
         keep(kept, "", line);
     }
     if (kept.failed) {
         char words[kProfileErrorSize];
         windows_error_text(ERROR_NOT_ENOUGH_MEMORY, words, sizeof words);
-        _snprintf(error, kProfileErrorSize - 1, "cannot write %s: %s", capture.path, words);
-        error[kProfileErrorSize - 1] = 0;
+        TextBuilder(error, kProfileErrorSize).format("cannot write %s: %s", capture.path, words);
         return false;
     }
-    return profile_capture(capture.path, error, kept.text);
+    return profile_capture(capture.path, error, kept.text.get());
 }

@@ -7,6 +7,7 @@
 #include "output.h"
 
 #include "base/text.h"
+#include "base/unique.h"
 #include "inventory/card_line.h"
 #include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
@@ -33,30 +34,69 @@ static void say_answer(const AnswerSink &sink, const char *question, const char 
 // the questions that trace. Message-only windows would do, but Windows
 // before 2000 has none; a top-level window receives broadcasts, which go
 // unanswered while it lives, so it does not live through GetSystemID,
-// whose helpers may broadcast, or the DirectDraw questions.
+// whose helpers may broadcast, or the DirectDraw questions. It keeps the
+// newest kTraceWindowSize - 1 characters, so the characters handed to it
+// are counted to tell where it cut.
 struct TraceWindow {
     HWND handle;
+    unsigned long traced; // characters traced since the window was last read, line feeds included
+
     explicit TraceWindow(bool wanted)
         : handle(wanted ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                           GetModuleHandleA(nullptr), nullptr)
-                        : nullptr)
+                        : nullptr),
+          traced(0)
     { }
     ~TraceWindow()
     {
         if (handle)
             DestroyWindow(handle);
     }
+    TraceSink sink() { return TraceSink{count_and_trace, this}; }
+
+    static void count_and_trace(void *context, const char *text)
+    {
+        TraceWindow &window = *(TraceWindow *)context;
+        window.traced += (window.traced ? 1 : 0) + (unsigned long)strlen(text);
+        trace_to_window(window.handle, text);
+    }
 };
 
-// Hands on the lines traced to `window` since the last call, and empties
-// the window for the next question.
-static void say_trace(const AnswerSink &sink, HWND window)
+bool can_trace(Text &why)
 {
-    if (!window)
+    TraceWindow window(true);
+    const DWORD error = GetLastError();
+    if (window.handle)
+        return true;
+    // Wine fails it without a display, and without setting an error.
+    text_add(why,
+             "no trace window can be made here (under Wine, a prefix needs a display or the null graphics "
+             "driver)");
+    if (error) {
+        text_add(why, ": ");
+        text_windows_error(why, error);
+    }
+    return false;
+}
+
+// Hands on the lines traced to the window since the last call, marking
+// where the window cut the oldest away, and empties the window for the
+// next question.
+static void say_trace(const AnswerSink &sink, TraceWindow &window)
+{
+    if (!window.handle)
         return;
     static char text[kTraceWindowSize];
     text[0] = 0;
-    if (GetWindowTextA(window, text, sizeof(text)) > 0) {
+    const int length = GetWindowTextA(window.handle, text, sizeof(text));
+    if (length > 0 && window.traced > (unsigned long)length) {
+        static Text cut;
+        text_clear(cut);
+        text_format(cut, "... trace cut at %d characters: the %lu traced before these lines are not shown",
+                    kTraceWindowSize - 1, window.traced - length);
+        sink.detail(sink.context, cut.text);
+    }
+    if (length > 0) {
         for (char *line = text;; ++line) {
             char *feed = strchr(line, '\n');
             if (feed)
@@ -67,13 +107,22 @@ static void say_trace(const AnswerSink &sink, HWND window)
             line = feed;
         }
     }
-    SetWindowTextA(window, "");
+    SetWindowTextA(window.handle, "");
+    window.traced = 0;
+}
+
+// A traced answer is kxprobe's own copy of the routine; the DLL's answer,
+// asked as well, is said on the line where it differs.
+static void say_dll_differs(Text &rest, const TraceWindow &window, int answer, int dll_answer)
+{
+    if (window.handle && dll_answer != answer)
+        text_format(rest, " [but the DLL answers %d: this trace is of kxprobe's built-in copy]", dll_answer);
 }
 
 // The card questions, each with the live device's description and the line
 // of its card file that decided; with a trace window the routine itself
 // answers.
-static void ask_cards(HMODULE dll, HWND trace, const AnswerSink &sink)
+static void ask_cards(HMODULE dll, TraceWindow &trace, const AnswerSink &sink)
 {
     for (const ExportRow &q : kExportTable) {
         auto ask = q.identify ? find_export<KXVOZADA_ASK_FN>(dll, q) : nullptr;
@@ -81,13 +130,14 @@ static void ask_cards(HMODULE dll, HWND trace, const AnswerSink &sink)
             continue;
         static char description[kTextSize];
         description[0] = 0;
-        const TraceSink window = trace_window_sink(trace);
-        int answer = trace ? q.identify(description, &window) : ask();
-        if (!trace)
-            q.identify(description, nullptr);
+        const TraceSink window = trace.sink();
+        const int routine = q.identify(description, trace.handle ? &window : nullptr);
+        const int dll_answer = ask();
+        const int answer = trace.handle ? routine : dll_answer;
         static Text rest;
         text_clear(rest);
         text_format(rest, ": %s", q.meaning(answer, 0));
+        say_dll_differs(rest, trace, answer, dll_answer);
         say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text);
         if (*description) {
             text_clear(rest);
@@ -117,15 +167,16 @@ static void say_live_device(const AnswerSink &sink, WalkParams &params, const ch
 
 // GetPCIInfo for each selector that names a field, with the live display
 // adapter; with a trace window, the query routine itself answers.
-static void ask_pci_info(HMODULE dll, HWND trace, const AnswerSink &sink)
+static void ask_pci_info(HMODULE dll, TraceWindow &trace, const AnswerSink &sink)
 {
     const ExportRow &row = export_row(Export::GetPCIInfo);
     auto ask = find_export<KXVOZADA_GETPCIINFO_FN>(dll, row);
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
-        const TraceSink window = trace_window_sink(trace);
-        int answer = trace ? query_pci_identifier(selector, &window) : ask(selector);
+        const TraceSink window = trace.sink();
+        int dll_answer = ask(selector);
+        int answer = trace.handle ? query_pci_identifier(selector, &window) : dll_answer;
         const char *meaning = row.meaning(answer, selector);
         Text question, rest;
         text_clear(question);
@@ -134,6 +185,7 @@ static void ask_pci_info(HMODULE dll, HWND trace, const AnswerSink &sink)
         if (answer >= 0)
             text_format(rest, " (%04X)", answer);
         text_format(rest, ": %s", meaning);
+        say_dll_differs(rest, trace, answer, dll_answer);
         Argument argument = {Argument::number, selector, nullptr};
         say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
         WalkParams params;
@@ -143,13 +195,6 @@ static void ask_pci_info(HMODULE dll, HWND trace, const AnswerSink &sink)
         say_live_device(sink, params, "live device", true);
         say_trace(sink, trace);
     }
-}
-
-// HeapFree of a null pointer is undefined on Windows 9x.
-static void heap_free(void *block)
-{
-    if (block)
-        HeapFree(GetProcessHeap(), 0, block);
 }
 
 static char *heap_copy(const char *text)
@@ -171,39 +216,34 @@ static bool drive_begins_with(Candidate &candidate, const char *, const void *up
 }
 
 // The DLL upper-cases the text in place once it has compared it with a live
-// drive, so it gets a copy.
-static void ask_dvd_drive(HMODULE dll, const char *text, HWND trace, const AnswerSink &sink)
+// drive, so it gets a copy, and so does the routine when it traces.
+static void ask_dvd_drive(HMODULE dll, const char *text, TraceWindow &trace, const AnswerSink &sink)
 {
     const ExportRow &row = export_row(Export::IsDVDDrivePresent);
     auto ask = find_export<KXVOZADA_ISDVDDRIVEPRESENT_FN>(dll, row);
-    char *buffer = heap_copy(text);
-    if (!ask || !buffer) {
-        heap_free(buffer);
+    UniqueHeap<char> buffer(heap_copy(text)), traced(heap_copy(text)), upper(heap_copy(text));
+    if (!ask || !buffer || !traced || !upper)
         return;
-    }
-    const TraceSink window = trace_window_sink(trace);
-    int answer = trace ? detect_dvd_drive(buffer, &window) : ask(buffer);
+    const TraceSink window = trace.sink();
+    int dll_answer = ask(buffer.get());
+    int answer = trace.handle ? detect_dvd_drive(traced.get(), &window) : dll_answer;
     const char *meaning = row.meaning(answer, 0);
     static Text question, rest;
     text_clear(question);
     text_clear(rest);
     text_format(question, "%s(\"%s\")", row.name, text);
-    text_format(rest, ": %s; the text now reads \"%s\"", meaning, buffer);
+    text_format(rest, ": %s; the text now reads \"%s\"", meaning, trace.handle ? traced.get() : buffer.get());
+    say_dll_differs(rest, trace, answer, dll_answer);
     Argument argument = {Argument::text, 0, text};
     say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
-    char *upper = heap_copy(text);
-    if (upper) {
-        WalkParams params;
-        params.bus_key = "Enum\\SCSI";
-        params.class_name = "CDROM";
-        params.key_prefix = "SCSI\\";
-        params.accept = drive_begins_with;
-        params.context = _strupr(upper);
-        say_live_device(sink, params, "live drive", false);
-    }
+    WalkParams params;
+    params.bus_key = "Enum\\SCSI";
+    params.class_name = "CDROM";
+    params.key_prefix = "SCSI\\";
+    params.accept = drive_begins_with;
+    params.context = _strupr(upper.get());
+    say_live_device(sink, params, "live drive", false);
     say_trace(sink, trace);
-    heap_free(upper);
-    heap_free(buffer);
 }
 
 static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &sink)
@@ -214,13 +254,13 @@ static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &s
         return;
     const char *hex = options.signature;
     int length = hex ? (int)strlen(hex) / 2 : 0;
-    unsigned char *signature = hex ? (unsigned char *)HeapAlloc(GetProcessHeap(), 0, length + 1) : nullptr;
+    UniqueHeap<unsigned char> signature(hex ? (unsigned char *)HeapAlloc(GetProcessHeap(), 0, length + 1) : nullptr);
     if (hex && !signature)
         return;
     for (int i = 0; i < length; ++i)
-        signature[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
-    int answer = ask(options.file, signature, length);
-    const char *meaning = row.meaning(answer, length);
+        signature.get()[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
+    int answer = ask(options.file, signature.get(), length);
+    const char *meaning = row.meaning(answer, hex != nullptr);
     static Text question, rest;
     text_clear(question);
     text_clear(rest);
@@ -238,7 +278,6 @@ static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &s
                             {hex ? Argument::text : Argument::null, 0, upper},
                             {Argument::number, length, nullptr}};
     say_answer(sink, question.text, row.name, arguments, 3, answer, meaning, rest.text);
-    heap_free(signature);
 }
 
 // VERSION.DLL's functions would read it too, but nothing here imports
@@ -259,9 +298,9 @@ void dll_version(HMODULE dll, char *version, size_t size)
     memcpy(&fixed, block + fixed_at, sizeof(fixed));
     if (fixed.dwSignature != 0xfeef04bd)
         return;
-    _snprintf(version, size - 1, "%lu.%lu.%lu.%lu", fixed.dwFileVersionMS >> 16, fixed.dwFileVersionMS & 0xffff,
-              fixed.dwFileVersionLS >> 16, fixed.dwFileVersionLS & 0xffff);
-    version[size - 1] = 0;
+    TextBuilder(version, size)
+        .format("%lu.%lu.%lu.%lu", fixed.dwFileVersionMS >> 16, fixed.dwFileVersionMS & 0xffff,
+                fixed.dwFileVersionLS >> 16, fixed.dwFileVersionLS & 0xffff);
 }
 
 // Names the DLL that answers, by its full path and the file version of its
@@ -318,13 +357,13 @@ bool ask_questions(HMODULE dll, const AskOptions &options, const AnswerSink &sin
     bool complete = say_dll(dll, sink);
     {
         TraceWindow trace(options.trace);
-        ask_cards(dll, trace.handle, sink);
+        ask_cards(dll, trace, sink);
     }
     ask_untraced(dll, sink);
     {
         TraceWindow trace(options.trace);
-        ask_pci_info(dll, trace.handle, sink);
-        ask_dvd_drive(dll, options.dvd_text, trace.handle, sink);
+        ask_pci_info(dll, trace, sink);
+        ask_dvd_drive(dll, options.dvd_text, trace, sink);
     }
     if (options.file)
         ask_file(dll, options, sink);

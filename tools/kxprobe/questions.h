@@ -60,5 +60,10 @@ struct AskOptions {
 // when the DLL lacks an export; a line under the DLL's names each.
 bool ask_questions(HMODULE dll, const AskOptions &options, const AnswerSink &sink);
 
+// Whether a trace window can be made, as AskOptions::trace needs; when not,
+// `why` says so, with Windows' words.
+struct Text;
+bool can_trace(Text &why);
+
 // The file version of the DLL's version resource, "1.0.0.13", or "unknown".
 void dll_version(HMODULE dll, char *version, size_t size);
