@@ -12,6 +12,7 @@
 #include "answers.h"
 #include "card_defs.h"
 #include "command_line.h"
+#include "interrupt.h"
 #include "library.h"
 #include "machine_capture.h"
 #include "output.h"
@@ -259,6 +260,7 @@ static int load_profile(const char *path)
     static char error[kProfileErrorSize];
     unsigned long skipped = 0;
     start_progress();
+    const InterruptibleLoad interruptible;
     bool loaded = profile_load(path, error, &skipped, replay_reader());
     end_progress();
     if (!loaded) {
