@@ -5,6 +5,7 @@
 #include "profile/regedit_text.h"
 #include "profile/replay_text.h"
 
+#include "base/unique.h"
 #include "base/windows_error.h"
 
 #include <windows.h>
@@ -137,6 +138,18 @@ void profile_report_progress(ProfileProgress report)
     g_progress = report;
 }
 
+static const volatile long *g_stop;
+
+void profile_stop_when(const volatile long *stop)
+{
+    g_stop = stop;
+}
+
+static bool told_to_stop()
+{
+    return g_stop && *g_stop;
+}
+
 // Every 256th key goes to the progress report.
 static void count_key(unsigned long &keys, const char *doing, const char *path)
 {
@@ -225,11 +238,15 @@ static LineRead read_line(LineFile &in)
 
 // ---- loading ----
 
-// One pass over a profile file: checking only, or writing as well.
+// A pass over a profile file: checking it; writing it; or writing back
+// the capture of the tree as it was, which nothing stops.
+enum Pass { check_pass, write_pass, restore_pass };
+
 struct Loader {
     const char *path;
     char *error;
     bool writing;
+    bool stoppable;
     bool skipping;         // the values of a key outside the subtrees
     unsigned long skipped; // keys outside the subtrees
     unsigned long inside;  // keys inside them
@@ -439,6 +456,9 @@ static bool take_line(Loader &load)
     case regedit_error:
         return fail_line(load.error, load.path, parsed.line, parsed.message);
     case regedit_key:
+        if (load.stoppable && told_to_stop())
+            return fail_line(load.error, load.path, parsed.line,
+                             load.writing ? "interrupted" : "interrupted before anything was written");
         load.skipping = false;
         ++load.inside;
         return !load.writing || write_key(load);
@@ -558,8 +578,7 @@ void profile_clear()
     clear_subtrees(ignored);
 }
 
-// One pass over the file `path`: checking it, or writing it as well.
-static bool run_pass(const char *path, char *error, bool writing, unsigned long *skipped = nullptr,
+static bool run_pass(const char *path, char *error, Pass pass, unsigned long *skipped = nullptr,
                      const ProfileReader *reader = nullptr)
 {
     WorkGuard<Loader> guard = {(Loader *)heap_alloc(sizeof(Loader))};
@@ -568,7 +587,8 @@ static bool run_pass(const char *path, char *error, bool writing, unsigned long 
         return fail_status(error, "cannot read ", path, ERROR_NOT_ENOUGH_MEMORY);
     load->path = path;
     load->error = error;
-    load->writing = writing;
+    load->writing = pass != check_pass;
+    load->stoppable = pass != restore_pass;
     load->reader = reader;
     const bool ok = load_pass(*load);
     if (skipped)
@@ -577,10 +597,10 @@ static bool run_pass(const char *path, char *error, bool writing, unsigned long 
 }
 
 // Replaces the three subtrees with the checked profile `path`.
-static bool write_subtrees(const char *path, char *error)
+static bool write_subtrees(const char *path, char *error, Pass pass)
 {
     if (clear_subtrees(error))
-        return run_pass(path, error, true);
+        return run_pass(path, error, pass);
     // Name the file as every other error does.
     char cleared[kProfileErrorSize];
     memcpy(cleared, error, kProfileErrorSize);
@@ -591,11 +611,15 @@ static bool write_subtrees(const char *path, char *error)
     return false;
 }
 
+// The captures that a load keeps of the tree it replaces: kxb*.tmp in the
+// temporary folder.
+static const char kSavedPrefix[] = "kxb";
+
 bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize])
 {
     char folder[MAX_PATH] = "";
     const DWORD length = GetTempPathA(sizeof folder, folder);
-    if (length == 0 || length >= sizeof folder || !GetTempFileNameA(folder, "kxp", 0, saved))
+    if (length == 0 || length >= sizeof folder || !GetTempFileNameA(folder, kSavedPrefix, 0, saved))
         return fail_status(error, "cannot keep the hardware tree in ", folder, GetLastError());
     // A file of our own: its progress is no news to the user.
     const ProfileProgress report = g_progress;
@@ -607,15 +631,58 @@ bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize])
     return saved_ok;
 }
 
+namespace {
+struct FindTraits {
+    typedef HANDLE Value;
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE find) { FindClose(find); }
+};
+} // namespace
+
+// A capture is empty until it is whole: an empty one was left before the
+// tree was touched.
+bool profile_left_behind(char left[kProfilePathSize])
+{
+    char folder[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length + sizeof kSavedPrefix + 6 > sizeof folder)
+        return false;
+    strcpy(folder + length, kSavedPrefix);
+    strcat(folder, "*.tmp");
+    WIN32_FIND_DATAA found;
+    Unique<FindTraits> find(FindFirstFileA(folder, &found));
+    for (bool more = bool(find); more; more = FindNextFileA(find.get(), &found)) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || (!found.nFileSizeLow && !found.nFileSizeHigh) ||
+            length + strlen(found.cFileName) >= kProfilePathSize)
+            continue;
+        memcpy(left, folder, length);
+        strcpy(left + length, found.cFileName);
+        // A running load holds its capture open against writing.
+        const UniqueFile file(
+            CreateFileA(left, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (file)
+            return true;
+    }
+    return false;
+}
+
 bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long *skipped, const ProfileReader *reader)
 {
     error[0] = 0;
     if (!path)
         return no_file(error);
     char saved[kProfilePathSize];
-    if (!run_pass(path, error, false, skipped, reader) || !profile_save(saved, error))
+    if (!run_pass(path, error, check_pass, skipped, reader) || !profile_save(saved, error))
         return false;
-    if (write_subtrees(path, error)) {
+    if (told_to_stop()) {
+        DeleteFileA(saved);
+        return fail_status(error, path, ": interrupted before anything was written", 0);
+    }
+    // Held while the tree is replaced, so that profile_left_behind tells it
+    // from a capture that a load ended too early left behind.
+    UniqueFile in_use(CreateFileA(saved, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (write_subtrees(path, error, write_pass)) {
+        in_use.reset();
         DeleteFileA(saved);
         return true;
     }
@@ -623,7 +690,8 @@ bool profile_load(const char *path, char error[kProfileErrorSize], unsigned long
     // go back to what they were, from the capture made just before.
     char restore_error[kProfileErrorSize];
     RegeditOutput out = {error, kProfileErrorSize, strlen(error), nullptr, nullptr, false};
-    if (write_subtrees(saved, restore_error)) {
+    if (write_subtrees(saved, restore_error, restore_pass)) {
+        in_use.reset();
         DeleteFileA(saved);
         regedit_put_text(out, "; the hardware tree was put back as it was");
         return false;

@@ -33,7 +33,8 @@ struct ProfileReader {
 // `error` says why, naming the line where there is one ("machine.reg: line
 // 7: ..."). Should the registry refuse a write all the same, the subtrees
 // are put back as they were, from a capture made in the temporary folder
-// before clearing them, and the error says so.
+// before clearing them, and the error says so. A load that is told to stop
+// (profile_stop_when) stops between two keys in the same way.
 // The nodes of the live-device table are named in the order the profile
 // lists them, each keeping its own name as its key's class
 // (profile/replay_text.h), so that every program asking the replayed
@@ -63,6 +64,19 @@ bool profile_can_write(const char *path, char error[kProfileErrorSize]);
 // folder, named in `saved`, to be loaded back later; on failure no file is
 // left.
 bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize]);
+
+// While `*stop` is not 0, a load stops before its next key, as if the
+// registry had refused it: "machine.reg: line 7: interrupted; the hardware
+// tree was put back as it was". The flag may be set from another thread, as
+// a console's Ctrl-C handler runs; null, as it starts, for none.
+void profile_stop_when(const volatile long *stop);
+
+// A capture of the hardware tree that a load made before it cleared the
+// tree, and that is still there: the load ended before it could put the
+// tree back or delete the capture, as when its process was ended. Its path
+// in `left`; false when there is none, or only captures that a load still
+// running holds.
+bool profile_left_behind(char left[kProfilePathSize]);
 
 // Deletes the three subtrees.
 void profile_clear();

@@ -410,14 +410,89 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
     std::string reload_error;
     EXPECT_TRUE(kx::load_profile_file(kept, reload_error)) << reload_error;
     EXPECT_EQ(kx::capture_profile(), captured);
+    char left_behind[kProfilePathSize] = "";
+    EXPECT_TRUE(profile_left_behind(left_behind));
+    EXPECT_EQ(left_behind, kept);
     EXPECT_TRUE(DeleteFileA(kept.c_str())) << kept;
+    EXPECT_FALSE(profile_left_behind(left_behind)) << left_behind;
 
     // Every other capture kept for putting the tree back is gone.
     WIN32_FIND_DATAA found;
-    const HANDLE left = FindFirstFileA(kx::temp_path("kxp*.tmp").c_str(), &found);
+    const HANDLE left = FindFirstFileA(kx::temp_path("kxb*.tmp").c_str(), &found);
     EXPECT_EQ(left, INVALID_HANDLE_VALUE) << found.cFileName;
     if (left != INVALID_HANDLE_VALUE)
         FindClose(left);
+}
+
+// Wine gives a program started without a terminal no console to send a
+// console event in: the test makes one of its own, which kxprobe shares,
+// and lets pass the Ctrl-C that it sends to every program on it.
+static BOOL WINAPI let_pass(DWORD)
+{
+    return TRUE;
+}
+
+struct InterruptCase {
+    const char *label;
+    bool ended; // the process ended outright, where no handler runs
+    DWORD exit_code;
+    const char *says;
+};
+
+TEST_F(Profile, AnInterruptedLoadPutsTheTreeBack)
+{
+    const InterruptCase cases[] = {
+        {"Ctrl-C", false, 2, ": interrupted; the hardware tree was put back as it was\r\n"},
+        {"process ended", true, 9, ""},
+    };
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    SetConsoleCtrlHandler(let_pass, TRUE);
+    // About 5 MB: long enough a load to be interrupted in the middle.
+    std::string large = "REGEDIT4\n";
+    for (int i = 0; i < 19000; ++i)
+        large += "\n[HKEY_LOCAL_MACHINE\\Enum\\PCI\\KXLARGE\\" + std::to_string(i) + "]\n\"DeviceDesc\"=\"" +
+                 std::string(230, 'd') + "\"\n";
+    const std::string large_file = kx::temp_path("kxlarge.reg"), next_file = kx::temp_path("kxnext.reg");
+    kx::write_file(large_file, large);
+    kx::write_file(next_file, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\KXNEXT]\n");
+    ASSERT_TRUE(
+        load("REGEDIT4\n[HKLM\\Enum\\PCI\\OLD]\n\"A\"=\"1\"\n[HKEY_DYN_DATA\\Config Manager\\Enum\\C0]\n"
+             "\"HardWareKey\"=\"PCI\\\\OLD\"\n"));
+    const std::string captured = kx::capture_profile();
+    for (const InterruptCase &row : cases) {
+        SCOPED_TRACE(row.label);
+        DWORD code;
+        {
+            kx::Started probe("\"" + kx::bin_dir() + "kxprobe.exe\" --profile " + large_file, "interrupted.txt");
+            while (probe.running() && !key_exists(HKEY_LOCAL_MACHINE, "Enum\\PCI\\KXLARGE\\0"))
+                Sleep(10);
+            EXPECT_TRUE(row.ended ? TerminateProcess(probe.process(), 9) : GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+                << GetLastError();
+            code = probe.wait();
+        }
+        const std::string output = kx::read_file("interrupted.txt");
+        EXPECT_EQ(code, row.exit_code) << output;
+        EXPECT_TRUE(kx::contains(output, row.says));
+        if (!row.ended) {
+            EXPECT_TRUE(kx::capture_profile() == captured) << "the tree was not put back";
+            continue;
+        }
+        // The next load names the capture of the tree that was replaced.
+        std::string next;
+        EXPECT_EQ(kx::run_kxprobe("--profile " + next_file, next), 0u) << next;
+        const std::string says = "kxprobe: a load that was cut off left the hardware tree that it replaced in ";
+        ASSERT_TRUE(kx::contains(next, says));
+        const size_t at = next.find(says) + says.size();
+        const std::string kept = next.substr(at, next.find(';', at) - at);
+        std::string error;
+        EXPECT_TRUE(kx::load_profile_file(kept, error)) << error;
+        EXPECT_EQ(kx::capture_profile(), captured);
+        EXPECT_TRUE(DeleteFileA(kept.c_str())) << kept;
+    }
+    DeleteFileA("interrupted.txt");
+    DeleteFileA(large_file.c_str());
+    DeleteFileA(next_file.c_str());
 }
 
 struct PlaceCase {

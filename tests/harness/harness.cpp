@@ -4,6 +4,8 @@
 #include "profile/replay_text.h"
 #include "harness/regedit_string.h"
 
+#include "base/unique.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -73,22 +75,6 @@ std::string bin_dir()
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
-// Runs `command`, waits for it up to 60 seconds and returns its exit code;
-// 0xdeadbeef when it could not be started or did not end in time.
-static DWORD run_command(std::string command, STARTUPINFOA &startup, BOOL inherit_handles)
-{
-    PROCESS_INFORMATION process = {};
-    DWORD code = 0xdeadbeef;
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, inherit_handles, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    return code;
-}
-
 AppDefault::AppDefault(const char *program, const char *key, const char *name, const char *data)
     : key_(std::string("Software\\Wine\\AppDefaults\\") + program),
       subkey_(key ? key_ + "\\" + key : key_),
@@ -111,9 +97,7 @@ AppDefault::~AppDefault()
 DWORD run_as_version(const char *program, const char *version, const char *args)
 {
     AppDefault as(program, nullptr, "Version", version);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    return run_command("\"" + bin_dir() + program + "\" " + args, startup, FALSE);
+    return Started("\"" + bin_dir() + program + "\" " + args).wait();
 }
 
 // Wine closes the handles of a program that has ended a moment after its
@@ -131,20 +115,49 @@ static HANDLE create_output(const char *output)
     }
 }
 
-DWORD run_with_output(const std::string &command, const char *output)
+Started::Started(std::string command, const char *output)
 {
-    HANDLE out = create_output(output);
-    if (out == INVALID_HANDLE_VALUE) {
-        ADD_FAILURE() << "cannot write " << output << ", error " << GetLastError();
-        return 0xdeadbeef;
-    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = out;
-    DWORD code = run_command(command, startup, TRUE);
-    CloseHandle(out);
+    const UniqueFile out(output ? create_output(output) : INVALID_HANDLE_VALUE);
+    if (output && !out) {
+        ADD_FAILURE() << "cannot write " << output << ", error " << GetLastError();
+        return;
+    }
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = out.get();
+    }
+    PROCESS_INFORMATION started;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
+                        &started))
+        return;
+    CloseHandle(started.hThread);
+    process_.reset(started.hProcess);
+}
+
+Started::~Started()
+{
+    if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
+        TerminateProcess(process_.get(), 0xdeadbeef);
+}
+
+bool Started::running() const
+{
+    return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+DWORD Started::wait()
+{
+    DWORD code = 0xdeadbeef;
+    if (process_ && WaitForSingleObject(process_.get(), 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process_.get(), &code);
     return code;
+}
+
+DWORD run_with_output(const std::string &command, const char *output)
+{
+    return Started(command, output).wait();
 }
 
 DWORD run_kxprobe(const std::string &args, std::string &output, const char *version)

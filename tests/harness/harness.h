@@ -1,6 +1,7 @@
 // Loading and calling the real KXVozaDa.dll the way an installer does.
 #pragma once
 
+#include "base/unique.h"
 #include "inventory/trace_window.h"
 
 #include <windows.h>
@@ -76,6 +77,26 @@ private:
 // exit code; 0xdeadbeef when it could not be started or did not end in
 // 60 seconds.
 DWORD run_as_version(const char *program, const char *version, const char *args);
+
+// The command line `command` started in the current folder, with its
+// standard output and error going to the file `output` when one is named;
+// ended at the end of the object's life if it still runs.
+class Started {
+public:
+    explicit Started(std::string command, const char *output = nullptr);
+    ~Started();
+    Started(const Started &) = delete;
+    Started &operator=(const Started &) = delete;
+
+    HANDLE process() const { return process_.get(); }
+    bool running() const;
+    // Its exit code once it has ended; 0xdeadbeef when it could not be
+    // started or did not end in 60 seconds.
+    DWORD wait();
+
+private:
+    UniqueHandle process_;
+};
 
 // Runs the command line `command` in the current folder with its standard
 // output and error going to the file `output`, and returns its exit code;

@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include "command_line.h"
+#include "interrupt.h"
 #include "machine_capture.h"
 #include "output.h"
 #include "replay.h"
@@ -62,6 +63,7 @@ int load_profile(const char *path)
     static char error[kProfileErrorSize];
     unsigned long skipped = 0;
     start_progress();
+    const InterruptibleLoad interruptible;
     bool loaded = profile_load(path, error, &skipped, replay_reader());
     end_progress();
     if (!loaded) {
