@@ -67,7 +67,7 @@ static std::map<std::string, std::set<std::string>> imports_of(const Image &imag
 // kxprobe also captures a machine with its answers and sets a replay beside
 // them.
 static const std::map<std::string, DWORD> kMaxSize = {
-    {"KXVozaDa.dll", 12288}, {"kxprobe.exe", 81920}, {"kxcapture.exe", 36864}};
+    {"KXVozaDa.dll", 12288}, {"kxprobe.exe", 81920}, {"kxcapture.exe", 32768}};
 
 static std::vector<std::string> kit_images()
 {

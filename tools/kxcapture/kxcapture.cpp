@@ -220,7 +220,7 @@ static DWORD WINAPI capture_thread(void *)
                                     "kxcapture " KX_VERSION,
                                     dll.get(),
                                     load_error,
-                                    {kDefaultDvdText, nullptr, nullptr, false},
+                                    {kDefaultDvdText, nullptr, nullptr, nullptr},
                                     nullptr,
                                     &watcher};
     bool complete;

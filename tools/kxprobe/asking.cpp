@@ -3,13 +3,14 @@
 #include "answers.h"
 #include "machine.h"
 #include "output.h"
+#include "question_trace.h"
 #include "replay.h"
 
 #include "tools/exports/export_table.h"
 
 AskOptions ask_options(const Options &options)
 {
-    return AskOptions{options.dvd_text, options.file, options.signature, options.trace};
+    return AskOptions{options.dvd_text, options.file, options.signature, options.trace ? window_trace() : nullptr};
 }
 
 int check_trace(const Options &options)

@@ -11,7 +11,6 @@
 #include "inventory/card_line.h"
 #include "inventory/dvd_drive.h"
 #include "inventory/pci_query.h"
-#include "inventory/trace_window.h"
 #include "inventory/walk.h"
 #include "tools/exports/export_table.h"
 
@@ -30,99 +29,41 @@ static void say_answer(const AnswerSink &sink, const char *question, const char 
     sink.answer(sink.context, Answer{line.text, question, name, arguments, count, value, meaning});
 }
 
-// The trace window: a top-level window that is never shown, made only for
-// the questions that trace. Message-only windows would do, but Windows
-// before 2000 has none; a top-level window receives broadcasts, which go
-// unanswered while it lives, so it does not live through GetSystemID,
-// whose helpers may broadcast, or the DirectDraw questions. It keeps the
-// newest kTraceWindowSize - 1 characters, so the characters handed to it
-// are counted to tell where it cut.
-struct TraceWindow {
-    HWND handle;
-    unsigned long traced; // characters traced since the window was last read, line feeds included
-
-    explicit TraceWindow(bool wanted)
-        : handle(wanted ? CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                          GetModuleHandleA(nullptr), nullptr)
-                        : nullptr),
-          traced(0)
+// A run of device questions under AskOptions::trace, if any, ended when
+// it goes out of scope.
+class TraceRun {
+public:
+    explicit TraceRun(const QuestionTrace *trace) : trace_(trace && trace->open(trace->context) ? trace : nullptr)
     { }
-    ~TraceWindow()
+    ~TraceRun()
     {
-        if (handle)
-            DestroyWindow(handle);
+        if (trace_)
+            trace_->close(trace_->context);
     }
-    TraceSink sink() { return TraceSink{count_and_trace, this}; }
+    TraceRun(const TraceRun &) = delete;
+    TraceRun &operator=(const TraceRun &) = delete;
 
-    static void count_and_trace(void *context, const char *text)
+    explicit operator bool() const { return trace_ != nullptr; }
+    const TraceSink *sink() const { return trace_ ? &trace_->sink : nullptr; }
+    void differs(Text &line, int answer, int dll_answer) const
     {
-        TraceWindow &window = *(TraceWindow *)context;
-        window.traced += (window.traced ? 1 : 0) + (unsigned long)strlen(text);
-        trace_to_window(window.handle, text);
+        if (trace_ && answer != dll_answer)
+            trace_->differs(trace_->context, line, dll_answer);
     }
+    void lines(const AnswerSink &answers) const
+    {
+        if (trace_)
+            trace_->lines(trace_->context, answers);
+    }
+
+private:
+    const QuestionTrace *trace_;
 };
-
-bool can_trace(Text &why)
-{
-    TraceWindow window(true);
-    const DWORD error = GetLastError();
-    if (window.handle)
-        return true;
-    // Wine fails it without a display, and without setting an error.
-    text_add(why,
-             "no trace window can be made here (under Wine, a prefix needs a display or the null graphics "
-             "driver)");
-    if (error) {
-        text_add(why, ": ");
-        text_windows_error(why, error);
-    }
-    return false;
-}
-
-// Hands on the lines traced to the window since the last call, marking
-// where the window cut the oldest away, and empties the window for the
-// next question.
-static void say_trace(const AnswerSink &sink, TraceWindow &window)
-{
-    if (!window.handle)
-        return;
-    static char text[kTraceWindowSize];
-    text[0] = 0;
-    const int length = GetWindowTextA(window.handle, text, sizeof(text));
-    if (length > 0 && window.traced > (unsigned long)length) {
-        static Text cut;
-        text_clear(cut);
-        text_format(cut, "... trace cut at %d characters: the %lu traced before these lines are not shown",
-                    kTraceWindowSize - 1, window.traced - length);
-        sink.detail(sink.context, cut.text);
-    }
-    if (length > 0) {
-        for (char *line = text;; ++line) {
-            char *feed = strchr(line, '\n');
-            if (feed)
-                *feed = 0;
-            sink.detail(sink.context, line);
-            if (!feed)
-                break;
-            line = feed;
-        }
-    }
-    SetWindowTextA(window.handle, "");
-    window.traced = 0;
-}
-
-// A traced answer is kxprobe's own copy of the routine; the DLL's answer,
-// asked as well, is said on the line where it differs.
-static void say_dll_differs(Text &rest, const TraceWindow &window, int answer, int dll_answer)
-{
-    if (window.handle && dll_answer != answer)
-        text_format(rest, " [but the DLL answers %d: this trace is of kxprobe's built-in copy]", dll_answer);
-}
 
 // The card questions, each with the live device's description and the line
 // of its card file that decided; with a trace window the routine itself
 // answers.
-static void ask_cards(HMODULE dll, TraceWindow &trace, const AnswerSink &sink)
+static void ask_cards(HMODULE dll, const TraceRun &trace, const AnswerSink &sink)
 {
     for (const ExportRow &q : kExportTable) {
         auto ask = q.identify ? find_export<KXVOZADA_ASK_FN>(dll, q) : nullptr;
@@ -130,14 +71,13 @@ static void ask_cards(HMODULE dll, TraceWindow &trace, const AnswerSink &sink)
             continue;
         static char description[kTextSize];
         description[0] = 0;
-        const TraceSink window = trace.sink();
-        const int routine = q.identify(description, trace.handle ? &window : nullptr);
+        const int routine = q.identify(description, trace.sink());
         const int dll_answer = ask();
-        const int answer = trace.handle ? routine : dll_answer;
+        const int answer = trace ? routine : dll_answer;
         static Text rest;
         text_clear(rest);
         text_format(rest, ": %s", q.meaning(answer, 0));
-        say_dll_differs(rest, trace, answer, dll_answer);
+        trace.differs(rest, answer, dll_answer);
         say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text);
         if (*description) {
             text_clear(rest);
@@ -145,7 +85,7 @@ static void ask_cards(HMODULE dll, TraceWindow &trace, const AnswerSink &sink)
             deciding_line(q.card, description, rest);
             sink.detail(sink.context, rest.text);
         }
-        say_trace(sink, trace);
+        trace.lines(sink);
     }
 }
 
@@ -167,16 +107,15 @@ static void say_live_device(const AnswerSink &sink, WalkParams &params, const ch
 
 // GetPCIInfo for each selector that names a field, with the live display
 // adapter; with a trace window, the query routine itself answers.
-static void ask_pci_info(HMODULE dll, TraceWindow &trace, const AnswerSink &sink)
+static void ask_pci_info(HMODULE dll, const TraceRun &trace, const AnswerSink &sink)
 {
     const ExportRow &row = export_row(Export::GetPCIInfo);
     auto ask = find_export<KXVOZADA_GETPCIINFO_FN>(dll, row);
     if (!ask)
         return;
     for (int selector = 0; selector < 3; ++selector) {
-        const TraceSink window = trace.sink();
         int dll_answer = ask(selector);
-        int answer = trace.handle ? query_pci_identifier(selector, &window) : dll_answer;
+        int answer = trace ? query_pci_identifier(selector, trace.sink()) : dll_answer;
         const char *meaning = row.meaning(answer, selector);
         Text question, rest;
         text_clear(question);
@@ -185,7 +124,7 @@ static void ask_pci_info(HMODULE dll, TraceWindow &trace, const AnswerSink &sink
         if (answer >= 0)
             text_format(rest, " (%04X)", answer);
         text_format(rest, ": %s", meaning);
-        say_dll_differs(rest, trace, answer, dll_answer);
+        trace.differs(rest, answer, dll_answer);
         Argument argument = {Argument::number, selector, nullptr};
         say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
         WalkParams params;
@@ -193,7 +132,7 @@ static void ask_pci_info(HMODULE dll, TraceWindow &trace, const AnswerSink &sink
         params.class_name = "DISPLAY";
         params.key_prefix = "PCI\\";
         say_live_device(sink, params, "live device", true);
-        say_trace(sink, trace);
+        trace.lines(sink);
     }
 }
 
@@ -217,23 +156,22 @@ static bool drive_begins_with(Candidate &candidate, const char *, const void *up
 
 // The DLL upper-cases the text in place once it has compared it with a live
 // drive, so it gets a copy, and so does the routine when it traces.
-static void ask_dvd_drive(HMODULE dll, const char *text, TraceWindow &trace, const AnswerSink &sink)
+static void ask_dvd_drive(HMODULE dll, const char *text, const TraceRun &trace, const AnswerSink &sink)
 {
     const ExportRow &row = export_row(Export::IsDVDDrivePresent);
     auto ask = find_export<KXVOZADA_ISDVDDRIVEPRESENT_FN>(dll, row);
     UniqueHeap<char> buffer(heap_copy(text)), traced(heap_copy(text)), upper(heap_copy(text));
     if (!ask || !buffer || !traced || !upper)
         return;
-    const TraceSink window = trace.sink();
     int dll_answer = ask(buffer.get());
-    int answer = trace.handle ? detect_dvd_drive(traced.get(), &window) : dll_answer;
+    int answer = trace ? detect_dvd_drive(traced.get(), trace.sink()) : dll_answer;
     const char *meaning = row.meaning(answer, 0);
     static Text question, rest;
     text_clear(question);
     text_clear(rest);
     text_format(question, "%s(\"%s\")", row.name, text);
-    text_format(rest, ": %s; the text now reads \"%s\"", meaning, trace.handle ? traced.get() : buffer.get());
-    say_dll_differs(rest, trace, answer, dll_answer);
+    text_format(rest, ": %s; the text now reads \"%s\"", meaning, trace ? traced.get() : buffer.get());
+    trace.differs(rest, answer, dll_answer);
     Argument argument = {Argument::text, 0, text};
     say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
     WalkParams params;
@@ -243,7 +181,7 @@ static void ask_dvd_drive(HMODULE dll, const char *text, TraceWindow &trace, con
     params.accept = drive_begins_with;
     params.context = _strupr(upper.get());
     say_live_device(sink, params, "live drive", false);
-    say_trace(sink, trace);
+    trace.lines(sink);
 }
 
 static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &sink)
@@ -356,12 +294,12 @@ bool ask_questions(HMODULE dll, const AskOptions &options, const AnswerSink &sin
 {
     bool complete = say_dll(dll, sink);
     {
-        TraceWindow trace(options.trace);
+        const TraceRun trace(options.trace);
         ask_cards(dll, trace, sink);
     }
     ask_untraced(dll, sink);
     {
-        TraceWindow trace(options.trace);
+        const TraceRun trace(options.trace);
         ask_pci_info(dll, trace, sink);
         ask_dvd_drive(dll, options.dvd_text, trace, sink);
     }

@@ -6,6 +6,8 @@
 // a file, so that any program can ask and capture as kxprobe does.
 #pragma once
 
+#include "inventory/trace.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -48,22 +50,35 @@ struct AnswerSink {
 // sample machine.
 static const char kDefaultDvdText[] = "Generic DVD-ROM DX-5";
 
+struct Text;
+
+// A trace of the device questions: each is answered by kxprobe's own copy
+// of its routine, which traces to `sink`, and the DLL is asked as well.
+// Every function is called with `context`.
+struct QuestionTrace {
+    // Before and after each run of device questions; a trace that does not
+    // open leaves the run to the DLL alone.
+    bool (*open)(void *context);
+    void (*close)(void *context);
+    TraceSink sink;
+    // Adds to a traced answer's line that the DLL answers otherwise.
+    void (*differs)(void *context, Text &line, int dll_answer);
+    // After each traced question: the lines it traced, as lines under it.
+    void (*lines)(void *context, const AnswerSink &answers);
+    void *context;
+};
+
 struct AskOptions {
-    const char *dvd_text;  // what IsDVDDrivePresent looks for
-    const char *file;      // IsFileAvailable's path, or null not to ask it
-    const char *signature; // ... the bytes it begins with, as pairs of hex digits, or null
-    bool trace;            // the device questions answered by their own routines, with a trace window
+    const char *dvd_text;       // what IsDVDDrivePresent looks for
+    const char *file;           // IsFileAvailable's path, or null not to ask it
+    const char *signature;      // ... the bytes it begins with, as pairs of hex digits, or null
+    const QuestionTrace *trace; // or null to ask the DLL alone
 };
 
 // Asks every question that `dll`, loaded by the caller as KXVozaDa.dll,
 // exports, in the current folder, and hands the lines to `sink`. False
 // when the DLL lacks an export; a line under the DLL's names each.
 bool ask_questions(HMODULE dll, const AskOptions &options, const AnswerSink &sink);
-
-// Whether a trace window can be made, as AskOptions::trace needs; when not,
-// `why` says so, with Windows' words.
-struct Text;
-bool can_trace(Text &why);
 
 // The file version of the DLL's version resource, "1.0.0.13", or "unknown".
 void dll_version(HMODULE dll, char *version, size_t size);
