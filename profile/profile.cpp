@@ -631,14 +631,6 @@ bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize])
     return saved_ok;
 }
 
-namespace {
-struct FindTraits {
-    typedef HANDLE Value;
-    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE find) { FindClose(find); }
-};
-} // namespace
-
 // A capture is empty until it is whole: an empty one was left before the
 // tree was touched.
 bool profile_left_behind(char left[kProfilePathSize])
@@ -650,7 +642,7 @@ bool profile_left_behind(char left[kProfilePathSize])
     strcpy(folder + length, kSavedPrefix);
     strcat(folder, "*.tmp");
     WIN32_FIND_DATAA found;
-    Unique<FindTraits> find(FindFirstFileA(folder, &found));
+    UniqueFind find(FindFirstFileA(folder, &found));
     for (bool more = bool(find); more; more = FindNextFileA(find.get(), &found)) {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || (!found.nFileSizeLow && !found.nFileSizeHigh) ||
             length + strlen(found.cFileName) >= kProfilePathSize)
