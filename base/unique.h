@@ -1,6 +1,6 @@
-// What a call holds (a registry key, a kernel or file handle, a module, a
-// heap block, a stream, a COM interface), released when its guard goes out
-// of scope. Guards declared one after the other are released in the reverse
+// What a call holds (a registry key, a kernel, file or search handle, a
+// module, a heap block, a window, a stream, a COM interface), released when
+// its guard goes out of scope. Guards declared one after the other are released in the reverse
 // order, so a call releases everything in the reverse order of acquisition
 // by construction. All inline: a guard costs what the hand-written release
 // costs.
@@ -103,6 +103,11 @@ template <class T> struct HeapTraits : NullInvalid<T *> {
     static void close(T *block) { HeapFree(GetProcessHeap(), 0, block); }
 };
 
+// A window of this thread's.
+struct WindowTraits : NullInvalid<HWND> {
+    static void close(HWND window) { DestroyWindow(window); }
+};
+
 // A C runtime stream, from fopen.
 struct StreamTraits : NullInvalid<FILE *> {
     static bool close(FILE *stream) { return fclose(stream) == 0; }
@@ -119,5 +124,6 @@ typedef Unique<FileTraits> UniqueFile;
 typedef Unique<FindTraits> UniqueFind;
 typedef Unique<ModuleTraits> UniqueModule;
 template <class T> using UniqueHeap = Unique<HeapTraits<T>>;
+typedef Unique<WindowTraits> UniqueWindow;
 typedef Unique<StreamTraits> UniqueStream;
 template <class Interface> using UniqueCom = Unique<ComTraits<Interface>>;
