@@ -1,6 +1,6 @@
-// What a call holds (a registry key, a kernel or file handle, a module, a
-// heap block, a stream, a COM interface), released when its guard goes out
-// of scope. Guards declared one after the other are released in the reverse
+// What a call holds (a registry key, a kernel, file or search handle, a
+// module, a heap block, a window, a stream, a COM interface), released when
+// its guard goes out of scope. Guards declared one after the other are released in the reverse
 // order, so a call releases everything in the reverse order of acquisition
 // by construction. All inline: a guard costs what the hand-written release
 // costs.
@@ -11,7 +11,8 @@
 #include <cstdio>
 
 // `Traits` says what is held: its type `Value`, the value `invalid()` that
-// holds nothing, and `close()`, which releases a valid one.
+// holds nothing, and `close()`, which releases a valid one and, for a kind
+// whose release can fail, says whether it succeeded.
 template <class Traits> class Unique {
 public:
     typedef typename Traits::Value Value;
@@ -31,6 +32,15 @@ public:
         if (value_ != Traits::invalid())
             Traits::close(value_);
         value_ = value;
+    }
+
+    // Releases what is held, for a kind whose release can fail, and says
+    // whether it succeeded; true when nothing was held. A file's last writes
+    // can fail only as it is closed.
+    bool close()
+    {
+        const Value value = release();
+        return value == Traits::invalid() || Traits::close(value);
     }
 
     // Lets go of what is held without releasing it.
@@ -73,7 +83,14 @@ struct HandleTraits : NullInvalid<HANDLE> {
 struct FileTraits {
     typedef HANDLE Value;
     static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE file) { CloseHandle(file); }
+    static bool close(HANDLE file) { return CloseHandle(file) != FALSE; }
+};
+
+// FindFirstFileA's handles, which FindClose closes.
+struct FindTraits {
+    typedef HANDLE Value;
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE find) { FindClose(find); }
 };
 
 struct ModuleTraits : NullInvalid<HMODULE> {
@@ -86,9 +103,14 @@ template <class T> struct HeapTraits : NullInvalid<T *> {
     static void close(T *block) { HeapFree(GetProcessHeap(), 0, block); }
 };
 
+// A window of this thread's.
+struct WindowTraits : NullInvalid<HWND> {
+    static void close(HWND window) { DestroyWindow(window); }
+};
+
 // A C runtime stream, from fopen.
 struct StreamTraits : NullInvalid<FILE *> {
-    static void close(FILE *stream) { fclose(stream); }
+    static bool close(FILE *stream) { return fclose(stream) == 0; }
 };
 
 // A reference to a COM interface.
@@ -99,7 +121,9 @@ template <class Interface> struct ComTraits : NullInvalid<Interface *> {
 typedef Unique<KeyTraits> UniqueKey;
 typedef Unique<HandleTraits> UniqueHandle;
 typedef Unique<FileTraits> UniqueFile;
+typedef Unique<FindTraits> UniqueFind;
 typedef Unique<ModuleTraits> UniqueModule;
 template <class T> using UniqueHeap = Unique<HeapTraits<T>>;
+typedef Unique<WindowTraits> UniqueWindow;
 typedef Unique<StreamTraits> UniqueStream;
 template <class Interface> using UniqueCom = Unique<ComTraits<Interface>>;

@@ -21,57 +21,21 @@ static const DWORD kValueNameBuffer = 2 * 16383 + 2;
 
 static const size_t kFileChunkSize = 16384;
 
-struct KeyGuard {
-    HKEY key;
-    ~KeyGuard()
-    {
-        if (key)
-            RegCloseKey(key);
-    }
-};
-
-struct FileGuard {
-    HANDLE file;
-    ~FileGuard()
-    {
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    }
-};
-
 // A value's data: gathered from the lines of its hex list, or read.
 struct ValueData {
-    unsigned char *bytes;
-    size_t size;
-    size_t capacity;
+    UniqueHeap<unsigned char> bytes;
+    size_t size = 0;
+    size_t capacity = 0;
 };
 
-// What a load or a capture holds besides its own block of the heap: a
-// key, a value's data and, for a load, the live nodes' own names, one
-// after another, where each begins, and a hash table of those, each slot
-// the number of a name or 0.
+// What a load holds, kept by the call that runs it (the load itself lives
+// on the heap, raw and zeroed): a key, a value's data, and the live nodes'
+// own names, one after another, where each begins, and a hash table of
+// those, each slot the number of a name or 0.
 struct Held {
-    HKEY key;
+    UniqueKey key;
     ValueData data;
     ValueData names, starts, slots;
-};
-
-// A load or a capture lives on the heap, raw: what it holds is released by
-// this guard.
-template <class Work> struct WorkGuard {
-    Work *work;
-    ~WorkGuard()
-    {
-        if (!work)
-            return;
-        if (work->held.key)
-            RegCloseKey(work->held.key);
-        ValueData *const blocks[] = {&work->held.data, &work->held.names, &work->held.starts, &work->held.slots};
-        for (ValueData *block : blocks)
-            if (block->bytes)
-                HeapFree(GetProcessHeap(), 0, block->bytes);
-        HeapFree(GetProcessHeap(), 0, work);
-    }
 };
 
 static void *heap_alloc(size_t size)
@@ -89,10 +53,12 @@ static bool reserve(ValueData &data, size_t needed)
         capacity *= 2;
     if (capacity > kProfileMaxValueBytes)
         capacity = kProfileMaxValueBytes;
-    void *bytes = data.bytes ? HeapReAlloc(GetProcessHeap(), 0, data.bytes, capacity) : heap_alloc(capacity);
+    void *bytes = data.bytes ? HeapReAlloc(GetProcessHeap(), 0, data.bytes.get(), capacity) : heap_alloc(capacity);
     if (!bytes)
         return false;
-    data.bytes = (unsigned char *)bytes;
+    // HeapReAlloc has let the old block go.
+    data.bytes.release();
+    data.bytes.reset((unsigned char *)bytes);
     data.capacity = capacity;
     return true;
 }
@@ -253,7 +219,7 @@ struct Loader {
     unsigned long keys;    // keys written
     RegeditParser parser;
     RegeditLine parsed;
-    Held held;
+    Held *held;
     unsigned long value_line;
     unsigned long type;
     const ProfileReader *reader; // handed each line of the check
@@ -298,11 +264,11 @@ static bool same_name(const char *known, const char *name, size_t length)
 // it would go.
 static size_t *find_slot(Held &held, const char *name, size_t length)
 {
-    size_t *slots = (size_t *)held.slots.bytes;
+    size_t *slots = (size_t *)held.slots.bytes.get();
     const size_t mask = held.slots.size / sizeof(size_t) - 1;
-    const size_t *starts = (const size_t *)held.starts.bytes;
+    const size_t *starts = (const size_t *)held.starts.bytes.get();
     for (size_t i = name_hash(name, length) & mask;; i = (i + 1) & mask)
-        if (!slots[i] || same_name((const char *)held.names.bytes + starts[slots[i] - 1], name, length))
+        if (!slots[i] || same_name((const char *)held.names.bytes.get() + starts[slots[i] - 1], name, length))
             return &slots[i];
 }
 
@@ -312,21 +278,19 @@ static bool grow_slots(Held &held)
     const size_t count = held.slots.size ? 2 * held.slots.size / sizeof(size_t) : 64;
     if (count > kProfileMaxValueBytes / sizeof(size_t))
         return false;
-    ValueData old = held.slots;
-    held.slots =
-        ValueData{(unsigned char *)heap_alloc(count * sizeof(size_t)), count * sizeof(size_t), count * sizeof(size_t)};
-    if (!held.slots.bytes) {
-        held.slots = old;
+    unsigned char *const table = (unsigned char *)heap_alloc(count * sizeof(size_t));
+    if (!table)
         return false;
-    }
+    // The old table goes once the names are in the new one.
+    const UniqueHeap<unsigned char> old(held.slots.bytes.release());
+    held.slots.bytes.reset(table);
+    held.slots.size = held.slots.capacity = count * sizeof(size_t);
     const size_t names = held.starts.size / sizeof(size_t);
-    const size_t *starts = (const size_t *)held.starts.bytes;
+    const size_t *starts = (const size_t *)held.starts.bytes.get();
     for (size_t number = 1; number <= names; ++number) {
-        const char *name = (const char *)held.names.bytes + starts[number - 1];
+        const char *name = (const char *)held.names.bytes.get() + starts[number - 1];
         *find_slot(held, name, strlen(name)) = number;
     }
-    if (old.bytes)
-        HeapFree(GetProcessHeap(), 0, old.bytes);
     return true;
 }
 
@@ -345,10 +309,10 @@ static size_t node_number(Held &held, const char *name, size_t length, bool &add
     const size_t start = held.names.size;
     if (!reserve_more(held.names, length + 1) || !reserve_more(held.starts, sizeof(size_t)))
         return 0;
-    memcpy(held.names.bytes + start, name, length);
-    held.names.bytes[start + length] = 0;
+    memcpy(held.names.bytes.get() + start, name, length);
+    held.names.bytes.get()[start + length] = 0;
     held.names.size += length + 1;
-    memcpy(held.starts.bytes + held.starts.size, &start, sizeof start);
+    memcpy(held.starts.bytes.get() + held.starts.size, &start, sizeof start);
     held.starts.size += sizeof start;
     return *slot = names + 1;
 }
@@ -374,7 +338,7 @@ static bool place_live_node(Loader &load, const char *&path)
     const char *node = parsed.path + table;
     const size_t length = strcspn(node, "\\");
     bool added;
-    const size_t number = node_number(load.held, node, length, added);
+    const size_t number = node_number(*load.held, node, length, added);
     if (!number)
         return fail_line(load.error, load.path, parsed.line, "out of memory", ERROR_NOT_ENOUGH_MEMORY);
     if (number > kReplayMaxNodes)
@@ -389,15 +353,15 @@ static bool place_live_node(Loader &load, const char *&path)
         strcat(load.key_path, node + length);
         return true;
     }
-    const char *own_name = (const char *)load.held.names.bytes + ((const size_t *)load.held.starts.bytes)[number - 1];
-    const LONG status = create_key(HKEY_DYN_DATA, load.key_path, own_name, &load.held.key);
+    Held &held = *load.held;
+    const char *own_name = (const char *)held.names.bytes.get() + ((const size_t *)held.starts.bytes.get())[number - 1];
+    const LONG status = create_key(HKEY_DYN_DATA, load.key_path, own_name, held.key.put());
     if (status != ERROR_SUCCESS) {
-        load.held.key = nullptr;
+        held.key.release();
         return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
     }
     if (node[length]) {
-        RegCloseKey(load.held.key);
-        load.held.key = nullptr;
+        held.key.reset();
         strcat(load.key_path, node + length);
     }
     return true;
@@ -406,16 +370,15 @@ static bool place_live_node(Loader &load, const char *&path)
 static bool write_key(Loader &load)
 {
     const RegeditLine &parsed = load.parsed;
-    if (load.held.key)
-        RegCloseKey(load.held.key);
-    load.held.key = nullptr;
+    UniqueKey &key = load.held->key;
+    key.reset();
     const char *path = parsed.path;
     if (!place_live_node(load, path))
         return false;
-    if (!load.held.key) {
-        const LONG status = create_key(root_key(parsed.root), path, nullptr, &load.held.key);
+    if (!key) {
+        const LONG status = create_key(root_key(parsed.root), path, nullptr, key.put());
         if (status != ERROR_SUCCESS) {
-            load.held.key = nullptr;
+            key.release();
             return fail_line(load.error, load.path, parsed.line, "cannot create the key", DWORD(status));
         }
     }
@@ -430,18 +393,19 @@ static bool add_bytes(Loader &load)
 {
     const RegeditLine &parsed = load.parsed;
     const bool writing = load.writing && !load.skipping;
-    if (parsed.length > kProfileMaxValueBytes - load.held.data.size)
+    ValueData &data = load.held->data;
+    if (parsed.length > kProfileMaxValueBytes - data.size)
         return fail_line(load.error, load.path, load.value_line, "value data larger than the profile limit");
     if (writing) {
-        if (!reserve(load.held.data, load.held.data.size + parsed.length))
+        if (!reserve(data, data.size + parsed.length))
             return fail_line(load.error, load.path, load.value_line, "out of memory", ERROR_NOT_ENOUGH_MEMORY);
-        memcpy(load.held.data.bytes + load.held.data.size, parsed.data, parsed.length);
+        memcpy(data.bytes.get() + data.size, parsed.data, parsed.length);
     }
-    load.held.data.size += parsed.length;
+    data.size += parsed.length;
     if (parsed.continues || !writing)
         return true;
-    const BYTE *bytes = load.held.data.bytes ? load.held.data.bytes : (const BYTE *)"";
-    const LONG status = RegSetValueExA(load.held.key, load.name, 0, load.type, bytes, DWORD(load.held.data.size));
+    const BYTE *bytes = data.bytes ? data.bytes.get() : (const BYTE *)"";
+    const LONG status = RegSetValueExA(load.held->key.get(), load.name, 0, load.type, bytes, DWORD(data.size));
     if (status != ERROR_SUCCESS)
         return fail_line(load.error, load.path, load.value_line, "cannot set the value", DWORD(status));
     return true;
@@ -469,7 +433,7 @@ static bool take_line(Loader &load)
     case regedit_value:
         load.value_line = parsed.line;
         load.type = parsed.type;
-        load.held.data.size = 0;
+        load.held->data.size = 0;
         memcpy(load.name, parsed.name, parsed.name_length + 1);
         return add_bytes(load);
     case regedit_more_bytes:
@@ -501,12 +465,12 @@ static bool fail_outside(Loader &load)
 
 static bool load_pass(Loader &load)
 {
-    FileGuard file = {
-        CreateFileA(load.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (file.file == INVALID_HANDLE_VALUE)
+    const UniqueFile file(
+        CreateFileA(load.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return fail_file(load.error, "cannot read ", load.path, GetLastError());
     memset(&load.in, 0, offsetof(LineFile, line));
-    load.in.file = file.file;
+    load.in.file = file.get();
     regedit_begin(load.parser);
     for (;;) {
         switch (read_line(load.in)) {
@@ -533,33 +497,39 @@ static bool load_pass(Loader &load)
 // renumbers the rest.
 static LONG delete_tree(HKEY parent, const char *name)
 {
-    KeyGuard key = {nullptr};
+    UniqueKey key;
     // Read to enumerate the subkeys, written as the parent they are
     // deleted from.
-    LONG status = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, &key.key);
+    LONG status = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, key.put());
     if (status != ERROR_SUCCESS) {
-        key.key = nullptr;
+        key.release();
         return status;
     }
     char child[kKeyNameBuffer];
     do {
         DWORD size = sizeof child;
-        status = RegEnumKeyExA(key.key, 0, child, &size, nullptr, nullptr, nullptr, nullptr);
+        status = RegEnumKeyExA(key.get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_SUCCESS)
-            status = delete_tree(key.key, child);
+            status = delete_tree(key.get(), child);
     } while (status == ERROR_SUCCESS);
-    RegCloseKey(key.key);
-    key.key = nullptr;
+    key.reset();
     return status == ERROR_NO_MORE_ITEMS ? RegDeleteKeyA(parent, name) : status;
+}
+
+static bool key_opens(HKEY root, const char *path)
+{
+    UniqueKey key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS)
+        return true;
+    key.release();
+    return false;
 }
 
 static bool clear_subtrees(char *error)
 {
     for (const RegeditSubtree &subtree : kRegeditSubtrees) {
-        HKEY key;
-        if (RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        if (!key_opens(root_key(subtree.root), subtree.path))
             continue;
-        RegCloseKey(key);
         const LONG status = delete_tree(root_key(subtree.root), subtree.path);
         if (status == ERROR_SUCCESS)
             continue;
@@ -581,10 +551,12 @@ void profile_clear()
 static bool run_pass(const char *path, char *error, Pass pass, unsigned long *skipped = nullptr,
                      const ProfileReader *reader = nullptr)
 {
-    WorkGuard<Loader> guard = {(Loader *)heap_alloc(sizeof(Loader))};
-    Loader *load = guard.work;
+    const UniqueHeap<Loader> work((Loader *)heap_alloc(sizeof(Loader)));
+    Loader *load = work.get();
     if (!load)
         return fail_status(error, "cannot read ", path, ERROR_NOT_ENOUGH_MEMORY);
+    Held held;
+    load->held = &held;
     load->path = path;
     load->error = error;
     load->writing = pass != check_pass;
@@ -631,14 +603,6 @@ bool profile_save(char saved[kProfilePathSize], char error[kProfileErrorSize])
     return saved_ok;
 }
 
-namespace {
-struct FindTraits {
-    typedef HANDLE Value;
-    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE find) { FindClose(find); }
-};
-} // namespace
-
 // A capture is empty until it is whole: an empty one was left before the
 // tree was touched.
 bool profile_left_behind(char left[kProfilePathSize])
@@ -650,7 +614,7 @@ bool profile_left_behind(char left[kProfilePathSize])
     strcpy(folder + length, kSavedPrefix);
     strcat(folder, "*.tmp");
     WIN32_FIND_DATAA found;
-    Unique<FindTraits> find(FindFirstFileA(folder, &found));
+    UniqueFind find(FindFirstFileA(folder, &found));
     for (bool more = bool(find); more; more = FindNextFileA(find.get(), &found)) {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY || (!found.nFileSizeLow && !found.nFileSizeHigh) ||
             length + strlen(found.cFileName) >= kProfilePathSize)
@@ -713,7 +677,7 @@ struct Capture {
     HANDLE file;
     DWORD write_status;
     RegeditOutput out;
-    Held held;
+    ValueData *data;
     size_t path_length;
     char path[kRegeditLineSize];
     char name[kValueNameBuffer];
@@ -747,19 +711,20 @@ static bool fail_key(Capture &capture, RegeditRoot root, const char *what, DWORD
 // may also grow between calls, so keep asking until it fits.
 static LONG read_value(Capture &capture, HKEY key, DWORD index, DWORD &name_size, DWORD &type)
 {
-    if (!reserve(capture.held.data, 256))
+    ValueData &data = *capture.data;
+    if (!reserve(data, 256))
         return ERROR_NOT_ENOUGH_MEMORY;
     for (;;) {
         name_size = sizeof capture.name;
-        DWORD size = DWORD(capture.held.data.capacity);
+        DWORD size = DWORD(data.capacity);
         const LONG status =
-            RegEnumValueA(key, index, capture.name, &name_size, nullptr, &type, capture.held.data.bytes, &size);
-        capture.held.data.size = size;
-        if (status != ERROR_MORE_DATA || size <= capture.held.data.capacity)
+            RegEnumValueA(key, index, capture.name, &name_size, nullptr, &type, data.bytes.get(), &size);
+        data.size = size;
+        if (status != ERROR_MORE_DATA || size <= data.capacity)
             return status;
         if (size > kProfileMaxValueBytes)
             return ERROR_MORE_DATA;
-        if (!reserve(capture.held.data, size))
+        if (!reserve(data, size))
             return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
@@ -775,7 +740,7 @@ static bool capture_values(Capture &capture, RegeditRoot root, HKEY key)
             return fail_key(capture, root, "value data larger than the profile limit", 0);
         if (status != ERROR_SUCCESS)
             return fail_key(capture, root, "cannot read a value", DWORD(status));
-        regedit_put_value(capture.out, capture.name, name_size, type, capture.held.data.bytes, capture.held.data.size);
+        regedit_put_value(capture.out, capture.name, name_size, type, capture.data->bytes.get(), capture.data->size);
     }
 }
 
@@ -824,18 +789,18 @@ static bool capture_key(Capture &capture, RegeditRoot root, HKEY key, bool live_
             return true;
         if (status != ERROR_SUCCESS)
             return fail_key(capture, root, "cannot read a subkey", DWORD(status));
-        KeyGuard handle = {nullptr};
-        status = RegOpenKeyExA(key, child, 0, KEY_READ, &handle.key);
+        UniqueKey handle;
+        status = RegOpenKeyExA(key, child, 0, KEY_READ, handle.put());
         if (status != ERROR_SUCCESS) {
             // The key that refused is named, not its parent.
-            handle.key = nullptr;
+            handle.release();
             enter_key(capture, length, child, size);
             return fail_key(capture, root, "cannot open the key", DWORD(status));
         }
-        const char *name = live_table ? own_name(capture, handle.key, child, size) : child;
+        const char *name = live_table ? own_name(capture, handle.get(), child, size) : child;
         if (!enter_key(capture, length, name, size))
             return fail_key(capture, root, "key path too long", 0);
-        if (!capture_key(capture, root, handle.key, false))
+        if (!capture_key(capture, root, handle.get(), false))
             return false;
         capture.path_length = length;
         capture.path[length] = 0;
@@ -858,19 +823,19 @@ static bool capture_subtrees(Capture &capture)
     regedit_put_header(capture.out);
     put_notes(capture);
     for (const RegeditSubtree &subtree : kRegeditSubtrees) {
-        KeyGuard key = {nullptr};
+        UniqueKey key;
         capture.path_length = strlen(subtree.path);
         memcpy(capture.path, subtree.path, capture.path_length + 1);
         // A subtree that is not there is none to capture (Windows NT has no
         // HKEY_DYN_DATA); one that is refused would be missing unsaid.
-        const LONG status = RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, &key.key);
+        const LONG status = RegOpenKeyExA(root_key(subtree.root), subtree.path, 0, KEY_READ, key.put());
         if (status != ERROR_SUCCESS) {
-            key.key = nullptr;
+            key.release();
             if (status == ERROR_ACCESS_DENIED)
                 return fail_key(capture, subtree.root, "cannot open the key", DWORD(status));
             continue;
         }
-        if (!capture_key(capture, subtree.root, key.key, subtree.root == regedit_dyn_data))
+        if (!capture_key(capture, subtree.root, key.get(), subtree.root == regedit_dyn_data))
             return false;
     }
     if (!regedit_finish(capture.out))
@@ -906,11 +871,10 @@ bool profile_can_write(const char *path, char error[kProfileErrorSize])
     if (!file_beside(path, temp, error))
         return false;
     DeleteFileA(temp);
-    FileGuard file = {CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
+    const UniqueFile file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     const DWORD status = GetLastError();
-    return file.file != INVALID_HANDLE_VALUE || status == ERROR_FILE_NOT_FOUND ||
-           fail_file(error, "cannot write ", path, status);
+    return file || status == ERROR_FILE_NOT_FOUND || fail_file(error, "cannot write ", path, status);
 }
 
 // The finished capture `temp` takes the name `path`. Windows 9x has no
@@ -943,25 +907,30 @@ bool profile_capture(const char *path, char error[kProfileErrorSize], const char
     if (!path)
         return no_file(error);
     error[0] = 0;
-    WorkGuard<Capture> guard = {(Capture *)heap_alloc(sizeof(Capture))};
-    Capture *capture = guard.work;
+    const UniqueHeap<Capture> work((Capture *)heap_alloc(sizeof(Capture)));
+    Capture *capture = work.get();
     if (!capture)
         return fail_file(error, "cannot write ", path, ERROR_NOT_ENOUGH_MEMORY);
     char temp[MAX_PATH];
     if (!file_beside(path, temp, error))
         return false;
-    capture->file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (capture->file == INVALID_HANDLE_VALUE) {
+    UniqueFile file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         const DWORD status = GetLastError();
         DeleteFileA(temp);
         return fail_file(error, "cannot write ", path, status);
     }
+    ValueData data;
+    capture->data = &data;
+    capture->file = file.get();
     capture->file_name = path;
     capture->notes = notes;
     capture->error = error;
     capture->out = RegeditOutput{capture->buffer, sizeof capture->buffer, 0, write_out, capture, false};
     bool ok = capture_subtrees(*capture);
-    if (!CloseHandle(capture->file) && ok)
+    // The last writes can fail as the file is closed, and must fail the
+    // capture.
+    if (!file.close() && ok)
         ok = fail_file(error, "cannot write ", path, GetLastError());
     // A capture cut short is no profile; leave none behind.
     if (!ok) {

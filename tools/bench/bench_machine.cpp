@@ -115,12 +115,13 @@ bool set_last_live_node(const std::string &hardware_key)
 
 static bool write_file(const char *path, const std::string &bytes)
 {
-    FILE *file = fopen(path, "wb");
+    UniqueStream file(fopen(path, "wb"));
     if (!file)
         return false;
-    // A write fails for good only as the stream is closed and flushed.
-    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && written;
+    // A write fails for good only as the stream is closed and flushed, so
+    // the close says whether the file was written.
+    const bool written = fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    return file.close() && written;
 }
 
 // The lines that name the devices asked about.

@@ -234,7 +234,6 @@ static void overriders_after(Block &block, CardFile file, const char *path, long
             block.next_free[p] = p + 1;
         }
     }
-    close_reader(reader);
 }
 
 // One file being checked: what its bytes showed, what it holds and how
@@ -450,7 +449,6 @@ static void check_file(Checked &checked, const char *dir, Block &block)
         for (int i = 0; i < block.count; ++i)
             check_piece(checked, block, i);
     }
-    close_reader(reader);
     if (bytes.ctrl_z >= 0) {
         warning(checked);
         out_format(kStdout, "the Ctrl-Z at byte %ld ends the data; what follows it is never read\r\n", bytes.ctrl_z);

@@ -10,7 +10,7 @@
 static bool fetch(PieceReader &reader, Piece &piece)
 {
     memset(piece.text, 0xbd, sizeof(piece.text));
-    if (!fgets(piece.text, sizeof(piece.text), reader.stream))
+    if (!fgets(piece.text, sizeof(piece.text), reader.stream.get()))
         return false;
     piece.length = sizeof(piece.text) - 1;
     while (piece.text[piece.length])
@@ -30,7 +30,7 @@ static bool fetch(PieceReader &reader, Piece &piece)
 bool open_reader(PieceReader &reader, CardFile file, const char *path)
 {
     reader.file = file;
-    reader.stream = fopen(path, "rt");
+    reader.stream.reset(fopen(path, "rt"));
     reader.line = reader.piece = 1;
     reader.consumed = 0;
     reader.ahead = -1;
@@ -39,13 +39,6 @@ bool open_reader(PieceReader &reader, CardFile file, const char *path)
     if (fetch(reader, reader.slot[0]))
         reader.ahead = 0;
     return true;
-}
-
-void close_reader(PieceReader &reader)
-{
-    if (reader.stream)
-        fclose(reader.stream);
-    reader.stream = nullptr;
 }
 
 const Piece *next_piece(PieceReader &reader, bool &last)

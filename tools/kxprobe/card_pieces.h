@@ -3,6 +3,7 @@
 // card question and for kxprobe's checks of the files.
 #pragma once
 
+#include "base/unique.h"
 #include "inventory/card_line.h"
 
 #include "output.h"
@@ -28,17 +29,16 @@ inline bool ends_line(const Piece &piece)
 // such.
 struct PieceReader {
     CardFile file;
-    FILE *stream;
+    UniqueStream stream;
     int line, piece; // of the piece read ahead
     Piece slot[2];
     int ahead;     // the slot read ahead, or -1 at the end
     long consumed; // pieces handed out
 };
 
-// False when the file does not open; close_reader ends the reading either
-// way.
+// False when the file does not open; the reader closes the file as it goes
+// out of scope.
 bool open_reader(PieceReader &reader, CardFile file, const char *path);
-void close_reader(PieceReader &reader);
 // The next piece, or null at the end; `last` tells whether another follows.
 const Piece *next_piece(PieceReader &reader, bool &last);
 
@@ -60,7 +60,6 @@ template <class Found> bool for_each_match(const char *path, CardFile file, cons
     for (const Piece *piece; (piece = next_piece(reader, last));)
         if (piece->counts && card_key_matches(piece->card.key, search_text))
             found(*piece);
-    close_reader(reader);
     return true;
 }
 

@@ -81,14 +81,6 @@ bool split_command_line(const char *line, Arguments &arguments)
     }
 }
 
-void free_arguments(Arguments &arguments)
-{
-    if (arguments.value)
-        HeapFree(GetProcessHeap(), 0, arguments.value);
-    arguments.value = nullptr;
-    arguments.count = 0;
-}
-
 // Quoted when it holds a blank or a quote, or is empty; backslashes are
 // doubled only where a quote follows them, the argument's own or the
 // closing one.

@@ -4,7 +4,7 @@
 
 struct Arguments {
     int count;    // without the program's own name
-    char **value; // count pointers into one block of the process heap
+    char **value; // count pointers into one block of the process heap, the caller's
 };
 
 // Splits `line` after the program name: arguments are separated by blanks
@@ -14,7 +14,6 @@ struct Arguments {
 // "" gives one literal quote and ends the quoted part, as CRTDLL has it.
 // False only when no memory can be had.
 bool split_command_line(const char *line, Arguments &arguments);
-void free_arguments(Arguments &arguments);
 
 // A command line for CreateProcessA that a program splits back into
 // `count` arguments exactly as given; in the process heap, or null when no

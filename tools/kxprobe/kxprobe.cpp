@@ -18,6 +18,8 @@
 #include "output.h"
 #include "paths.h"
 
+#include "base/unique.h"
+
 #include <windows.h>
 
 // Before a machine is asked or a program run on it: the trace window and
@@ -90,22 +92,27 @@ static int run(const Arguments &arguments, UniqueFile &output)
     return kUsageError;
 }
 
+static int run_command_line()
+{
+    Arguments arguments;
+    const bool split = split_command_line(GetCommandLineA(), arguments);
+    const UniqueHeap<char *> block(arguments.value);
+    if (!split) {
+        out_text(kStderr, "kxprobe: not enough memory for the command line\r\n");
+        return kUsageError;
+    }
+    UniqueFile output;
+    const int status = run(arguments, output);
+    // What the output file is still owed goes to it before it is closed.
+    out_to_file(nullptr);
+    return status;
+}
+
 // The image's entry point: there is no C runtime start-up code to call a
 // main() and no exit() to flush its streams.
 extern "C" void kxprobe_start()
 {
-    Arguments arguments;
-    int status;
-    UniqueFile output;
-    if (split_command_line(GetCommandLineA(), arguments))
-        status = run(arguments, output);
-    else {
-        out_text(kStderr, "kxprobe: not enough memory for the command line\r\n");
-        status = kUsageError;
-    }
-    free_arguments(arguments);
-    out_to_file(nullptr);
-    output.reset();
+    const int status = run_command_line();
     out_flush();
     ExitProcess(status);
 }

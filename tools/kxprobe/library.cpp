@@ -84,23 +84,12 @@ static int no_machines(const char *folder)
     return library_problem("%s: %s", folder, "no machine profiles (*.reg) in this folder");
 }
 
-namespace {
-
-// FindFirstFileA's handles, which FindClose closes.
-struct FindTraits {
-    typedef HANDLE Value;
-    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(HANDLE find) { FindClose(find); }
-};
-
-} // namespace
-
 static int list_machines(const char *folder)
 {
     static char pattern[MAX_PATH + 8];
     TextBuilder(pattern).format("%s\\*.reg", folder);
     WIN32_FIND_DATAA found;
-    Unique<FindTraits> find(FindFirstFileA(pattern, &found));
+    UniqueFind find(FindFirstFileA(pattern, &found));
     if (!find) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND ? no_machines(folder) : library_windows_problem(folder, error);

@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include "base/unique.h"
 #include "base/windows_error.h"
 
 #include <windows.h>
@@ -155,9 +156,7 @@ const char *dll_file(const char *name, unsigned long code)
     DWORD length = SearchPathA(nullptr, name, nullptr, sizeof(path), path, nullptr);
     if (!length || length >= sizeof(path))
         return name;
-    HMODULE module = LoadLibraryA(path);
-    DWORD error = module ? ERROR_SUCCESS : GetLastError();
-    if (module)
-        FreeLibrary(module);
+    const UniqueModule module(LoadLibraryA(path));
+    const DWORD error = module ? ERROR_SUCCESS : GetLastError();
     return error == code ? path : name;
 }

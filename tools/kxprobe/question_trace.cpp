@@ -6,6 +6,7 @@
 #include "output.h"
 
 #include "base/text.h"
+#include "base/unique.h"
 #include "inventory/trace_window.h"
 
 #include <cstring>
@@ -25,8 +26,7 @@ static TraceWindow g_window;
 
 static HWND make_window()
 {
-    return CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr),
-                           nullptr);
+    return CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
 static bool open_window(void *context)
@@ -88,19 +88,17 @@ static void say_lines(void *context, const AnswerSink &answers)
 
 const QuestionTrace *window_trace()
 {
-    static const QuestionTrace trace = {open_window,  close_window, {count_and_trace, &g_window},
+    static const QuestionTrace trace = {open_window, close_window, {count_and_trace, &g_window},
                                         say_differs, say_lines,    &g_window};
     return &trace;
 }
 
 bool can_trace(Text &why)
 {
-    HWND window = make_window();
+    const UniqueWindow window(make_window());
     const DWORD error = GetLastError();
-    if (window) {
-        DestroyWindow(window);
+    if (window)
         return true;
-    }
     // Wine fails it without a display, and without setting an error.
     text_add(why,
              "no trace window can be made here (under Wine, a prefix needs a display or the null graphics "
