@@ -1,5 +1,7 @@
 #include "harness/import_patch.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 namespace kx {
@@ -57,3 +59,58 @@ ImportPatch::~ImportPatch()
 }
 
 } // namespace kx
+
+namespace kx::hook_detail {
+
+// Every entry is the same two instructions, reading its own cells:
+//   mov eax, [contexts + 4 * i]
+//   jmp [targets + 4 * i]
+// so the code is written once and a hook only fills its cells.
+enum { kEntries = 256, kEntrySize = 16 };
+static const void *contexts[kEntries], *targets[kEntries];
+
+static BYTE *entry_code()
+{
+    static BYTE *code;
+    if (code)
+        return code;
+    code = static_cast<BYTE *>(VirtualAlloc(nullptr, kEntries * kEntrySize, MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+    if (!code)
+        return nullptr;
+    for (int i = 0; i < kEntries; ++i) {
+        BYTE *at = code + i * kEntrySize;
+        const void *context = &contexts[i], *target = &targets[i];
+        at[0] = 0xa1;
+        memcpy(at + 1, &context, 4);
+        at[5] = 0xff;
+        at[6] = 0x25;
+        memcpy(at + 7, &target, 4);
+        memset(at + 11, 0xcc, kEntrySize - 11);
+    }
+    FlushInstructionCache(GetCurrentProcess(), code, kEntries * kEntrySize);
+    return code;
+}
+
+Entry::Entry(const void *target, const void *context) : address_(nullptr)
+{
+    BYTE *code = entry_code();
+    for (int i = 0; code && i < kEntries; ++i) {
+        if (targets[i])
+            continue;
+        contexts[i] = context;
+        targets[i] = target;
+        address_ = code + i * kEntrySize;
+        return;
+    }
+    ADD_FAILURE() << "no import hook entry is left";
+}
+
+Entry::~Entry()
+{
+    if (!address_)
+        return;
+    int i = (int)((static_cast<const BYTE *>(address_) - entry_code()) / kEntrySize);
+    contexts[i] = targets[i] = nullptr;
+}
+
+} // namespace kx::hook_detail
