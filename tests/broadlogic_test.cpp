@@ -98,21 +98,6 @@ struct EnumFault {
     int from, to; // calls from..to fail
     LONG status;
 };
-static EnumFault g_fault;
-static int g_enum_calls;
-static kx::ImportPatch *g_enum_patch;
-
-static LONG WINAPI faulty_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
-                                        LPDWORD cls_length, PFILETIME written)
-{
-    int call = g_enum_calls++;
-    if (call > 1000)
-        return ERROR_NO_MORE_ITEMS; // ends a walk that would never end
-    if (call >= g_fault.from && call <= g_fault.to)
-        return g_fault.status;
-    return g_enum_patch->original<decltype(&RegEnumKeyExA)>()(key, index, name, length, reserved, cls, cls_length,
-                                                              written);
-}
 
 TEST(IsBroadLogicPresent, FailingEnumerationSkipsAnIndexAndEndsARunOfFailures)
 {
@@ -134,12 +119,20 @@ TEST(IsBroadLogicPresent, FailingEnumerationSkipsAnIndexAndEndsARunOfFailures)
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         SCOPED_TRACE(i);
         kx::Watched watched(dll.module());
-        kx::ImportPatch patch(dll.module(), "ADVAPI32.dll", "RegEnumKeyExA", (const void *)faulty_RegEnumKeyExA);
-        g_enum_patch = &patch;
-        g_fault = rows[i].fault;
-        g_enum_calls = 0;
+        int calls = 0;
+        kx::Hook<decltype(&RegEnumKeyExA)> hook(
+            dll.module(), "ADVAPI32.dll", "RegEnumKeyExA",
+            [&](HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls, LPDWORD cls_length,
+                PFILETIME written) {
+                int call = calls++;
+                if (call > 1000)
+                    return (LONG)ERROR_NO_MORE_ITEMS; // ends a walk that would never end
+                if (call >= rows[i].fault.from && call <= rows[i].fault.to)
+                    return rows[i].fault.status;
+                return hook.original()(key, index, name, length, reserved, cls, cls_length, written);
+            });
         EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsBroadLogicPresent"));
-        EXPECT_EQ(rows[i].calls, g_enum_calls);
+        EXPECT_EQ(rows[i].calls, calls);
     }
 }
 

@@ -192,17 +192,6 @@ static std::string module_file(HMODULE module)
     return std::string(path, GetModuleFileNameA(module, path, sizeof(path)));
 }
 
-// The file of each module that the DLL loaded, while it was loaded.
-static std::vector<std::string> g_loaded;
-static const kx::ImportPatch *g_load_patch;
-
-static HMODULE WINAPI recording_LoadLibraryA(LPCSTR name)
-{
-    HMODULE module = g_load_patch->original<decltype(&LoadLibraryA)>()(name);
-    g_loaded.push_back(module ? module_file(module) : "null");
-    return module;
-}
-
 // The path of the planted ddraw.dll that this process loaded, if any.
 static std::string planted_ddraw_loaded()
 {
@@ -223,13 +212,18 @@ TEST(DisplayProbes, DISABLED_AskedWithDdrawPlanted)
     SetEnvironmentVariableA("KX_PLANTED_DDRAW", nullptr);
 
     kx::Dll dll;
-    kx::ImportPatch load(dll.module(), "KERNEL32.dll", "LoadLibraryA", (const void *)recording_LoadLibraryA);
-    g_load_patch = &load;
+    // The file of each module that the DLL loaded, while it was loaded.
+    std::vector<std::string> loaded;
+    kx::Hook<decltype(&LoadLibraryA)> load(dll.module(), "KERNEL32.dll", "LoadLibraryA", [&](LPCSTR name) {
+        HMODULE module = load.original()(name);
+        loaded.push_back(module ? module_file(module) : "null");
+        return module;
+    });
     for (const char *name : {"IsATIMotionComp", "IsInterleavedBob"})
         kx::call_export(dll, name);
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof(system));
-    EXPECT_EQ(std::vector<std::string>(2, std::string(system) + "\\ddraw.dll"), g_loaded);
+    EXPECT_EQ(std::vector<std::string>(2, std::string(system) + "\\ddraw.dll"), loaded);
     EXPECT_EQ("", planted_ddraw_loaded());
 }
 

@@ -62,19 +62,6 @@ static void CALLBACK let_go(void *server, BOOLEAN)
     CloseHandle(server);
 }
 
-// Heap blocks come filled with the expected bytes, as a recycled block may
-// be, so that only a read that really fills the block can be trusted.
-static const std::string *g_seed;
-static const kx::ImportPatch *g_heap_patch;
-
-static LPVOID WINAPI seeded_HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
-{
-    LPVOID block = g_heap_patch->original<decltype(&HeapAlloc)>()(heap, flags, size);
-    if (block)
-        memcpy(block, g_seed->data(), std::min<size_t>(size, g_seed->size()));
-    return block;
-}
-
 TEST(IsFileAvailable, AnswersPerFileAndSignature)
 {
     for (const Row &row : kRows) {
@@ -105,9 +92,17 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
         kx::Watched watched(dll.module());
         if (row.failing)
             watched.ledger.fail(row.failing);
-        kx::ImportPatch seeded(dll.module(), "KERNEL32.dll", "HeapAlloc", (const void *)seeded_HeapAlloc);
-        g_heap_patch = &seeded;
-        g_seed = &row.expected_start;
+        // Heap blocks come filled with the expected bytes, as a recycled
+        // block may be, so that only a read that really fills the block can
+        // be trusted.
+        const std::string &seed = row.expected_start;
+        kx::Hook<decltype(&HeapAlloc)> seeded(dll.module(), "KERNEL32.dll", "HeapAlloc",
+                                              [&](HANDLE heap, DWORD flags, SIZE_T size) {
+                                                  LPVOID block = seeded.original()(heap, flags, size);
+                                                  if (block)
+                                                      memcpy(block, seed.data(), std::min<size_t>(size, seed.size()));
+                                                  return block;
+                                              });
 
         EXPECT_EQ(row.expected,
                   kx::call_export(dll, "IsFileAvailable",

@@ -19,26 +19,11 @@ TEST(IsWin95, AnswersPerWindowsVersion)
     }
 }
 
-// What the patched GetVersionExA reports, and what it saw.
+// What the patched GetVersionExA reports.
 struct FakeVersion {
     BOOL result;
     DWORD platform, major, minor;
 };
-static FakeVersion g_fake;
-static DWORD g_size_seen;
-static int g_calls;
-
-static BOOL WINAPI fake_GetVersionExA(LPOSVERSIONINFOA info)
-{
-    ++g_calls;
-    g_size_seen = info->dwOSVersionInfoSize;
-    if (g_fake.result) {
-        info->dwPlatformId = g_fake.platform;
-        info->dwMajorVersion = g_fake.major;
-        info->dwMinorVersion = g_fake.minor;
-    }
-    return g_fake.result;
-}
 
 TEST(IsWin95, AnswersFromPlatformAndMinorVersionOnly)
 {
@@ -53,16 +38,28 @@ TEST(IsWin95, AnswersFromPlatformAndMinorVersionOnly)
         {{FALSE, VER_PLATFORM_WIN32_WINDOWS, 4, 0}, 0},
     };
     kx::Dll dll;
-    kx::ImportPatch patch(dll.module(), "KERNEL32.dll", "GetVersionExA", (const void *)fake_GetVersionExA);
-    ASSERT_TRUE(patch.applied());
+    FakeVersion fake{};
+    DWORD size_seen = 0;
+    int calls = 0;
+    kx::Hook<decltype(&GetVersionExA)> hook(dll.module(), "KERNEL32.dll", "GetVersionExA", [&](LPOSVERSIONINFOA info) {
+        ++calls;
+        size_seen = info->dwOSVersionInfoSize;
+        if (fake.result) {
+            info->dwPlatformId = fake.platform;
+            info->dwMajorVersion = fake.major;
+            info->dwMinorVersion = fake.minor;
+        }
+        return fake.result;
+    });
+    ASSERT_TRUE(hook.applied());
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         SCOPED_TRACE(i);
-        g_fake = rows[i].fake;
-        g_size_seen = 0xdeadbeef;
-        g_calls = 0;
+        fake = rows[i].fake;
+        size_seen = 0xdeadbeef;
+        calls = 0;
         EXPECT_EQ(rows[i].expected, kx::call_export(dll, "IsWin95"));
-        EXPECT_EQ(148u, g_size_seen);
-        EXPECT_EQ(1, g_calls);
+        EXPECT_EQ(148u, size_seen);
+        EXPECT_EQ(1, calls);
     }
 }
 

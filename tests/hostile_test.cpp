@@ -146,36 +146,6 @@ TEST(HostileInputs, AThousandDevicesAndLiveNodes)
     }
 }
 
-// Key names are at most 255 characters in the registry of Windows and of
-// Wine, so longer device key names are handed to the DLL by its own
-// RegEnumKeyExA: the display adapter's name padded with 'x' to `g_length`
-// characters, cut and unterminated with ERROR_MORE_DATA when it does not
-// fit, as the registry reports a name too long for the buffer. Its
-// RegOpenKeyExA opens the real key under the long name.
-static size_t g_length;
-static decltype(&RegEnumKeyExA) g_enum;
-static decltype(&RegOpenKeyExA) g_open;
-
-static LONG WINAPI long_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
-                                      LPDWORD cls_length, PFILETIME written)
-{
-    DWORD size = *length;
-    LONG status = g_enum(key, index, name, length, reserved, cls, cls_length, written);
-    if (status != ERROR_SUCCESS || strcmp(name, kDisplayDevice))
-        return status;
-    std::string long_name = padded(kDisplayDevice, g_length + 1, true);
-    memcpy(name, long_name.data(), std::min<size_t>(size, long_name.size()));
-    *length = (DWORD)g_length;
-    return g_length < size ? ERROR_SUCCESS : ERROR_MORE_DATA;
-}
-
-static LONG WINAPI long_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
-{
-    size_t length = strlen(kDisplayDevice);
-    bool long_name = strlen(name) > length && !strncmp(name, kDisplayDevice, length) && name[length] == 'x';
-    return g_open(parent, long_name ? kDisplayDevice : name, options, access, key);
-}
-
 TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
 {
     static const struct {
@@ -183,13 +153,36 @@ TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
         int32_t expected;
     } rows[] = {{1023, 0x0412}, {2047, 0x0412}, {2048, -1}, {2049, -1}};
     kx::Dll dll;
-    kx::ImportPatch enumerate(dll.module(), "ADVAPI32.dll", "RegEnumKeyExA", (const void *)long_RegEnumKeyExA);
-    kx::ImportPatch open(dll.module(), "ADVAPI32.dll", "RegOpenKeyExA", (const void *)long_RegOpenKeyExA);
-    g_enum = enumerate.original<decltype(g_enum)>();
-    g_open = open.original<decltype(g_open)>();
+    // Key names are at most 255 characters in the registry of Windows and
+    // of Wine, so longer device key names are handed to the DLL by its own
+    // RegEnumKeyExA: the display adapter's name padded with 'x' to `length`
+    // characters, cut and unterminated with ERROR_MORE_DATA when it does not
+    // fit, as the registry reports a name too long for the buffer. Its
+    // RegOpenKeyExA opens the real key under the long name.
+    size_t length = 0;
+    kx::Hook<decltype(&RegEnumKeyExA)> enumerate(
+        dll.module(), "ADVAPI32.dll", "RegEnumKeyExA",
+        [&](HKEY key, DWORD index, LPSTR name, LPDWORD size, LPDWORD reserved, LPSTR cls, LPDWORD cls_length,
+            PFILETIME written) {
+            DWORD room = *size;
+            LONG status = enumerate.original()(key, index, name, size, reserved, cls, cls_length, written);
+            if (status != ERROR_SUCCESS || strcmp(name, kDisplayDevice))
+                return status;
+            std::string long_name = padded(kDisplayDevice, length + 1, true);
+            memcpy(name, long_name.data(), std::min<size_t>(room, long_name.size()));
+            *size = (DWORD)length;
+            return length < room ? ERROR_SUCCESS : ERROR_MORE_DATA;
+        });
+    kx::Hook<decltype(&RegOpenKeyExA)> open(
+        dll.module(), "ADVAPI32.dll", "RegOpenKeyExA",
+        [&](HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key) {
+            size_t device = strlen(kDisplayDevice);
+            bool long_name = strlen(name) > device && !strncmp(name, kDisplayDevice, device) && name[device] == 'x';
+            return open.original()(parent, long_name ? kDisplayDevice : name, options, access, key);
+        });
     for (const auto &row : rows) {
         SCOPED_TRACE("device key name of " + std::to_string(row.length) + " characters");
-        g_length = row.length;
+        length = row.length;
         load_sample("win98-pc.reg");
         // The live node names the long key, as far as a readable value holds it.
         std::string hardware_key =

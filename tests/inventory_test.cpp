@@ -211,34 +211,7 @@ struct Failures {
     LONG enum_status;
     bool enum_always;      // every enumeration fails
     const char *open_name; // opening this subkey fails
-    int enum_calls;
 };
-static Failures g_failures;
-static kx::ImportPatch *g_enum_patch, *g_open_patch;
-
-static LONG WINAPI failing_RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls,
-                                         LPDWORD cls_length, PFILETIME written)
-{
-    ++g_failures.enum_calls;
-    if (g_failures.enum_always)
-        return g_failures.enum_status;
-    LONG status = g_enum_patch->original<decltype(&RegEnumKeyExA)>()(key, index, name, length, reserved, cls,
-                                                                     cls_length, written);
-    if (status == ERROR_SUCCESS && g_failures.enum_name && !strcmp(name, g_failures.enum_name)) {
-        strcpy(name, "garbage");
-        return g_failures.enum_status;
-    }
-    return status;
-}
-
-static LONG WINAPI failing_RegOpenKeyExA(HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key)
-{
-    if (g_failures.open_name && !strcmp(name, g_failures.open_name)) {
-        *key = (HKEY)(uintptr_t)0xdeadbeef;
-        return ERROR_ACCESS_DENIED;
-    }
-    return g_open_patch->original<decltype(&RegOpenKeyExA)>()(parent, name, options, access, key);
-}
 
 TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
 {
@@ -270,14 +243,32 @@ TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
     for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
         SCOPED_TRACE(i);
         kx::Watched watched(dll.module());
-        kx::ImportPatch enum_patch(dll.module(), "ADVAPI32.dll", "RegEnumKeyExA", (const void *)failing_RegEnumKeyExA);
-        kx::ImportPatch open_patch(dll.module(), "ADVAPI32.dll", "RegOpenKeyExA", (const void *)failing_RegOpenKeyExA);
-        g_enum_patch = &enum_patch;
-        g_open_patch = &open_patch;
-        g_failures = rows[i].failures;
-        g_failures.enum_calls = 0;
+        const Failures &failures = rows[i].failures;
+        int enum_calls = 0;
+        kx::Hook<decltype(&RegEnumKeyExA)> enumerate(
+            dll.module(), "ADVAPI32.dll", "RegEnumKeyExA",
+            [&](HKEY key, DWORD index, LPSTR name, LPDWORD length, LPDWORD reserved, LPSTR cls, LPDWORD cls_length,
+                PFILETIME written) {
+                ++enum_calls;
+                if (failures.enum_always)
+                    return failures.enum_status;
+                LONG status = enumerate.original()(key, index, name, length, reserved, cls, cls_length, written);
+                if (status == ERROR_SUCCESS && failures.enum_name && !strcmp(name, failures.enum_name)) {
+                    strcpy(name, "garbage");
+                    return failures.enum_status;
+                }
+                return status;
+            });
+        kx::Hook<decltype(&RegOpenKeyExA)> open(dll.module(), "ADVAPI32.dll", "RegOpenKeyExA",
+                                                [&](HKEY parent, LPCSTR name, DWORD options, REGSAM access, PHKEY key) {
+                                                    if (failures.open_name && !strcmp(name, failures.open_name)) {
+                                                        *key = (HKEY)(uintptr_t)0xdeadbeef;
+                                                        return (LONG)ERROR_ACCESS_DENIED;
+                                                    }
+                                                    return open.original()(parent, name, options, access, key);
+                                                });
         EXPECT_EQ(rows[i].expected, kx::call_export(dll, "GetPCIInfo", {kx::arg(0)}));
-        EXPECT_LE(g_failures.enum_calls, rows[i].max_enum_calls);
+        EXPECT_LE(enum_calls, rows[i].max_enum_calls);
     }
 }
 

@@ -313,31 +313,29 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
     }
 }
 
-// Calls numbered from g_fail_from to g_fail_to (counted from 1) of the
-// patched registry function fail as a full or read-only registry does.
-static int g_calls, g_fail_from, g_fail_to;
-static decltype(&RegSetValueExA) g_set_value;
-static decltype(&RegCreateKeyExA) g_create_key;
+// Calls numbered from `from` to `to` (counted from 1) of `function`, one
+// of the registry writes of this program, fail as a full or read-only
+// registry does.
+struct RefusedWrites {
+    const char *function;
+    int from, to, calls = 0;
 
-static bool fails_now()
-{
-    ++g_calls;
-    return g_calls >= g_fail_from && g_calls <= g_fail_to;
-}
-
-static LONG WINAPI failing_RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data,
-                                          DWORD size)
-{
-    return fails_now() ? ERROR_ACCESS_DENIED : g_set_value(key, name, reserved, type, data, size);
-}
-
-static LONG WINAPI failing_RegCreateKeyExA(HKEY key, LPCSTR name, DWORD reserved, LPSTR type, DWORD options,
-                                           REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
-                                           LPDWORD disposition)
-{
-    return fails_now() ? ERROR_ACCESS_DENIED
-                       : g_create_key(key, name, reserved, type, options, access, security, result, disposition);
-}
+    bool refuses(const char *name) { return !strcmp(name, function) && ++calls >= from && calls <= to; }
+    kx::Hook<decltype(&RegSetValueExA)> set{
+        GetModuleHandleA(nullptr), "ADVAPI32.dll", "RegSetValueExA",
+        [this](HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+            return refuses("RegSetValueExA") ? ERROR_ACCESS_DENIED
+                                             : set.original()(key, name, reserved, type, data, size);
+        }};
+    kx::Hook<decltype(&RegCreateKeyExA)> create{
+        GetModuleHandleA(nullptr), "ADVAPI32.dll", "RegCreateKeyExA",
+        [this](HKEY key, LPCSTR name, DWORD reserved, LPSTR type, DWORD options, REGSAM access,
+               LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
+            return refuses("RegCreateKeyExA")
+                       ? ERROR_ACCESS_DENIED
+                       : create.original()(key, name, reserved, type, options, access, security, result, disposition);
+        }};
+};
 
 struct RefusedCase {
     const char *label;
@@ -363,23 +361,14 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
         {"first value", "RegSetValueExA", 1, 1, "line 3: cannot set the value: "},
         {"last value, a hex list", "RegSetValueExA", 3, 3, "line 7: cannot set the value: "},
     };
-    const HMODULE self = GetModuleHandleA(nullptr);
     ASSERT_TRUE(load(before));
     const std::string captured = kx::capture_profile();
     for (const RefusedCase &row : cases) {
         SCOPED_TRACE(row.label);
-        const bool set_value = !strcmp(row.function, "RegSetValueExA");
         std::string error;
         {
-            kx::ImportPatch patch(self, "ADVAPI32.dll", row.function,
-                                  set_value ? (const void *)failing_RegSetValueExA
-                                            : (const void *)failing_RegCreateKeyExA);
-            ASSERT_TRUE(patch.applied());
-            g_set_value = patch.original<decltype(&RegSetValueExA)>();
-            g_create_key = patch.original<decltype(&RegCreateKeyExA)>();
-            g_calls = 0;
-            g_fail_from = row.from;
-            g_fail_to = row.to;
+            RefusedWrites refused{row.function, row.from, row.to};
+            ASSERT_TRUE(refused.set.applied() && refused.create.applied());
             EXPECT_FALSE(kx::load_profile(after, error));
         }
         EXPECT_EQ(error,
@@ -391,11 +380,7 @@ TEST_F(Profile, RefusedWriteLeavesTheTreeAsItWas)
     // whole.
     std::string error;
     {
-        kx::ImportPatch patch(self, "ADVAPI32.dll", "RegSetValueExA", (const void *)failing_RegSetValueExA);
-        g_set_value = patch.original<decltype(&RegSetValueExA)>();
-        g_calls = 0;
-        g_fail_from = 2;
-        g_fail_to = INT_MAX;
+        RefusedWrites refused{"RegSetValueExA", 2, INT_MAX};
         EXPECT_FALSE(kx::load_profile(after, error));
     }
     const std::string denied = kx::windows_error(ERROR_ACCESS_DENIED);
@@ -822,17 +807,6 @@ TEST_F(Profile, CaptureToAnUnwritableFileFails)
     EXPECT_EQ(GetFileAttributesA(fresh.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-static decltype(&WriteFile) g_write_file;
-static int g_writes_left;
-
-static BOOL WINAPI failing_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
-{
-    if (g_writes_left-- > 0)
-        return g_write_file(file, data, size, written, overlapped);
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-}
-
 // A capture is written whole under another name and only then takes its
 // own: one cut short leaves the file that was there, and nothing else.
 TEST_F(Profile, ACaptureCutShortLeavesTheFileThatWasThere)
@@ -845,11 +819,16 @@ TEST_F(Profile, ACaptureCutShortLeavesTheFileThatWasThere)
         SCOPED_TRACE(writes);
         char error[kProfileErrorSize];
         {
-            kx::ImportPatch patch(GetModuleHandleA(nullptr), "KERNEL32.dll", "WriteFile",
-                                  (const void *)failing_WriteFile);
-            ASSERT_TRUE(patch.applied());
-            g_write_file = patch.original<decltype(&WriteFile)>();
-            g_writes_left = writes;
+            int writes_left = writes;
+            kx::Hook<decltype(&WriteFile)> cut(
+                GetModuleHandleA(nullptr), "KERNEL32.dll", "WriteFile",
+                [&](HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+                    if (writes_left-- > 0)
+                        return cut.original()(file, data, size, written, overlapped);
+                    SetLastError(ERROR_DISK_FULL);
+                    return FALSE;
+                });
+            ASSERT_TRUE(cut.applied());
             EXPECT_FALSE(profile_capture("machine.reg", error, "a note"));
         }
         EXPECT_EQ(std::string(error), "cannot write machine.reg: " + kx::windows_error(ERROR_DISK_FULL));

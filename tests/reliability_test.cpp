@@ -56,11 +56,6 @@ static char g_dvd_text[] = "generic dvd";
 // the file is there, which leaves the order of the DLL's calls as it was.
 static HANDLE g_biosid_ready;
 
-static void WINAPI pause_until_ready(DWORD ms)
-{
-    WaitForSingleObject(g_biosid_ready, ms);
-}
-
 class Fixture {
 public:
     explicit Fixture(int setup)
@@ -172,12 +167,12 @@ static int32_t run(const kx::Dll &dll, const Row &row, kx::Ledger &ledger, std::
         answer = fake.ask(export_of(row).c_str(), ledger, kBobInterleaved);
         problems = ledger.problems() + fake.held_references();
     } else {
-        // Patched before the hooks, so that the ledger still records each
-        // pause and passes it on to pause_until_ready.
-        std::optional<kx::ImportPatch> pause;
-        if (g_biosid_ready) {
-            ResetEvent(g_biosid_ready);
-            pause.emplace(dll.module(), "KERNEL32.dll", "Sleep", (const void *)pause_until_ready);
+        // Hooked before the ledger, so that the ledger still records each
+        // pause and passes it on to this one.
+        std::optional<kx::Hook<decltype(&Sleep)>> pause;
+        if (HANDLE ready = g_biosid_ready) {
+            ResetEvent(ready);
+            pause.emplace(dll.module(), "KERNEL32.dll", "Sleep", [ready](DWORD ms) { WaitForSingleObject(ready, ms); });
         }
         kx::ResourceHooks hooks(dll.module(), ledger);
         answer = call(dll, row);

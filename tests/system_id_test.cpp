@@ -121,34 +121,26 @@ private:
 // recorded and lasts for real at most `real_cap` ms. A pause also ends as
 // soon as BIOSID.EXE has its file in place.
 struct FastClock {
-    static FastClock *live;
     DWORD real_cap;
     HANDLE ready;
     std::vector<DWORD> pauses, waits;
-    kx::ImportPatch sleep, wait;
+    kx::Hook<decltype(&Sleep)> sleep;
+    kx::Hook<decltype(&WaitForSingleObject)> wait;
 
     FastClock(const kx::Dll &dll, const HelperFolder &folder, DWORD cap)
         : real_cap(cap),
           ready(folder.ready()),
-          sleep(dll.module(), "KERNEL32.dll", "Sleep", (const void *)fake_Sleep),
-          wait(dll.module(), "KERNEL32.dll", "WaitForSingleObject", (const void *)fake_WaitForSingleObject)
-    {
-        live = this;
-    }
-    ~FastClock() { live = nullptr; }
-
-    static void WINAPI fake_Sleep(DWORD ms)
-    {
-        live->pauses.push_back(ms);
-        WaitForSingleObject(live->ready, std::min(ms, live->real_cap));
-    }
-    static DWORD WINAPI fake_WaitForSingleObject(HANDLE handle, DWORD ms)
-    {
-        live->waits.push_back(ms);
-        return live->wait.original<decltype(&WaitForSingleObject)>()(handle, std::min(ms, live->real_cap));
-    }
+          sleep(dll.module(), "KERNEL32.dll", "Sleep",
+                [this](DWORD ms) {
+                    pauses.push_back(ms);
+                    WaitForSingleObject(ready, std::min(ms, real_cap));
+                }),
+          wait(dll.module(), "KERNEL32.dll", "WaitForSingleObject", [this](HANDLE handle, DWORD ms) {
+              waits.push_back(ms);
+              return wait.original()(handle, std::min(ms, real_cap));
+          })
+    { }
 };
-FastClock *FastClock::live;
 
 // A quoted command line whose program lies in the current folder, in
 // whatever form it names that folder, with the folder shown as
@@ -168,45 +160,35 @@ static std::string shown(std::string command)
 // What the DLL passed to CreateProcessA and WinExec, and what they
 // answered; each call is passed on.
 struct Starts {
-    static Starts *live;
     std::vector<std::string> seen;
     std::vector<UINT> results;
-    kx::ImportPatch create, exec;
+    kx::Hook<decltype(&CreateProcessA)> create;
+    kx::Hook<decltype(&WinExec)> exec;
 
     explicit Starts(const kx::Dll &dll)
-        : create(dll.module(), "KERNEL32.dll", "CreateProcessA", (const void *)fake_CreateProcessA),
-          exec(dll.module(), "KERNEL32.dll", "WinExec", (const void *)fake_WinExec)
-    {
-        live = this;
-    }
-    ~Starts() { live = nullptr; }
-
-    static BOOL WINAPI fake_CreateProcessA(LPCSTR app, LPSTR command, LPSECURITY_ATTRIBUTES ps,
-                                           LPSECURITY_ATTRIBUTES ts, BOOL inherit, DWORD flags, LPVOID env, LPCSTR dir,
-                                           LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info)
-    {
-        auto given = [](const void *p) { return p ? "given" : "null"; };
-        char text[256];
-        snprintf(text, sizeof(text),
-                 "CreateProcessA %s command=%s security=%s/%s inherit=%d flags=%#lx "
-                 "environment=%s folder=%s cb=%lu flags=%#lx show=%u",
-                 app ? app : "(null)", command ? command : "null", given(ps), given(ts), inherit, flags, given(env),
-                 given(dir), startup->cb, startup->dwFlags, startup->wShowWindow);
-        live->seen.push_back(text);
-        BOOL result = live->create.original<decltype(&CreateProcessA)>()(app, command, ps, ts, inherit, flags, env, dir,
-                                                                         startup, info);
-        live->results.push_back(result);
-        return result;
-    }
-    static UINT WINAPI fake_WinExec(LPCSTR command, UINT show)
-    {
-        live->seen.push_back("WinExec " + shown(command) + " show=" + std::to_string(show));
-        UINT result = live->exec.original<decltype(&WinExec)>()(command, show);
-        live->results.push_back(result);
-        return result;
-    }
+        : create(dll.module(), "KERNEL32.dll", "CreateProcessA",
+                 [this](LPCSTR app, LPSTR command, LPSECURITY_ATTRIBUTES ps, LPSECURITY_ATTRIBUTES ts, BOOL inherit,
+                        DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info) {
+                     auto given = [](const void *p) { return p ? "given" : "null"; };
+                     char text[256];
+                     snprintf(text, sizeof(text),
+                              "CreateProcessA %s command=%s security=%s/%s inherit=%d flags=%#lx "
+                              "environment=%s folder=%s cb=%lu flags=%#lx show=%u",
+                              app ? app : "(null)", command ? command : "null", given(ps), given(ts), inherit, flags,
+                              given(env), given(dir), startup->cb, startup->dwFlags, startup->wShowWindow);
+                     seen.push_back(text);
+                     BOOL result = create.original()(app, command, ps, ts, inherit, flags, env, dir, startup, info);
+                     results.push_back(result);
+                     return result;
+                 }),
+          exec(dll.module(), "KERNEL32.dll", "WinExec", [this](LPCSTR command, UINT show) {
+              seen.push_back("WinExec " + shown(command) + " show=" + std::to_string(show));
+              UINT result = exec.original()(command, show);
+              results.push_back(result);
+              return result;
+          })
+    { }
 };
-Starts *Starts::live;
 
 const char kStartFirst[] =
     "CreateProcessA Kxdodaze.exe command=null security=null/null inherit=0 flags=0x20 "

@@ -1,5 +1,8 @@
 #include "harness/import_patch.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <cstring>
 
 namespace kx {
@@ -57,3 +60,71 @@ ImportPatch::~ImportPatch()
 }
 
 } // namespace kx
+
+namespace kx::hook_detail {
+
+// Every entry is the same two instructions, reading its own cells:
+//   mov eax, [contexts + 4 * i]
+//   jmp [targets + 4 * i]
+// so the code is written once and a hook only fills its cells. A free
+// entry has no context.
+enum { kEntries = 256, kEntrySize = 16 };
+static const void *contexts[kEntries], *targets[kEntries];
+
+// Where a free entry leads: an import slot left pointing at a hook that
+// has ended ends the program at once, rather than jumping to address 0,
+// from which Wine's exception handling does not come back.
+static void called_after_its_end()
+{
+    fprintf(stderr, "an import was called through a hook that has ended\n");
+    fflush(stderr);
+    ExitProcess(3);
+}
+
+static BYTE *entry_code()
+{
+    static BYTE *code;
+    if (code)
+        return code;
+    code = static_cast<BYTE *>(VirtualAlloc(nullptr, kEntries * kEntrySize, MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+    if (!code)
+        return nullptr;
+    for (int i = 0; i < kEntries; ++i) {
+        BYTE *at = code + i * kEntrySize;
+        const void *context = &contexts[i], *target = &targets[i];
+        at[0] = 0xa1;
+        memcpy(at + 1, &context, 4);
+        at[5] = 0xff;
+        at[6] = 0x25;
+        memcpy(at + 7, &target, 4);
+        memset(at + 11, 0xcc, kEntrySize - 11);
+        targets[i] = reinterpret_cast<const void *>(&called_after_its_end);
+    }
+    FlushInstructionCache(GetCurrentProcess(), code, kEntries * kEntrySize);
+    return code;
+}
+
+Entry::Entry(const void *target, const void *context) : address_(nullptr)
+{
+    BYTE *code = entry_code();
+    for (int i = 0; code && i < kEntries; ++i) {
+        if (contexts[i])
+            continue;
+        contexts[i] = context;
+        targets[i] = target;
+        address_ = code + i * kEntrySize;
+        return;
+    }
+    ADD_FAILURE() << "no import hook entry is left";
+}
+
+Entry::~Entry()
+{
+    if (!address_)
+        return;
+    int i = (int)((static_cast<const BYTE *>(address_) - entry_code()) / kEntrySize);
+    contexts[i] = nullptr;
+    targets[i] = reinterpret_cast<const void *>(&called_after_its_end);
+}
+
+} // namespace kx::hook_detail

@@ -57,17 +57,15 @@ private:
 
 // Hooks every function through which the DLL acquires or releases a key,
 // handle, module, stream or heap block, and the calls whose failure a test
-// may want, recording into `ledger` for the lifetime of the object. One at
-// a time per process.
+// may want, recording into `ledger` for the lifetime of the object.
 class ResourceHooks {
 public:
     ResourceHooks(HMODULE dll, Ledger &ledger);
-    ~ResourceHooks();
     ResourceHooks(const ResourceHooks &) = delete;
     ResourceHooks &operator=(const ResourceHooks &) = delete;
 
 private:
-    std::vector<std::unique_ptr<ImportPatch>> patches_;
+    std::vector<std::shared_ptr<void>> hooks_;
 };
 
 // The resource hooks on `dll` for the lifetime of the object, recording
