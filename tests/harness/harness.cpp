@@ -75,17 +75,45 @@ std::string bin_dir()
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
+bool key_exists(HKEY root, const std::string &path)
+{
+    UniqueKey key;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+StoredValue stored_value(HKEY root, const std::string &path, const std::string &name)
+{
+    StoredValue stored;
+    UniqueKey key;
+    DWORD size = 0;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.get(), name.c_str(), nullptr, &stored.type, nullptr, &size) != ERROR_SUCCESS)
+        return stored;
+    stored.data.resize(size + 1);
+    stored.found = RegQueryValueExA(key.get(), name.c_str(), nullptr, &stored.type, (BYTE *)&stored.data[0], &size) ==
+                   ERROR_SUCCESS;
+    stored.data.resize(size);
+    return stored;
+}
+
+void set_value(HKEY root, const std::string &path, const char *name, DWORD type, const std::string &data, bool existing)
+{
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              existing ? RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, key.put())
+                       : RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr))
+        << path;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), name, 0, type, (const BYTE *)data.data(), (DWORD)data.size()))
+        << path << " " << name;
+}
+
 AppDefault::AppDefault(const char *program, const char *key, const char *name, const char *data)
     : key_(std::string("Software\\Wine\\AppDefaults\\") + program),
       subkey_(key ? key_ + "\\" + key : key_),
       set_(data != nullptr)
 {
-    HKEY handle;
-    if (!set_ || RegCreateKeyExA(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                                 nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE *)data, (DWORD)strlen(data) + 1);
-    RegCloseKey(handle);
+    if (set_)
+        set_value(HKEY_CURRENT_USER, subkey_, name, REG_SZ, std::string(data) + '\0');
 }
 
 AppDefault::~AppDefault()

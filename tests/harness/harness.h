@@ -54,6 +54,27 @@ int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint
 // helper programs; with a trailing backslash.
 std::string bin_dir();
 
+// A value as the registry holds it.
+struct StoredValue {
+    bool found = false;
+    DWORD type = 0;
+    std::string data;
+};
+
+// Whether the key `path` below `root` opens for reading.
+bool key_exists(HKEY root, const std::string &path);
+
+// The value `name` of the key `path` below `root`; not found when the key
+// or the value is not there.
+StoredValue stored_value(HKEY root, const std::string &path, const std::string &name);
+
+// Sets the value `name` of the key `path` below `root` to `data` of the
+// type `type`, as it stands: a text's terminator is part of `data`. The
+// key is created unless `existing`, when it must already be there. A test
+// failure when the registry refuses.
+void set_value(HKEY root, const std::string &path, const char *name, DWORD type, const std::string &data,
+               bool existing = false);
+
 // A setting that Wine gives the program named `program` (such as
 // "kxask.exe") when it starts, for the lifetime of the object: the value
 // `name` = `data` of HKCU\Software\Wine\AppDefaults\<program>, or of its
