@@ -25,8 +25,7 @@ static char g_dvd_text[16];
 
 static void load_sample(const char *name)
 {
-    std::string error;
-    ASSERT_TRUE(kx::load_profile_file(kx::source_path("samples/machines/") + name, error)) << error;
+    kx::load_machine_file(kx::source_path("samples/machines/") + name);
 }
 
 // `text` padded with 'x' to `size` bytes; a text value's size counts its

@@ -16,34 +16,19 @@
 #include <sstream>
 #include <string>
 
-static const char kMachine[] = R"(REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\BUS_01&DEV_00&FUNC_00]
-"Class"="DISPLAY"
-"DeviceDesc"="Generic Graphics Accelerator 3D AGP"
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\BUS_00&DEV_0F&FUNC_00]
-"Class"="MEDIA"
-"DeviceDesc"="Generic PCI Wave Audio"
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1B1C&DEV_7020&SUBSYS_00000000&REV_01\BUS_00&DEV_10&FUNC_00]
-"Class"="MEDIA"
-"DeviceDesc"="Generic MPEG-2 Decoder"
-"MFG"="BroadLogic"
-
-[HKEY_LOCAL_MACHINE\Enum\SCSI\GENERIC_DVD-ROM_DX-5___\MF&CHILD0000]
-"Class"="CDROM"
-"DeviceDesc"="GENERIC DVD-ROM DX-5"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1068110]
-"HardWareKey"="PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1068450]
-"HardWareKey"="PCI\\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\\BUS_00&DEV_0F&FUNC_00"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1069570]
-"HardWareKey"="SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000"
-)";
+static const kx::Machine kMachine =
+    kx::Machine()
+        .device("PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00", "DISPLAY",
+                "Generic Graphics Accelerator 3D AGP")
+        .device("PCI\\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\\BUS_00&DEV_0F&FUNC_00", "MEDIA",
+                "Generic PCI Wave Audio")
+        .device("PCI\\VEN_1B1C&DEV_7020&SUBSYS_00000000&REV_01\\BUS_00&DEV_10&FUNC_00", "MEDIA",
+                "Generic MPEG-2 Decoder")
+        .value("MFG", "BroadLogic")
+        .device("SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000", "CDROM", "GENERIC DVD-ROM DX-5")
+        .live("C1068110", "PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00")
+        .live("C1068450", "PCI\\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\\BUS_00&DEV_0F&FUNC_00")
+        .live("C1069570", "SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000");
 
 // The answers on kMachine by question, with tests/kit/AudCards.def,
 // VidCards.def and the stand-in Kxdodaze.exe current, the stand-in told to
@@ -90,8 +75,7 @@ class Kit : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string error;
-        ASSERT_TRUE(kx::load_profile(kMachine, error)) << error;
+        kx::load_machine(kMachine);
         for (const char *name : {"AudCards.def", "VidCards.def"})
             ASSERT_TRUE(CopyFileA(kx::source_path(std::string("tests/kit/") + name).c_str(), name, FALSE)) << name;
         ASSERT_TRUE(kx::install("sysid\\Kxdodaze.exe"));

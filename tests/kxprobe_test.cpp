@@ -64,10 +64,9 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
     for (const std::string &machine : rows) {
         SCOPED_TRACE(machine);
         kx::TempCwd cwd;
-        std::string error;
         profile_clear();
         if (!machine.empty()) {
-            ASSERT_TRUE(kx::load_profile_file(machine, error)) << error;
+            kx::load_machine_file(machine);
             EXPECT_EQ(0u, kxprobe("--profile " + machine));
             EXPECT_EQ(0u, g_printed.find(machine.substr(machine.rfind('/') + 1) +
                                          " holds no answers of the captured machine: nothing to compare"));
@@ -202,17 +201,10 @@ TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
 }
 
 // A description with the characters that JSON escapes.
-static const char kQuotingMachine[] = R"(REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500\BUS_00]
-"Class"="MEDIA"
-"DeviceDesc"="Wave \"Q\" \\ Audio )"
-                                      "\xe9"
-                                      R"("
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1]
-"HardWareKey"="PCI\\VEN_1E7C&DEV_5500\\BUS_00"
-)";
+static const kx::Machine kQuotingMachine =
+    kx::Machine()
+        .device("PCI\\VEN_1E7C&DEV_5500\\BUS_00", "MEDIA", "Wave \"Q\" \\ Audio \xe9")
+        .live("C1", "PCI\\VEN_1E7C&DEV_5500\\BUS_00");
 
 // The tests' texts use ANSI only from Latin-1, which is UTF-16 unchanged.
 static std::string json_text(const std::string &text)
@@ -233,8 +225,7 @@ static std::string json_text(const std::string &text)
 TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
 {
     kx::TempCwd cwd;
-    std::string error;
-    ASSERT_TRUE(kx::load_profile(kQuotingMachine, error)) << error;
+    kx::load_machine(kQuotingMachine);
     // More lines than the trace window keeps: the audio card's trace is cut.
     std::string audio;
     for (int line = 0; line < 600; ++line)

@@ -65,13 +65,12 @@ class Fixture {
 public:
     explicit Fixture(int setup)
     {
-        std::string error, samples = kx::source_path("samples/");
-        if (setup & (kSampleMachine | kDecoderMachine)) {
-            const char *machine = setup & kSampleMachine ? "machines/win98-pc.reg" : "machines/win98-decoder-pc.reg";
-            EXPECT_TRUE(kx::load_profile_file(samples + machine, error)) << error;
-        }
+        std::string samples = kx::source_path("samples/");
+        if (setup & (kSampleMachine | kDecoderMachine))
+            kx::load_machine_file(samples +
+                                  (setup & kSampleMachine ? "machines/win98-pc.reg" : "machines/win98-decoder-pc.reg"));
         if (setup & kStrayLiveMachine)
-            EXPECT_TRUE(kx::load_profile(stray_live_machine(), error)) << error;
+            kx::load_machine(stray_live_machine());
         for (const char *file : {"AudCards.def", "VidCards.def"})
             if (setup & kCardFiles)
                 EXPECT_TRUE(CopyFileA((samples + file).c_str(), file, FALSE)) << file;

@@ -251,6 +251,12 @@ void load_machine(const std::string &profile)
     ASSERT_TRUE(load_profile(profile, error)) << error << "\n" << profile;
 }
 
+void load_machine_file(const std::string &path)
+{
+    std::string error;
+    ASSERT_TRUE(load_profile_file(path, error)) << error;
+}
+
 std::string live_node_key(unsigned long number)
 {
     char name[kReplayNodeNameSize];

@@ -160,6 +160,9 @@ inline void load_machine(const Machine &machine)
     load_machine(machine.text());
 }
 
+// load_machine of the profile in the file `path`.
+void load_machine_file(const std::string &path);
+
 // The key below HKEY_DYN_DATA of the live node that a loaded profile lists
 // `number`th, counted from 1, by the name that the replay gives it:
 // "Config Manager\Enum\KX replay 00000001".
