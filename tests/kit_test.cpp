@@ -78,16 +78,12 @@ protected:
         kx::load_machine(kMachine);
         for (const char *name : {"AudCards.def", "VidCards.def"})
             ASSERT_TRUE(CopyFileA(kx::source_path(std::string("tests/kit/") + name).c_str(), name, FALSE)) << name;
-        ASSERT_TRUE(kx::install("sysid\\Kxdodaze.exe"));
-        SetEnvironmentVariableA("KX_DODAZE_EXIT", "42");
+        stand_ins_.kxdodaze(42);
     }
-    void TearDown() override
-    {
-        SetEnvironmentVariableA("KX_DODAZE_EXIT", nullptr);
-        profile_clear();
-    }
+    void TearDown() override { profile_clear(); }
 
     kx::TempCwd cwd_;
+    kx::StandIns stand_ins_;
 };
 
 TEST_F(Kit, ProgramsLinkedAgainstEachImportLibraryAnswer)
@@ -413,20 +409,21 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         ASSERT_TRUE(kx::install("kxcapture.exe"));
         if (row.dll)
             ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
-        if (row.helper)
-            ASSERT_TRUE(kx::install("sysid\\Kxdodaze.exe") && kx::install("kxprobe.exe"));
-        SetEnvironmentVariableA("KX_DODAZE_RUN_MS", row.helper ? "1500" : nullptr);
+        kx::StandIns stand_ins;
+        if (row.helper) {
+            stand_ins.kxdodaze(42, 1500);
+            ASSERT_TRUE(kx::install("kxprobe.exe"));
+        }
         // Nothing until the folder is writable again may end the test.
         EXPECT_TRUE(!row.read_only || make_writable(folder.path(), false)) << "cannot make the folder read-only";
-        for (const char *variable : {"TMP", "TEMP"})
-            SetEnvironmentVariableA(variable, row.temp_read_only ? folder.path().c_str() : temporary_folder.c_str());
         CaptureShown shown;
         {
+            kx::Environment temporary;
+            for (const char *variable : {"TMP", "TEMP"})
+                temporary.set(variable, row.temp_read_only ? folder.path() : temporary_folder);
             RefusedKey refused(row.refused);
             shown = run_capture(folder.path());
         }
-        for (const char *variable : {"TMP", "TEMP"})
-            SetEnvironmentVariableA(variable, temporary_folder.c_str());
         EXPECT_TRUE(!row.read_only || make_writable(folder.path(), true));
         const bool saved = row.saved != nowhere;
         EXPECT_EQ(row.status, shown.status);
@@ -487,5 +484,4 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         EXPECT_EQ(row.saved == beside ? 2u : 0u, captures_in(folder.path()).size());
         DeleteFileA(path.c_str());
     }
-    SetEnvironmentVariableA("KX_DODAZE_RUN_MS", nullptr);
 }

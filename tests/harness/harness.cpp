@@ -6,6 +6,8 @@
 
 #include "base/unique.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -120,6 +122,89 @@ AppDefault::~AppDefault()
 {
     if (set_ && !RegDeleteKeyA(HKEY_CURRENT_USER, subkey_.c_str()))
         RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+}
+
+Environment::~Environment()
+{
+    for (auto earlier = earlier_.rbegin(); earlier != earlier_.rend(); ++earlier)
+        SetEnvironmentVariableA(earlier->name.c_str(), earlier->was_set ? earlier->value.c_str() : nullptr);
+}
+
+Environment &Environment::set(const char *name, const char *value)
+{
+    std::string earlier(32767, '\0');
+    SetLastError(0);
+    const DWORD length = GetEnvironmentVariableA(name, &earlier[0], (DWORD)earlier.size());
+    const bool was_set = length || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    earlier.resize(length < earlier.size() ? length : 0);
+    earlier_.push_back({name, earlier, was_set});
+    SetEnvironmentVariableA(name, value);
+    return *this;
+}
+
+StandIns::StandIns()
+{
+    static unsigned serial;
+    const std::string name =
+        "kx-stand-ins-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    environment_.set("KX_BIOSID_READY", name);
+}
+
+StandIns::~StandIns()
+{
+    std::vector<DWORD> ids;
+    running(&ids);
+    for (DWORD id : ids) {
+        const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (process && TerminateProcess(process.get(), 1))
+            WaitForSingleObject(process.get(), 5000);
+    }
+}
+
+void StandIns::kxdodaze(int code, int run_ms)
+{
+    install("sysid\\Kxdodaze.exe");
+    environment_.set("KX_DODAZE_EXIT", std::to_string(code)).set("KX_DODAZE_RUN_MS", std::to_string(run_ms));
+}
+
+void StandIns::biosid(const std::string &bytes, int delay_ms, int hold_ms, const char *built)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex = "hex:";
+    for (unsigned char c : bytes)
+        hex += {digits[c >> 4], digits[c & 15]};
+    if (built)
+        install(built);
+    environment_.set("KX_BIOSID_BYTES", hex)
+        .set("KX_BIOSID_DELAY_MS", std::to_string(delay_ms))
+        .set("KX_BIOSID_HOLD_MS", std::to_string(hold_ms));
+}
+
+void StandIns::silent_biosid()
+{
+    install("sysid\\BIOSID.EXE");
+    environment_.set("KX_BIOSID_BYTES", nullptr);
+}
+
+std::vector<std::string> StandIns::running(std::vector<DWORD> *ids)
+{
+    std::vector<std::string> names;
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID != GetCurrentProcessId())
+            continue;
+        for (const char *stand_in : {"Kxdodaze.exe", "BIOSID.EXE"}) {
+            if (lstrcmpiA(entry.szExeFile, stand_in))
+                continue;
+            names.push_back(stand_in);
+            if (ids)
+                ids->push_back(entry.th32ProcessID);
+        }
+    }
+    return names;
 }
 
 DWORD run_as_version(const char *program, const char *version, const char *args)

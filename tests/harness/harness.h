@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kx {
 
@@ -90,6 +91,59 @@ public:
 private:
     std::string key_, subkey_;
     bool set_;
+};
+
+// Environment variables that the programs started from here inherit, set
+// for the lifetime of the object; each comes back as it was afterwards.
+class Environment {
+public:
+    Environment() = default;
+    ~Environment();
+    Environment(const Environment &) = delete;
+    Environment &operator=(const Environment &) = delete;
+
+    // `name` set to `value`, or removed when `value` is null.
+    Environment &set(const char *name, const char *value);
+    Environment &set(const char *name, const std::string &value) { return set(name, value.c_str()); }
+
+private:
+    struct Earlier {
+        std::string name, value;
+        bool was_set;
+    };
+    std::vector<Earlier> earlier_;
+};
+
+// The stand-ins for GetSystemID's helper programs (tests/helpers/), copied
+// into the current folder and told through the environment what to do,
+// for the lifetime of the object. BIOSID.EXE sets the event ready() once
+// its file is in place. Stand-ins still running at the end are stopped, so
+// that they neither keep the folder nor reach into the next test; then the
+// environment comes back as it was.
+class StandIns {
+public:
+    StandIns();
+    ~StandIns();
+    StandIns(const StandIns &) = delete;
+    StandIns &operator=(const StandIns &) = delete;
+
+    // Kxdodaze.exe, exiting with `code` after `run_ms`.
+    void kxdodaze(int code, int run_ms = 0);
+    // BIOSID.EXE, built as `built` below bin/ (not copied when null), which
+    // writes `bytes` to BIOSID.TMP after `delay_ms` and keeps it open
+    // `hold_ms` more.
+    void biosid(const std::string &bytes, int delay_ms = 0, int hold_ms = 0, const char *built = "sysid\\BIOSID.EXE");
+    // BIOSID.EXE, which writes no file.
+    void silent_biosid();
+    HANDLE ready() const { return ready_.get(); }
+    bool wait_ready(DWORD ms) const { return WaitForSingleObject(ready_.get(), ms) == WAIT_OBJECT_0; }
+    // The stand-ins that this process started and that still run, by name,
+    // with their process identifiers in `ids` when given.
+    static std::vector<std::string> running(std::vector<DWORD> *ids = nullptr);
+
+private:
+    UniqueHandle ready_;
+    Environment environment_;
 };
 
 // Runs bin/<program> with the command-line tail `args` as the Windows
