@@ -120,12 +120,12 @@ static std::set<std::string> asked_in(const std::map<std::string, std::string> &
 static std::set<std::string> sweep_rows()
 {
     const std::string sweep = "  EveryFailureOfEveryCallSite/";
-    EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "reliability_test.exe --gtest_list_tests", "tests.txt"));
-    std::istringstream list(kx::read_file("tests.txt"));
+    const kx::Ran listed = kx::run(kx::bin_dir() + "reliability_test.exe --gtest_list_tests");
+    EXPECT_EQ(0u, listed.status);
     std::set<std::string> rows;
-    for (std::string line; std::getline(list, line);)
+    for (const std::string &line : listed.lines)
         if (line.compare(0, sweep.size(), sweep) == 0)
-            rows.insert(line.substr(sweep.size(), line.find_first_of(" \r", sweep.size()) - sweep.size()));
+            rows.insert(line.substr(sweep.size(), line.find(' ', sweep.size()) - sweep.size()));
     return rows;
 }
 
@@ -141,9 +141,10 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
     ASSERT_FALSE(exports.empty());
     const std::set<std::string> rows = sweep_rows();
     const std::string kxprobe = "\"" + kx::bin_dir() + "kxprobe.exe\" --file VidCards.def";
-    EXPECT_EQ(0u, kx::run_with_output(kxprobe, "kxprobe.txt"));
-    EXPECT_EQ(0u, kx::run_with_output(kxprobe + " --json", "kxprobe.json"));
-    const std::string text = kx::read_file("kxprobe.txt"), json = kx::read_file("kxprobe.json");
+    const kx::Ran probed = kx::run(kxprobe), probed_json = kx::run(kxprobe + " --json");
+    EXPECT_EQ(0u, probed.status);
+    EXPECT_EQ(0u, probed_json.status);
+    const std::string &text = probed.text, &json = probed_json.text;
     // The kit's programs and the NSIS sample must answer exactly kAnswers,
     // by question (the tests above), so an export that kAnswers names is
     // one they ask.
@@ -462,20 +463,20 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         EXPECT_TRUE(kx::contains(answers, row.shows));
         EXPECT_EQ(machine, registry);
         // kxprobe --capture writes the same file, but for who and when.
-        std::string printed;
         if (row.helper) {
-            EXPECT_EQ(0u, kx::run_with_output(folder.path() + "\\kxprobe.exe --capture probe.reg", "printed.txt"));
+            EXPECT_EQ(0u, kx::run(folder.path() + "\\kxprobe.exe --capture probe.reg").status);
             const std::string probe = kx::read_file("probe.reg");
             EXPECT_EQ(unstamped(probe), unstamped(capture));
             EXPECT_TRUE(kx::contains(probe, "; Captured by kxprobe "));
             DeleteFileA("probe.reg");
         }
         profile_clear();
-        EXPECT_EQ(0u, kx::run_kxprobe("--profile \"" + path + "\" --capture " + replayed, printed));
-        EXPECT_TRUE(kx::contains(printed, ": captured by kxcapture "));
+        const kx::Ran replay = kx::run_kxprobe("--profile \"" + path + "\" --capture " + replayed);
+        EXPECT_EQ(0u, replay.status);
+        EXPECT_TRUE(kx::contains(replay.text, ": captured by kxcapture "));
         if (row.compared >= 0)
-            EXPECT_TRUE(kx::contains(printed, "\nthe replay answers as the captured machine did: " +
-                                                  std::to_string(row.compared) + " answers compared\r\n"));
+            EXPECT_TRUE(kx::contains(replay.text, "\nthe replay answers as the captured machine did: " +
+                                                      std::to_string(row.compared) + " answers compared\r\n"));
         comment_lines(kx::read_file(replayed), registry);
         EXPECT_EQ(machine, registry);
         DeleteFileA(replayed.c_str());

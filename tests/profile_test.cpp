@@ -439,12 +439,12 @@ TEST_F(Profile, AnInterruptedLoadPutsTheTreeBack)
             continue;
         }
         // The next load names the capture of the tree that was replaced.
-        std::string next;
-        EXPECT_EQ(kx::run_kxprobe("--profile " + next_file, next), 0u) << next;
+        const kx::Ran next = kx::run_kxprobe("--profile " + next_file);
+        EXPECT_EQ(next.status, 0u) << next.text;
         const std::string says = "kxprobe: a load that was cut off left the hardware tree that it replaced in ";
-        ASSERT_TRUE(kx::contains(next, says));
-        const size_t at = next.find(says) + says.size();
-        const std::string kept = next.substr(at, next.find(';', at) - at);
+        ASSERT_TRUE(kx::contains(next.text, says));
+        const size_t at = next.text.find(says) + says.size();
+        const std::string kept = next.text.substr(at, next.text.find(';', at) - at);
         std::string error;
         EXPECT_TRUE(kx::load_profile_file(kept, error)) << error;
         EXPECT_EQ(kx::capture_profile(), captured);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <fstream>
@@ -273,7 +274,7 @@ DWORD run_with_output(const std::string &command, const char *output)
     return Started(command, output).wait();
 }
 
-DWORD run_kxprobe(const std::string &args, std::string &output, const char *version)
+Ran run(const std::string &command)
 {
     // A program that opens a window starts Wine's desktop process, which
     // keeps the program's output open for some seconds after the program
@@ -281,12 +282,24 @@ DWORD run_kxprobe(const std::string &args, std::string &output, const char *vers
     // again, and each run here writes a file of its own, which is deleted
     // while that copy is still open.
     static unsigned serial;
-    const std::string printed = "kxprobe-" + std::to_string(++serial) + ".txt";
-    AppDefault as("kxprobe.exe", nullptr, "Version", version);
-    DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed.c_str());
-    output = read_file(printed);
+    const std::string name = "kxrun-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".txt";
+    const std::string printed = temp_path(name.c_str());
+    Ran ran;
+    ran.status = run_with_output(command, printed.c_str());
+    ran.text = read_file(printed);
     DeleteFileA(printed.c_str());
-    return code;
+    for (size_t start = 0, end; start < ran.text.size(); start = end + 1) {
+        end = std::min(ran.text.find('\n', start), ran.text.size());
+        const size_t cut = end > start && ran.text[end - 1] == '\r' ? end - 1 : end;
+        ran.lines.push_back(ran.text.substr(start, cut - start));
+    }
+    return ran;
+}
+
+Ran run_kxprobe(const std::string &args, const char *version)
+{
+    AppDefault as("kxprobe.exe", nullptr, "Version", version);
+    return run("\"" + bin_dir() + "kxprobe.exe\" " + args);
 }
 
 Machine &Machine::key(const std::string &path)

@@ -178,10 +178,24 @@ private:
 // 0xdeadbeef when it could not be started or did not end in 60 seconds.
 DWORD run_with_output(const std::string &command, const char *output);
 
+// How a program ended and what it printed.
+struct Ran {
+    // Its exit code; 0xdeadbeef when it could not be started or did not
+    // end in 60 seconds.
+    DWORD status = 0xdeadbeef;
+    // Its standard output and error, as written.
+    std::string text;
+    // The text cut at each LF, without that LF or a CR before it; a last
+    // line without an LF counts.
+    std::vector<std::string> lines;
+};
+
+// Runs the command line `command` in the current folder.
+Ran run(const std::string &command);
+
 // Runs bin/kxprobe.exe with the command-line tail `args` in the current
-// folder, as the Windows version `version` when one is given, and returns
-// its exit code, with what it printed in `output`.
-DWORD run_kxprobe(const std::string &args, std::string &output, const char *version = nullptr);
+// folder, as the Windows version `version` when one is given.
+Ran run_kxprobe(const std::string &args, const char *version = nullptr);
 
 // A REGEDIT4 machine profile written key by key, for load_machine.
 class Machine {
