@@ -240,8 +240,7 @@ TEST(DisplayProbes, PlantedDdrawIsNeverLoaded)
     const std::string child = "\"" + kx::bin_dir() +
                               "display_test.exe\" --gtest_also_run_disabled_tests "
                               "--gtest_filter=DisplayProbes.DISABLED_AskedWithDdrawPlanted";
-    DWORD code = kx::run_with_output(child, "child.txt");
-    const std::string output = kx::read_file("child.txt");
-    EXPECT_EQ(0u, code) << output;
-    EXPECT_TRUE(kx::contains(output, "[       OK ] DisplayProbes.DISABLED_AskedWithDdrawPlanted"));
+    const kx::Ran ran = kx::run(child);
+    EXPECT_EQ(0u, ran.status) << ran.text;
+    EXPECT_TRUE(kx::contains(ran.text, "[       OK ] DisplayProbes.DISABLED_AskedWithDdrawPlanted"));
 }

@@ -25,8 +25,7 @@ static char g_dvd_text[16];
 
 static void load_sample(const char *name)
 {
-    std::string error;
-    ASSERT_TRUE(kx::load_profile_file(kx::source_path("samples/machines/") + name, error)) << error;
+    kx::load_machine_file(kx::source_path("samples/machines/") + name);
 }
 
 // `text` padded with 'x' to `size` bytes; a text value's size counts its
@@ -93,12 +92,8 @@ TEST(HostileInputs, RegistryValuesAtAndPastTheBuffers)
         SCOPED_TRACE(std::string(row.key) + " " + row.value + ": " + std::to_string(row.size) + " bytes, type " +
                      std::to_string(row.type) + ", " + row.question);
         load_sample("win98-pc.reg");
-        HKEY root = row.key == kDisplayNode ? HKEY_DYN_DATA : HKEY_LOCAL_MACHINE, key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, row.key, 0, KEY_SET_VALUE, &key));
-        std::string bytes = padded(row.text, row.size, row.type == REG_SZ);
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegSetValueExA(key, row.value, 0, row.type, (const BYTE *)bytes.data(), (DWORD)row.size));
-        RegCloseKey(key);
+        kx::set_value(row.key == kDisplayNode ? HKEY_DYN_DATA : HKEY_LOCAL_MACHINE, row.key, row.value, row.type,
+                      padded(row.text, row.size, row.type == REG_SZ), true);
         EXPECT_EQ(row.expected, ask(dll, row.question));
     }
 }
@@ -187,10 +182,7 @@ TEST(HostileInputs, DeviceKeyNamesAtAndPastTheBuffer)
         // The live node names the long key, as far as a readable value holds it.
         std::string hardware_key =
             padded(("PCI\\" + padded(kDisplayDevice, row.length + 1, false)).c_str(), 2048, true);
-        HKEY node;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kDisplayNode.c_str(), 0, KEY_SET_VALUE, &node));
-        RegSetValueExA(node, "HardWareKey", 0, REG_SZ, (const BYTE *)hardware_key.data(), 2048);
-        RegCloseKey(node);
+        kx::set_value(HKEY_DYN_DATA, kDisplayNode, "HardWareKey", REG_SZ, hardware_key, true);
         EXPECT_EQ(row.expected, ask(dll, "GetPCIInfo"));
     }
 }

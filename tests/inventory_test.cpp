@@ -196,11 +196,7 @@ TEST(GetPCIInfo, UnterminatedHardwareKeys)
         kx::load_machine(
             machine({{"VEN_1234", "0", "DISPLAY", "A"}}, {"PCI\\VEN_9999&DEV_5555&SUBSYS_00000000\\0", "PCI\\"}));
         std::string data = row.head + std::string(row.size - strlen(row.head) - strlen(row.tail), 'x') + row.tail;
-        HKEY node;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_DYN_DATA, kx::live_node_key(2).c_str(), 0, KEY_SET_VALUE, &node));
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegSetValueExA(node, "HardWareKey", 0, row.type, (const BYTE *)data.data(), (DWORD)data.size()));
-        RegCloseKey(node);
+        kx::set_value(HKEY_DYN_DATA, kx::live_node_key(2), "HardWareKey", row.type, data, true);
         EXPECT_EQ(row.expected, ask_pci_info(dll, row.selector));
     }
 }

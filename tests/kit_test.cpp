@@ -16,34 +16,19 @@
 #include <sstream>
 #include <string>
 
-static const char kMachine[] = R"(REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\BUS_01&DEV_00&FUNC_00]
-"Class"="DISPLAY"
-"DeviceDesc"="Generic Graphics Accelerator 3D AGP"
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\BUS_00&DEV_0F&FUNC_00]
-"Class"="MEDIA"
-"DeviceDesc"="Generic PCI Wave Audio"
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1B1C&DEV_7020&SUBSYS_00000000&REV_01\BUS_00&DEV_10&FUNC_00]
-"Class"="MEDIA"
-"DeviceDesc"="Generic MPEG-2 Decoder"
-"MFG"="BroadLogic"
-
-[HKEY_LOCAL_MACHINE\Enum\SCSI\GENERIC_DVD-ROM_DX-5___\MF&CHILD0000]
-"Class"="CDROM"
-"DeviceDesc"="GENERIC DVD-ROM DX-5"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1068110]
-"HardWareKey"="PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1068450]
-"HardWareKey"="PCI\\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\\BUS_00&DEV_0F&FUNC_00"
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1069570]
-"HardWareKey"="SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000"
-)";
+static const kx::Machine kMachine =
+    kx::Machine()
+        .device("PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00", "DISPLAY",
+                "Generic Graphics Accelerator 3D AGP")
+        .device("PCI\\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\\BUS_00&DEV_0F&FUNC_00", "MEDIA",
+                "Generic PCI Wave Audio")
+        .device("PCI\\VEN_1B1C&DEV_7020&SUBSYS_00000000&REV_01\\BUS_00&DEV_10&FUNC_00", "MEDIA",
+                "Generic MPEG-2 Decoder")
+        .value("MFG", "BroadLogic")
+        .device("SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000", "CDROM", "GENERIC DVD-ROM DX-5")
+        .live("C1068110", "PCI\\VEN_1D5A&DEV_0412&SUBSYS_3F011D5A&REV_02\\BUS_01&DEV_00&FUNC_00")
+        .live("C1068450", "PCI\\VEN_1E7C&DEV_5500&SUBSYS_55001E7C&REV_01\\BUS_00&DEV_0F&FUNC_00")
+        .live("C1069570", "SCSI\\GENERIC_DVD-ROM_DX-5___\\MF&CHILD0000");
 
 // The answers on kMachine by question, with tests/kit/AudCards.def,
 // VidCards.def and the stand-in Kxdodaze.exe current, the stand-in told to
@@ -90,20 +75,15 @@ class Kit : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string error;
-        ASSERT_TRUE(kx::load_profile(kMachine, error)) << error;
+        kx::load_machine(kMachine);
         for (const char *name : {"AudCards.def", "VidCards.def"})
             ASSERT_TRUE(CopyFileA(kx::source_path(std::string("tests/kit/") + name).c_str(), name, FALSE)) << name;
-        ASSERT_TRUE(kx::install("sysid\\Kxdodaze.exe"));
-        SetEnvironmentVariableA("KX_DODAZE_EXIT", "42");
+        stand_ins_.kxdodaze(42);
     }
-    void TearDown() override
-    {
-        SetEnvironmentVariableA("KX_DODAZE_EXIT", nullptr);
-        profile_clear();
-    }
+    void TearDown() override { profile_clear(); }
 
     kx::TempCwd cwd_;
+    kx::StandIns stand_ins_;
 };
 
 TEST_F(Kit, ProgramsLinkedAgainstEachImportLibraryAnswer)
@@ -140,12 +120,12 @@ static std::set<std::string> asked_in(const std::map<std::string, std::string> &
 static std::set<std::string> sweep_rows()
 {
     const std::string sweep = "  EveryFailureOfEveryCallSite/";
-    EXPECT_EQ(0u, kx::run_with_output(kx::bin_dir() + "reliability_test.exe --gtest_list_tests", "tests.txt"));
-    std::istringstream list(kx::read_file("tests.txt"));
+    const kx::Ran listed = kx::run(kx::bin_dir() + "reliability_test.exe --gtest_list_tests");
+    EXPECT_EQ(0u, listed.status);
     std::set<std::string> rows;
-    for (std::string line; std::getline(list, line);)
+    for (const std::string &line : listed.lines)
         if (line.compare(0, sweep.size(), sweep) == 0)
-            rows.insert(line.substr(sweep.size(), line.find_first_of(" \r", sweep.size()) - sweep.size()));
+            rows.insert(line.substr(sweep.size(), line.find(' ', sweep.size()) - sweep.size()));
     return rows;
 }
 
@@ -161,9 +141,10 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
     ASSERT_FALSE(exports.empty());
     const std::set<std::string> rows = sweep_rows();
     const std::string kxprobe = "\"" + kx::bin_dir() + "kxprobe.exe\" --file VidCards.def";
-    EXPECT_EQ(0u, kx::run_with_output(kxprobe, "kxprobe.txt"));
-    EXPECT_EQ(0u, kx::run_with_output(kxprobe + " --json", "kxprobe.json"));
-    const std::string text = kx::read_file("kxprobe.txt"), json = kx::read_file("kxprobe.json");
+    const kx::Ran probed = kx::run(kxprobe), probed_json = kx::run(kxprobe + " --json");
+    EXPECT_EQ(0u, probed.status);
+    EXPECT_EQ(0u, probed_json.status);
+    const std::string &text = probed.text, &json = probed_json.text;
     // The kit's programs and the NSIS sample must answer exactly kAnswers,
     // by question (the tests above), so an export that kAnswers names is
     // one they ask.
@@ -429,20 +410,21 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         ASSERT_TRUE(kx::install("kxcapture.exe"));
         if (row.dll)
             ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
-        if (row.helper)
-            ASSERT_TRUE(kx::install("sysid\\Kxdodaze.exe") && kx::install("kxprobe.exe"));
-        SetEnvironmentVariableA("KX_DODAZE_RUN_MS", row.helper ? "1500" : nullptr);
+        kx::StandIns stand_ins;
+        if (row.helper) {
+            stand_ins.kxdodaze(42, 1500);
+            ASSERT_TRUE(kx::install("kxprobe.exe"));
+        }
         // Nothing until the folder is writable again may end the test.
         EXPECT_TRUE(!row.read_only || make_writable(folder.path(), false)) << "cannot make the folder read-only";
-        for (const char *variable : {"TMP", "TEMP"})
-            SetEnvironmentVariableA(variable, row.temp_read_only ? folder.path().c_str() : temporary_folder.c_str());
         CaptureShown shown;
         {
+            kx::Environment temporary;
+            for (const char *variable : {"TMP", "TEMP"})
+                temporary.set(variable, row.temp_read_only ? folder.path() : temporary_folder);
             RefusedKey refused(row.refused);
             shown = run_capture(folder.path());
         }
-        for (const char *variable : {"TMP", "TEMP"})
-            SetEnvironmentVariableA(variable, temporary_folder.c_str());
         EXPECT_TRUE(!row.read_only || make_writable(folder.path(), true));
         const bool saved = row.saved != nowhere;
         EXPECT_EQ(row.status, shown.status);
@@ -481,20 +463,20 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         EXPECT_TRUE(kx::contains(answers, row.shows));
         EXPECT_EQ(machine, registry);
         // kxprobe --capture writes the same file, but for who and when.
-        std::string printed;
         if (row.helper) {
-            EXPECT_EQ(0u, kx::run_with_output(folder.path() + "\\kxprobe.exe --capture probe.reg", "printed.txt"));
+            EXPECT_EQ(0u, kx::run(folder.path() + "\\kxprobe.exe --capture probe.reg").status);
             const std::string probe = kx::read_file("probe.reg");
             EXPECT_EQ(unstamped(probe), unstamped(capture));
             EXPECT_TRUE(kx::contains(probe, "; Captured by kxprobe "));
             DeleteFileA("probe.reg");
         }
         profile_clear();
-        EXPECT_EQ(0u, kx::run_kxprobe("--profile \"" + path + "\" --capture " + replayed, printed));
-        EXPECT_TRUE(kx::contains(printed, ": captured by kxcapture "));
+        const kx::Ran replay = kx::run_kxprobe("--profile \"" + path + "\" --capture " + replayed);
+        EXPECT_EQ(0u, replay.status);
+        EXPECT_TRUE(kx::contains(replay.text, ": captured by kxcapture "));
         if (row.compared >= 0)
-            EXPECT_TRUE(kx::contains(printed, "\nthe replay answers as the captured machine did: " +
-                                                  std::to_string(row.compared) + " answers compared\r\n"));
+            EXPECT_TRUE(kx::contains(replay.text, "\nthe replay answers as the captured machine did: " +
+                                                      std::to_string(row.compared) + " answers compared\r\n"));
         comment_lines(kx::read_file(replayed), registry);
         EXPECT_EQ(machine, registry);
         DeleteFileA(replayed.c_str());
@@ -503,5 +485,4 @@ TEST_F(Kit, CaptureProgramSavesTheMachineAndSaysWhere)
         EXPECT_EQ(row.saved == beside ? 2u : 0u, captures_in(folder.path()).size());
         DeleteFileA(path.c_str());
     }
-    SetEnvironmentVariableA("KX_DODAZE_RUN_MS", nullptr);
 }

@@ -16,14 +16,18 @@
 
 using namespace std::string_literals;
 
-// Runs kxprobe and keeps what it printed, its lines ended by LF alone.
+// Runs kxprobe and keeps what it printed, its lines ended by LF alone, and
+// those lines.
 static std::string g_printed;
+static std::vector<std::string> g_lines;
 
 static DWORD kxprobe(const std::string &args, const char *version = nullptr)
 {
-    DWORD code = kx::run_kxprobe(args, g_printed, version);
+    const kx::Ran ran = kx::run_kxprobe(args, version);
+    g_printed = ran.text;
     g_printed.erase(std::remove(g_printed.begin(), g_printed.end(), '\r'), g_printed.end());
-    return code;
+    g_lines = ran.lines;
+    return ran.status;
 }
 
 static const std::string kSamples = kx::source_path("samples");
@@ -64,10 +68,9 @@ TEST(Capture, LoadingACaptureAndCapturingAgainGivesTheSameFile)
     for (const std::string &machine : rows) {
         SCOPED_TRACE(machine);
         kx::TempCwd cwd;
-        std::string error;
         profile_clear();
         if (!machine.empty()) {
-            ASSERT_TRUE(kx::load_profile_file(machine, error)) << error;
+            kx::load_machine_file(machine);
             EXPECT_EQ(0u, kxprobe("--profile " + machine));
             EXPECT_EQ(0u, g_printed.find(machine.substr(machine.rfind('/') + 1) +
                                          " holds no answers of the captured machine: nothing to compare"));
@@ -202,17 +205,10 @@ TEST(Capture, AnUnwritableFileIsAUsageErrorAndNothingIsAsked)
 }
 
 // A description with the characters that JSON escapes.
-static const char kQuotingMachine[] = R"(REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Enum\PCI\VEN_1E7C&DEV_5500\BUS_00]
-"Class"="MEDIA"
-"DeviceDesc"="Wave \"Q\" \\ Audio )"
-                                      "\xe9"
-                                      R"("
-
-[HKEY_DYN_DATA\Config Manager\Enum\C1]
-"HardWareKey"="PCI\\VEN_1E7C&DEV_5500\\BUS_00"
-)";
+static const kx::Machine kQuotingMachine =
+    kx::Machine()
+        .device("PCI\\VEN_1E7C&DEV_5500\\BUS_00", "MEDIA", "Wave \"Q\" \\ Audio \xe9")
+        .live("C1", "PCI\\VEN_1E7C&DEV_5500\\BUS_00");
 
 // The tests' texts use ANSI only from Latin-1, which is UTF-16 unchanged.
 static std::string json_text(const std::string &text)
@@ -233,8 +229,7 @@ static std::string json_text(const std::string &text)
 TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
 {
     kx::TempCwd cwd;
-    std::string error;
-    ASSERT_TRUE(kx::load_profile(kQuotingMachine, error)) << error;
+    kx::load_machine(kQuotingMachine);
     // More lines than the trace window keeps: the audio card's trace is cut.
     std::string audio;
     for (int line = 0; line < 600; ++line)
@@ -244,7 +239,8 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
     for (const char *options : rows) {
         SCOPED_TRACE(options);
         EXPECT_EQ(0u, kxprobe(options));
-        std::string text = g_printed;
+        const std::string text = g_printed;
+        const std::vector<std::string> lines = g_lines;
         EXPECT_EQ(options == "--trace"s, text.find("\n    ... trace cut at 8191 characters: the ") != std::string::npos)
             << text;
         EXPECT_EQ(0u, kxprobe(std::string("--json ") + options));
@@ -252,8 +248,7 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
         EXPECT_EQ(0u, json.find("{\"answers\": [\n  {\"export\": ")) << json;
         EXPECT_EQ(json.size() - 4, json.rfind("\n]}\n")) << json;
         size_t answers = 0;
-        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-            std::string line = text.substr(start, end - start);
+        for (const std::string &line : lines) {
             bool detail = line.compare(0, 4, "    ") == 0;
             answers += !detail;
             // How long a call took differs between the two runs.
@@ -596,8 +591,9 @@ TEST(CommandLine, IsSplitTheWindowsWay)
         EXPECT_TRUE(kx::contains(g_printed, std::string("IsDVDDrivePresent(\"") + row.argument + "\") = "));
     }
     // A quoted program name ends at its closing quote.
-    EXPECT_EQ(0u, kx::run_with_output("\"" + kx::bin_dir() + "kxprobe.exe\"--version", "out.txt"));
-    EXPECT_EQ("kxprobe " KX_VERSION "\r\n", kx::read_file("out.txt"));
+    const kx::Ran version = kx::run("\"" + kx::bin_dir() + "kxprobe.exe\"--version");
+    EXPECT_EQ(0u, version.status);
+    EXPECT_EQ("kxprobe " KX_VERSION "\r\n", version.text);
 }
 
 // The export names of exports/KXVozaDa.def, in the order of its lines.
@@ -623,7 +619,7 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
     } rows[] = {
         {"kxpartial.dll",
          {"GetPCIInfo(0) = 4660 (1234)", "GetPCIInfo(2) = 4662 (1236)", "IsWin95 = 1"},
-         " [but the DLL answers 4660: this trace is of kxprobe's built-in copy]\r\n"},
+         " [but the DLL answers 4660: this trace is of kxprobe's built-in copy]"},
         {"kxempty.dll", {}, nullptr},
     };
     // Every export of the real DLL is either lacking or answered.
@@ -631,11 +627,13 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
     kx::TempCwd cwd;
     ASSERT_TRUE(kx::install("kxprobe.exe"));
     cwd.write("machine.reg", "REGEDIT4\r\n");
+    const std::string probe = "\"" + cwd.path() + "\\kxprobe.exe\"";
     for (const auto &row : rows) {
         SCOPED_TRACE(row.dll);
         ASSERT_TRUE(kx::install(row.dll, "KXVozaDa.dll"));
-        EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --file kxprobe.exe", "out.txt"));
-        std::string printed = kx::read_file("out.txt");
+        const kx::Ran asked = kx::run(probe + " --file kxprobe.exe");
+        const std::string &printed = asked.text;
+        EXPECT_EQ(1u, asked.status);
         EXPECT_EQ(0u, printed.find("KXVozaDa.dll: " + cwd.path() +
                                    "\\KXVozaDa.dll, file version unknown; card "
                                    "files and helpers from " +
@@ -653,16 +651,16 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         for (const std::string &name : def_names())
             lacking += "    does not export " + name + ": not asked\r\n";
         EXPECT_EQ(row.asked.empty(), printed.find(lacking) != std::string::npos) << printed;
-        EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --trace", "out.txt"));
-        printed = kx::read_file("out.txt");
-        const size_t pci = printed.find("\nGetPCIInfo(0) = ");
-        EXPECT_EQ(row.traced != nullptr, pci != std::string::npos) << printed;
-        if (row.traced && pci != std::string::npos)
-            EXPECT_EQ(row.traced,
-                      printed.substr(printed.find('\n', pci + 1) - strlen(row.traced) + 1, strlen(row.traced)));
-        EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
-        EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n",
-                  kx::read_file("out.txt"));
+        const kx::Ran traced = kx::run(probe + " --trace");
+        EXPECT_EQ(1u, traced.status);
+        const auto pci = std::find_if(traced.lines.begin(), traced.lines.end(),
+                                      [](const std::string &line) { return !line.rfind("GetPCIInfo(0) = ", 0); });
+        EXPECT_EQ(row.traced != nullptr, pci != traced.lines.end()) << traced.text;
+        if (row.traced && pci != traced.lines.end())
+            EXPECT_EQ(row.traced, pci->substr(pci->size() - std::min(pci->size(), strlen(row.traced))));
+        const kx::Ran library = kx::run(probe + " --library .");
+        EXPECT_EQ(1u, library.status);
+        EXPECT_EQ("kxprobe: KXVozaDa.dll: " + kx::windows_error(ERROR_PROC_NOT_FOUND) + "\r\n", library.text);
     }
     // Windows' words name the file that did not load in place of their %1.
     std::string bad_format = kx::windows_error(ERROR_BAD_EXE_FORMAT);
@@ -824,12 +822,12 @@ TEST(CheckDefs, WarnsOfEveryTrap)
         SCOPED_TRACE(row.what);
         cwd.write("AudCards.def", row.audio);
         cwd.write("VidCards.def", row.video);
-        std::string output;
-        EXPECT_EQ(row.status, kx::run_kxprobe("--check-defs " + cwd.path(), output)) << output;
+        const kx::Ran ran = kx::run_kxprobe("--check-defs " + cwd.path());
+        EXPECT_EQ(row.status, ran.status) << ran.text;
         for (const std::string &text : row.printed)
-            EXPECT_TRUE(kx::contains(output, text));
+            EXPECT_TRUE(kx::contains(ran.text, text));
         for (const std::string &text : row.absent)
-            EXPECT_FALSE(kx::contains(output, text));
+            EXPECT_FALSE(kx::contains(ran.text, text));
     }
 }
 
@@ -860,9 +858,9 @@ TEST(CheckDefs, MissingFileAndCurrentFolder)
     cwd.write("VidCards.def", kCleanVideo);
     for (const auto &row : rows) {
         SCOPED_TRACE(row.tail);
-        std::string output;
-        EXPECT_EQ(row.status, kx::run_kxprobe(row.tail, output)) << output;
-        EXPECT_EQ(0u, output.find(row.printed)) << output;
+        const kx::Ran ran = kx::run_kxprobe(row.tail);
+        EXPECT_EQ(row.status, ran.status) << ran.text;
+        EXPECT_EQ(0u, ran.text.find(row.printed)) << ran.text;
     }
 }
 
@@ -927,15 +925,14 @@ TEST(CheckDefs, ExplainAgreesWithTheDll)
             cwd.write("AudCards.def", row.audio);
         if (!row.video.empty())
             cwd.write("VidCards.def", row.video);
-        std::string output;
-        EXPECT_EQ(row.status,
-                  kx::run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path(), output));
+        const kx::Ran ran = kx::run_kxprobe(std::string("--explain \"") + row.description + "\" " + cwd.path());
+        EXPECT_EQ(row.status, ran.status);
         for (const std::string &text : row.printed)
-            EXPECT_TRUE(kx::contains(output, text));
+            EXPECT_TRUE(kx::contains(ran.text, text));
         for (const char *question : kQuestions) {
             const std::string answer =
                 std::string(question) + " = " + std::to_string(kx::call_export(dll, question)) + "\r\n";
-            EXPECT_TRUE(kx::contains(output, answer));
+            EXPECT_TRUE(kx::contains(ran.text, answer));
         }
     }
 }
@@ -947,14 +944,15 @@ TEST(CheckDefs, SampleMachine)
     kx::TempCwd cwd;
     for (const char *name : {"AudCards.def", "VidCards.def"})
         cwd.write(name, kx::read_file(kSamples + "/" + name));
-    std::string output;
-    EXPECT_EQ(0u, kx::run_kxprobe("--check-defs", output)) << output;
-    EXPECT_EQ(0u, kx::run_kxprobe("--profile " + kSamples + "/machines/win98-pc.reg", output)) << output;
+    const kx::Ran checked = kx::run_kxprobe("--check-defs");
+    EXPECT_EQ(0u, checked.status) << checked.text;
+    const kx::Ran ran = kx::run_kxprobe("--profile " + kSamples + "/machines/win98-pc.reg");
+    EXPECT_EQ(0u, ran.status) << ran.text;
     for (const char *text :
          {"GetAudioCardID = 1: ",
           "    live device \"Generic PCI Wave Audio\"; AudCards.def line 4: \"1 Generic PCI Wave Audio\"",
           "GetGraphicsCardID = 1002: ",
           "    live device \"Generic Graphics Accelerator 3D AGP\"; VidCards.def line 6: \"0.10.02.Generic Graphics "
           "Accelerator 3D\""})
-        EXPECT_TRUE(kx::contains(output, text));
+        EXPECT_TRUE(kx::contains(ran.text, text));
 }

@@ -17,52 +17,12 @@
 
 using namespace std::string_literals;
 using kx::crlf;
+using kx::key_exists;
 using kx::kLineEnds;
 using kx::LineEnd;
+using kx::set_value;
+using kx::stored_value;
 using kx::with_line_end;
-
-struct Stored {
-    bool found = false;
-    DWORD type = 0;
-    std::string data;
-};
-
-static bool key_exists(HKEY root, const std::string &path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-static Stored stored_value(HKEY root, const std::string &path, const std::string &name)
-{
-    Stored stored;
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return stored;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, name.c_str(), nullptr, &stored.type, nullptr, &size) == ERROR_SUCCESS) {
-        stored.data.resize(size + 1);
-        stored.found = RegQueryValueExA(key, name.c_str(), nullptr, &stored.type,
-                                        reinterpret_cast<BYTE *>(&stored.data[0]), &size) == ERROR_SUCCESS;
-        stored.data.resize(size);
-    }
-    RegCloseKey(key);
-    return stored;
-}
-
-static void set_value(HKEY root, const std::string &path, const char *name, DWORD type, const std::string &data)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS)
-        << path;
-    EXPECT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(data.data()), DWORD(data.size())),
-              ERROR_SUCCESS)
-        << path << " " << name;
-    RegCloseKey(key);
-}
 
 // A key marked with a string value, so that it is not empty.
 static void make_key(HKEY root, const std::string &path, const std::string &value = "")
@@ -173,7 +133,7 @@ TEST_F(Profile, EveryValueKindReachesTheRegistry)
                 const std::string text = "REGEDIT4\n\n"s + target.key_line + "\n" + row.lines + "\n";
                 if (!load(with_line_end(text, end)))
                     continue;
-                const Stored stored = stored_value(target.root, target.path, row.name);
+                const kx::StoredValue stored = stored_value(target.root, target.path, row.name);
                 EXPECT_TRUE(stored.found);
                 EXPECT_EQ(stored.type, row.type);
                 EXPECT_EQ(stored.data, row.data);
@@ -464,12 +424,12 @@ TEST_F(Profile, AnInterruptedLoadPutsTheTreeBack)
             continue;
         }
         // The next load names the capture of the tree that was replaced.
-        std::string next;
-        EXPECT_EQ(kx::run_kxprobe("--profile " + next_file, next), 0u) << next;
+        const kx::Ran next = kx::run_kxprobe("--profile " + next_file);
+        EXPECT_EQ(next.status, 0u) << next.text;
         const std::string says = "kxprobe: a load that was cut off left the hardware tree that it replaced in ";
-        ASSERT_TRUE(kx::contains(next, says));
-        const size_t at = next.find(says) + says.size();
-        const std::string kept = next.substr(at, next.find(';', at) - at);
+        ASSERT_TRUE(kx::contains(next.text, says));
+        const size_t at = next.text.find(says) + says.size();
+        const std::string kept = next.text.substr(at, next.text.find(';', at) - at);
         std::string error;
         EXPECT_TRUE(kx::load_profile_file(kept, error)) << error;
         EXPECT_EQ(kx::capture_profile(), captured);
@@ -735,7 +695,7 @@ TEST_F(Profile, CaptureAndLoadAgainChangeNothing)
     ASSERT_TRUE(load(first));
     EXPECT_EQ(kx::capture_profile(), first);
     const char *const path = "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00";
-    const Stored stored[] = {
+    const kx::StoredValue stored[] = {
         stored_value(HKEY_LOCAL_MACHINE, path, "Big"),
         stored_value(HKEY_LOCAL_MACHINE, path, "BigNone"),
     };
@@ -778,7 +738,7 @@ TEST_F(Profile, LargeTreesAndValuesStream)
     ASSERT_TRUE(load(first));
     EXPECT_EQ(kx::capture_profile(), first);
     EXPECT_EQ(stored_value(HKEY_LOCAL_MACHINE, path, "Bytes").data, bytes);
-    const Stored stored = stored_value(HKEY_LOCAL_MACHINE, path, "Text");
+    const kx::StoredValue stored = stored_value(HKEY_LOCAL_MACHINE, path, "Text");
     EXPECT_EQ(stored.type, DWORD(REG_SZ));
     EXPECT_EQ(stored.data, text);
     EXPECT_NE(first.find("\"Text\"=hex(1):73,73,"), std::string::npos);

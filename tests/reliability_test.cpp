@@ -60,40 +60,29 @@ class Fixture {
 public:
     explicit Fixture(int setup)
     {
-        std::string error, samples = kx::source_path("samples/");
-        if (setup & (kSampleMachine | kDecoderMachine)) {
-            const char *machine = setup & kSampleMachine ? "machines/win98-pc.reg" : "machines/win98-decoder-pc.reg";
-            EXPECT_TRUE(kx::load_profile_file(samples + machine, error)) << error;
-        }
+        std::string samples = kx::source_path("samples/");
+        if (setup & (kSampleMachine | kDecoderMachine))
+            kx::load_machine_file(samples +
+                                  (setup & kSampleMachine ? "machines/win98-pc.reg" : "machines/win98-decoder-pc.reg"));
         if (setup & kStrayLiveMachine)
-            EXPECT_TRUE(kx::load_profile(stray_live_machine(), error)) << error;
+            kx::load_machine(stray_live_machine());
         for (const char *file : {"AudCards.def", "VidCards.def"})
             if (setup & kCardFiles)
                 EXPECT_TRUE(CopyFileA((samples + file).c_str(), file, FALSE)) << file;
         if (setup & kSignedFile)
             cwd_.write("signed.bin", std::string(kSignature) + "and more");
-        for (const char *helper : {"Kxdodaze.exe", "BIOSID.EXE"})
-            if (setup & kHelpers)
-                kx::install(std::string("sysid\\") + helper);
-        SetEnvironmentVariableA("KX_BIOSID_BYTES", setup & kHelpers ? "hex:47617465776179" : nullptr);
         if (setup & kHelpers) {
-            char name[64];
-            snprintf(name, sizeof(name), "kx-reliability-ready-%lu", GetCurrentProcessId());
-            g_biosid_ready = CreateEventA(nullptr, TRUE, FALSE, name);
-            SetEnvironmentVariableA("KX_BIOSID_READY", name);
+            stand_ins_.emplace();
+            stand_ins_->kxdodaze(0);
+            stand_ins_->biosid("Gateway");
+            g_biosid_ready = stand_ins_->ready();
         }
     }
-    ~Fixture()
-    {
-        SetEnvironmentVariableA("KX_BIOSID_BYTES", nullptr);
-        SetEnvironmentVariableA("KX_BIOSID_READY", nullptr);
-        if (g_biosid_ready)
-            CloseHandle(g_biosid_ready);
-        g_biosid_ready = nullptr;
-    }
+    ~Fixture() { g_biosid_ready = nullptr; }
 
 private:
     kx::TempCwd cwd_;
+    std::optional<kx::StandIns> stand_ins_;
 };
 
 // How the export's calls are watched: through the resource hooks on the

@@ -5,8 +5,6 @@
 #include "harness/harness.h"
 #include "harness/ledger.h"
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,108 +12,9 @@
 #include <string>
 #include <vector>
 
-const char *const kHelpers[] = {"Kxdodaze.exe", "BIOSID.EXE"};
-const char *const kSettings[] = {"KX_DODAZE_EXIT",     "KX_DODAZE_RUN_MS",  "KX_BIOSID_BYTES",
-                                 "KX_BIOSID_DELAY_MS", "KX_BIOSID_HOLD_MS", "KX_BIOSID_READY"};
-
-static std::string hex_of(const std::string &bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
-
-static void set(const char *name, const std::string &value)
-{
-    SetEnvironmentVariableA(name, value.c_str());
-}
-
-// The helper programs of this process still running, by name.
-static std::vector<std::string> running_helpers(std::vector<DWORD> *ids = nullptr)
-{
-    std::vector<std::string> names;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != GetCurrentProcessId())
-            continue;
-        for (const char *helper : kHelpers) {
-            if (lstrcmpiA(entry.szExeFile, helper))
-                continue;
-            names.push_back(helper);
-            if (ids)
-                ids->push_back(entry.th32ProcessID);
-        }
-    }
-    CloseHandle(snapshot);
-    return names;
-}
-
-// A temporary current folder for one call: the helpers copied in, their
-// settings in the environment that they inherit, and an event that
-// BIOSID.EXE sets when its file is in place. Helpers still running at the
-// end are stopped, so that they neither keep the folder nor reach into the
-// next test.
-class HelperFolder {
-public:
-    HelperFolder()
-    {
-        static unsigned serial;
-        char name[64];
-        snprintf(name, sizeof(name), "kx-biosid-ready-%lu-%u", GetCurrentProcessId(), ++serial);
-        ready_ = CreateEventA(nullptr, TRUE, FALSE, name);
-        set("KX_BIOSID_READY", name);
-    }
-    ~HelperFolder()
-    {
-        std::vector<DWORD> ids;
-        running_helpers(&ids);
-        for (DWORD id : ids) {
-            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-            if (!process)
-                continue;
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, 5000);
-            CloseHandle(process);
-        }
-        for (const char *name : kSettings)
-            SetEnvironmentVariableA(name, nullptr);
-        CloseHandle(ready_);
-    }
-
-    // Kxdodaze.exe, exiting with `code` after `run_ms`.
-    void exit_code_helper(int code, int run_ms = 0) const
-    {
-        kx::install("sysid\\Kxdodaze.exe");
-        set("KX_DODAZE_EXIT", std::to_string(code));
-        set("KX_DODAZE_RUN_MS", std::to_string(run_ms));
-    }
-    // BIOSID.EXE; it writes `bytes` unless they are null.
-    void result_file_helper(const char *bytes, int delay_ms = 0, int hold_ms = 0) const
-    {
-        result_file_helper(bytes, bytes ? strlen(bytes) : 0, delay_ms, hold_ms);
-    }
-    void result_file_helper(const char *bytes, size_t size, int delay_ms = 0, int hold_ms = 0) const
-    {
-        kx::install("sysid\\BIOSID.EXE");
-        if (bytes)
-            set("KX_BIOSID_BYTES", "hex:" + hex_of(std::string(bytes, size)));
-        set("KX_BIOSID_DELAY_MS", std::to_string(delay_ms));
-        set("KX_BIOSID_HOLD_MS", std::to_string(hold_ms));
-    }
-    bool wait_ready(DWORD ms) const { return WaitForSingleObject(ready_, ms) == WAIT_OBJECT_0; }
-    HANDLE ready() const { return ready_; }
-
-    kx::TempCwd cwd;
-
-private:
-    HANDLE ready_;
-};
+// A temporary current folder for one call, with the stand-ins that are
+// told to run in it; they are stopped before the folder is removed.
+struct HelperFolder : kx::TempCwd, kx::StandIns { };
 
 // A faster clock for the DLL: each pause and wait that it asks for is
 // recorded and lasts for real at most `real_cap` ms. A pause also ends as
@@ -212,8 +111,8 @@ TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
     for (const auto &row : rows) {
         SCOPED_TRACE("exit code " + std::to_string(row.exit_code));
         HelperFolder folder;
-        folder.exit_code_helper(row.exit_code);
-        folder.result_file_helper("Gateway");
+        folder.kxdodaze(row.exit_code);
+        folder.biosid("Gateway");
         kx::Dll dll;
         kx::Watched watched(dll.module());
         Starts starts(dll);
@@ -226,7 +125,7 @@ TEST(GetSystemID, AnswersWithTheExitCodeUnlessItIsNoAnswer)
         EXPECT_EQ(started, starts.seen);
         EXPECT_EQ(std::vector<DWORD>{4000}, clock.waits);
         EXPECT_EQ(std::vector<DWORD>(row.fallback ? 1 : 0, 1000), clock.pauses);
-        EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
+        EXPECT_FALSE(folder.exists("BIOSID.TMP"));
     }
 }
 
@@ -251,7 +150,7 @@ TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         HelperFolder folder;
-        folder.exit_code_helper(12, row.left_running ? 3000 : 0);
+        folder.kxdodaze(12, row.left_running ? 3000 : 0);
         kx::Dll dll;
         kx::Watched watched(dll.module());
         if (row.failing)
@@ -264,7 +163,7 @@ TEST(GetSystemID, FallsBackWhenTheExitCodeCannotBeHad)
         EXPECT_EQ(1, watched.ledger.count("WinExec"));
         EXPECT_EQ(row.exit_code_reads, watched.ledger.count("GetExitCodeProcess"));
         EXPECT_TRUE(clock.pauses.empty());
-        EXPECT_EQ(std::vector<std::string>(row.left_running ? 1 : 0, "Kxdodaze.exe"), running_helpers());
+        EXPECT_EQ(std::vector<std::string>(row.left_running ? 1 : 0, "Kxdodaze.exe"), kx::StandIns::running());
     }
 }
 
@@ -306,7 +205,8 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
     char path[32768];
     path[GetEnvironmentVariableA("PATH", path, sizeof(path))] = 0;
     CreateDirectoryA(on_path.c_str(), nullptr);
-    set("PATH", on_path + ";" + path);
+    kx::Environment environment;
+    environment.set("PATH", on_path + ";" + path);
     const struct {
         const char *name;
         std::string elsewhere; // a folder that holds a BIOSID.EXE too
@@ -336,14 +236,14 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
         std::unique_ptr<kx::Installed> planted(
             row.elsewhere.empty() ? nullptr : new kx::Installed("sysid\\BIOSID.EXE", row.elsewhere + "BIOSID.EXE"));
         HelperFolder folder;
-        std::string current = folder.cwd.path() + "\\a folder with spaces";
+        std::string current = folder.path() + "\\a folder with spaces";
         current.resize(row.current == kLongest ? MAX_PATH - 1 - strlen("\\BIOSID.EXE") : current.size(), 'x');
         if (row.current != kTemporary)
             ASSERT_TRUE(CreateDirectoryA(current.c_str(), nullptr) && SetCurrentDirectoryA(current.c_str()));
-        if (row.in_current_folder)
-            kx::install(row.windowed ? "sysid\\windowed\\BIOSID.EXE" : "sysid\\BIOSID.EXE");
-        set("KX_BIOSID_BYTES", "hex:" + hex_of("Gateway"));
-        set("KX_BIOSID_DELAY_MS", row.windowed ? "500" : "0");
+        folder.biosid("Gateway", row.windowed ? 500 : 0, 0,
+                      !row.in_current_folder ? nullptr
+                      : row.windowed         ? "sysid\\windowed\\BIOSID.EXE"
+                                             : "sysid\\BIOSID.EXE");
         // An installer is a windowed program; the DLL imports nothing of
         // USER32, nor does this test program.
         UniqueModule user32(row.windowed ? LoadLibraryA("user32.dll") : nullptr);
@@ -359,7 +259,6 @@ TEST(GetSystemID, StartsBiosidFromTheCurrentFolderOnly)
         EXPECT_EQ(std::vector<DWORD>(row.polls, 1000), clock.pauses);
         EXPECT_EQ((int)row.polls, watched.ledger.count("CreateFileA"));
     }
-    set("PATH", path);
     RemoveDirectoryA(on_path.c_str());
 }
 
@@ -388,7 +287,7 @@ TEST(GetSystemID, LooksForTheMakerInTheFirst511Bytes)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         HelperFolder folder;
-        folder.result_file_helper(row.bytes.data(), row.bytes.size());
+        folder.biosid(row.bytes);
         kx::Dll dll;
         kx::Watched watched(dll.module());
         if (row.failing)
@@ -397,7 +296,7 @@ TEST(GetSystemID, LooksForTheMakerInTheFirst511Bytes)
 
         EXPECT_EQ(row.expected, kx::call_export(dll, "GetSystemID"));
         EXPECT_EQ(std::vector<DWORD>{1000}, clock.pauses);
-        EXPECT_EQ(row.failing && !strcmp(row.failing, "DeleteFileA"), folder.cwd.exists("BIOSID.TMP"));
+        EXPECT_EQ(row.failing && !strcmp(row.failing, "DeleteFileA"), folder.exists("BIOSID.TMP"));
         // The file is closed before it is deleted.
         const auto &calls = watched.ledger.calls();
         auto close = std::find(calls.begin(), calls.end(), "CloseHandle");
@@ -418,7 +317,7 @@ TEST(GetSystemID, ResultFileTooLateOrStillOpen)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         HelperFolder folder;
-        folder.result_file_helper("Gateway", row.delay_ms, row.hold_ms);
+        folder.biosid("Gateway", row.delay_ms, row.hold_ms);
         kx::Dll dll;
         kx::Watched watched(dll.module());
         FastClock clock(dll, folder, row.real_cap);
@@ -428,22 +327,22 @@ TEST(GetSystemID, ResultFileTooLateOrStillOpen)
         EXPECT_EQ(4, watched.ledger.count("CreateFileA"));
         EXPECT_EQ(0, watched.ledger.count("DeleteFileA"));
         EXPECT_TRUE(folder.wait_ready(10000));
-        EXPECT_TRUE(folder.cwd.exists("BIOSID.TMP"));
+        EXPECT_TRUE(folder.exists("BIOSID.TMP"));
     }
 }
 
 TEST(GetSystemID, StaleResultFileIsReadOnTheFirstPollAndDeleted)
 {
     HelperFolder folder;
-    folder.result_file_helper(nullptr);
-    folder.cwd.write("BIOSID.TMP", "GATEWAY");
+    folder.silent_biosid();
+    folder.write("BIOSID.TMP", "GATEWAY");
     kx::Dll dll;
     kx::Watched watched(dll.module());
     FastClock clock(dll, folder, INFINITE);
 
     EXPECT_EQ(70, kx::call_export(dll, "GetSystemID"));
     EXPECT_EQ(std::vector<DWORD>{1000}, clock.pauses);
-    EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
+    EXPECT_FALSE(folder.exists("BIOSID.TMP"));
 }
 
 // Real time from here on: the DLL's imports are left alone.
@@ -458,21 +357,21 @@ static DWORD timed_system_id(int32_t expected)
 TEST(GetSystemID, HelperOutlivingTheWaitIsLeftRunning)
 {
     HelperFolder folder;
-    folder.exit_code_helper(12, 8000);
-    folder.result_file_helper("Gateway");
+    folder.kxdodaze(12, 8000);
+    folder.biosid("Gateway");
 
     DWORD took = timed_system_id(70);
     EXPECT_GE(took, 4900u);
     EXPECT_LT(took, 7000u);
-    EXPECT_EQ(std::vector<std::string>{"Kxdodaze.exe"}, running_helpers());
-    EXPECT_FALSE(folder.cwd.exists("BIOSID.TMP"));
+    EXPECT_EQ(std::vector<std::string>{"Kxdodaze.exe"}, kx::StandIns::running());
+    EXPECT_FALSE(folder.exists("BIOSID.TMP"));
 }
 
 TEST(GetSystemID, ResultFileNeverWrittenTakesFourPauses)
 {
     HelperFolder folder;
-    folder.exit_code_helper(0);
-    folder.result_file_helper(nullptr);
+    folder.kxdodaze(0);
+    folder.silent_biosid();
 
     DWORD took = timed_system_id(0);
     EXPECT_GE(took, 3900u);

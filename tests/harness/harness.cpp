@@ -6,8 +6,11 @@
 
 #include "base/unique.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <fstream>
@@ -75,23 +78,134 @@ std::string bin_dir()
     return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
+bool key_exists(HKEY root, const std::string &path)
+{
+    UniqueKey key;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+StoredValue stored_value(HKEY root, const std::string &path, const std::string &name)
+{
+    StoredValue stored;
+    UniqueKey key;
+    DWORD size = 0;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        RegQueryValueExA(key.get(), name.c_str(), nullptr, &stored.type, nullptr, &size) != ERROR_SUCCESS)
+        return stored;
+    stored.data.resize(size + 1);
+    stored.found = RegQueryValueExA(key.get(), name.c_str(), nullptr, &stored.type, (BYTE *)&stored.data[0], &size) ==
+                   ERROR_SUCCESS;
+    stored.data.resize(size);
+    return stored;
+}
+
+void set_value(HKEY root, const std::string &path, const char *name, DWORD type, const std::string &data, bool existing)
+{
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              existing ? RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, key.put())
+                       : RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr))
+        << path;
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), name, 0, type, (const BYTE *)data.data(), (DWORD)data.size()))
+        << path << " " << name;
+}
+
 AppDefault::AppDefault(const char *program, const char *key, const char *name, const char *data)
     : key_(std::string("Software\\Wine\\AppDefaults\\") + program),
       subkey_(key ? key_ + "\\" + key : key_),
       set_(data != nullptr)
 {
-    HKEY handle;
-    if (!set_ || RegCreateKeyExA(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
-                                 nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE *)data, (DWORD)strlen(data) + 1);
-    RegCloseKey(handle);
+    if (set_)
+        set_value(HKEY_CURRENT_USER, subkey_, name, REG_SZ, std::string(data) + '\0');
 }
 
 AppDefault::~AppDefault()
 {
     if (set_ && !RegDeleteKeyA(HKEY_CURRENT_USER, subkey_.c_str()))
         RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+}
+
+Environment::~Environment()
+{
+    for (auto earlier = earlier_.rbegin(); earlier != earlier_.rend(); ++earlier)
+        SetEnvironmentVariableA(earlier->name.c_str(), earlier->was_set ? earlier->value.c_str() : nullptr);
+}
+
+Environment &Environment::set(const char *name, const char *value)
+{
+    std::string earlier(32767, '\0');
+    SetLastError(0);
+    const DWORD length = GetEnvironmentVariableA(name, &earlier[0], (DWORD)earlier.size());
+    const bool was_set = length || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    earlier.resize(length < earlier.size() ? length : 0);
+    earlier_.push_back({name, earlier, was_set});
+    SetEnvironmentVariableA(name, value);
+    return *this;
+}
+
+StandIns::StandIns()
+{
+    static unsigned serial;
+    const std::string name =
+        "kx-stand-ins-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    ready_.reset(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    environment_.set("KX_BIOSID_READY", name);
+}
+
+StandIns::~StandIns()
+{
+    std::vector<DWORD> ids;
+    running(&ids);
+    for (DWORD id : ids) {
+        const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (process && TerminateProcess(process.get(), 1))
+            WaitForSingleObject(process.get(), 5000);
+    }
+}
+
+void StandIns::kxdodaze(int code, int run_ms)
+{
+    install("sysid\\Kxdodaze.exe");
+    environment_.set("KX_DODAZE_EXIT", std::to_string(code)).set("KX_DODAZE_RUN_MS", std::to_string(run_ms));
+}
+
+void StandIns::biosid(const std::string &bytes, int delay_ms, int hold_ms, const char *built)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string hex = "hex:";
+    for (unsigned char c : bytes)
+        hex += {digits[c >> 4], digits[c & 15]};
+    if (built)
+        install(built);
+    environment_.set("KX_BIOSID_BYTES", hex)
+        .set("KX_BIOSID_DELAY_MS", std::to_string(delay_ms))
+        .set("KX_BIOSID_HOLD_MS", std::to_string(hold_ms));
+}
+
+void StandIns::silent_biosid()
+{
+    install("sysid\\BIOSID.EXE");
+    environment_.set("KX_BIOSID_BYTES", nullptr);
+}
+
+std::vector<std::string> StandIns::running(std::vector<DWORD> *ids)
+{
+    std::vector<std::string> names;
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID != GetCurrentProcessId())
+            continue;
+        for (const char *stand_in : {"Kxdodaze.exe", "BIOSID.EXE"}) {
+            if (lstrcmpiA(entry.szExeFile, stand_in))
+                continue;
+            names.push_back(stand_in);
+            if (ids)
+                ids->push_back(entry.th32ProcessID);
+        }
+    }
+    return names;
 }
 
 DWORD run_as_version(const char *program, const char *version, const char *args)
@@ -160,7 +274,7 @@ DWORD run_with_output(const std::string &command, const char *output)
     return Started(command, output).wait();
 }
 
-DWORD run_kxprobe(const std::string &args, std::string &output, const char *version)
+Ran run(const std::string &command)
 {
     // A program that opens a window starts Wine's desktop process, which
     // keeps the program's output open for some seconds after the program
@@ -168,12 +282,24 @@ DWORD run_kxprobe(const std::string &args, std::string &output, const char *vers
     // again, and each run here writes a file of its own, which is deleted
     // while that copy is still open.
     static unsigned serial;
-    const std::string printed = "kxprobe-" + std::to_string(++serial) + ".txt";
-    AppDefault as("kxprobe.exe", nullptr, "Version", version);
-    DWORD code = run_with_output("\"" + bin_dir() + "kxprobe.exe\" " + args, printed.c_str());
-    output = read_file(printed);
+    const std::string name = "kxrun-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".txt";
+    const std::string printed = temp_path(name.c_str());
+    Ran ran;
+    ran.status = run_with_output(command, printed.c_str());
+    ran.text = read_file(printed);
     DeleteFileA(printed.c_str());
-    return code;
+    for (size_t start = 0, end; start < ran.text.size(); start = end + 1) {
+        end = std::min(ran.text.find('\n', start), ran.text.size());
+        const size_t cut = end > start && ran.text[end - 1] == '\r' ? end - 1 : end;
+        ran.lines.push_back(ran.text.substr(start, cut - start));
+    }
+    return ran;
+}
+
+Ran run_kxprobe(const std::string &args, const char *version)
+{
+    AppDefault as("kxprobe.exe", nullptr, "Version", version);
+    return run("\"" + bin_dir() + "kxprobe.exe\" " + args);
 }
 
 Machine &Machine::key(const std::string &path)
@@ -221,6 +347,12 @@ void load_machine(const std::string &profile)
 {
     std::string error;
     ASSERT_TRUE(load_profile(profile, error)) << error << "\n" << profile;
+}
+
+void load_machine_file(const std::string &path)
+{
+    std::string error;
+    ASSERT_TRUE(load_profile_file(path, error)) << error;
 }
 
 std::string live_node_key(unsigned long number)

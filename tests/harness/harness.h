@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kx {
 
@@ -54,6 +55,27 @@ int32_t call_export(const Dll &dll, const char *name, std::initializer_list<uint
 // helper programs; with a trailing backslash.
 std::string bin_dir();
 
+// A value as the registry holds it.
+struct StoredValue {
+    bool found = false;
+    DWORD type = 0;
+    std::string data;
+};
+
+// Whether the key `path` below `root` opens for reading.
+bool key_exists(HKEY root, const std::string &path);
+
+// The value `name` of the key `path` below `root`; not found when the key
+// or the value is not there.
+StoredValue stored_value(HKEY root, const std::string &path, const std::string &name);
+
+// Sets the value `name` of the key `path` below `root` to `data` of the
+// type `type`, as it stands: a text's terminator is part of `data`. The
+// key is created unless `existing`, when it must already be there. A test
+// failure when the registry refuses.
+void set_value(HKEY root, const std::string &path, const char *name, DWORD type, const std::string &data,
+               bool existing = false);
+
 // A setting that Wine gives the program named `program` (such as
 // "kxask.exe") when it starts, for the lifetime of the object: the value
 // `name` = `data` of HKCU\Software\Wine\AppDefaults\<program>, or of its
@@ -69,6 +91,59 @@ public:
 private:
     std::string key_, subkey_;
     bool set_;
+};
+
+// Environment variables that the programs started from here inherit, set
+// for the lifetime of the object; each comes back as it was afterwards.
+class Environment {
+public:
+    Environment() = default;
+    ~Environment();
+    Environment(const Environment &) = delete;
+    Environment &operator=(const Environment &) = delete;
+
+    // `name` set to `value`, or removed when `value` is null.
+    Environment &set(const char *name, const char *value);
+    Environment &set(const char *name, const std::string &value) { return set(name, value.c_str()); }
+
+private:
+    struct Earlier {
+        std::string name, value;
+        bool was_set;
+    };
+    std::vector<Earlier> earlier_;
+};
+
+// The stand-ins for GetSystemID's helper programs (tests/helpers/), copied
+// into the current folder and told through the environment what to do,
+// for the lifetime of the object. BIOSID.EXE sets the event ready() once
+// its file is in place. Stand-ins still running at the end are stopped, so
+// that they neither keep the folder nor reach into the next test; then the
+// environment comes back as it was.
+class StandIns {
+public:
+    StandIns();
+    ~StandIns();
+    StandIns(const StandIns &) = delete;
+    StandIns &operator=(const StandIns &) = delete;
+
+    // Kxdodaze.exe, exiting with `code` after `run_ms`.
+    void kxdodaze(int code, int run_ms = 0);
+    // BIOSID.EXE, built as `built` below bin/ (not copied when null), which
+    // writes `bytes` to BIOSID.TMP after `delay_ms` and keeps it open
+    // `hold_ms` more.
+    void biosid(const std::string &bytes, int delay_ms = 0, int hold_ms = 0, const char *built = "sysid\\BIOSID.EXE");
+    // BIOSID.EXE, which writes no file.
+    void silent_biosid();
+    HANDLE ready() const { return ready_.get(); }
+    bool wait_ready(DWORD ms) const { return WaitForSingleObject(ready_.get(), ms) == WAIT_OBJECT_0; }
+    // The stand-ins that this process started and that still run, by name,
+    // with their process identifiers in `ids` when given.
+    static std::vector<std::string> running(std::vector<DWORD> *ids = nullptr);
+
+private:
+    UniqueHandle ready_;
+    Environment environment_;
 };
 
 // Runs bin/<program> with the command-line tail `args` as the Windows
@@ -103,10 +178,24 @@ private:
 // 0xdeadbeef when it could not be started or did not end in 60 seconds.
 DWORD run_with_output(const std::string &command, const char *output);
 
+// How a program ended and what it printed.
+struct Ran {
+    // Its exit code; 0xdeadbeef when it could not be started or did not
+    // end in 60 seconds.
+    DWORD status = 0xdeadbeef;
+    // Its standard output and error, as written.
+    std::string text;
+    // The text cut at each LF, without that LF or a CR before it; a last
+    // line without an LF counts.
+    std::vector<std::string> lines;
+};
+
+// Runs the command line `command` in the current folder.
+Ran run(const std::string &command);
+
 // Runs bin/kxprobe.exe with the command-line tail `args` in the current
-// folder, as the Windows version `version` when one is given, and returns
-// its exit code, with what it printed in `output`.
-DWORD run_kxprobe(const std::string &args, std::string &output, const char *version = nullptr);
+// folder, as the Windows version `version` when one is given.
+Ran run_kxprobe(const std::string &args, const char *version = nullptr);
 
 // A REGEDIT4 machine profile written key by key, for load_machine.
 class Machine {
@@ -138,6 +227,9 @@ inline void load_machine(const Machine &machine)
 {
     load_machine(machine.text());
 }
+
+// load_machine of the profile in the file `path`.
+void load_machine_file(const std::string &path);
 
 // The key below HKEY_DYN_DATA of the live node that a loaded profile lists
 // `number`th, counted from 1, by the name that the replay gives it:
