@@ -2,6 +2,7 @@
 // scripted fake DirectDraw reached through the DLL's imports, and against
 // Wine's own DirectDraw without a display.
 #include "harness/fake_ddraw.h"
+#include "base/unique.h"
 #include "harness/harness.h"
 #include "harness/ledger.h"
 
@@ -205,10 +206,11 @@ static std::string planted_ddraw_loaded()
 TEST(DisplayProbes, DISABLED_AskedWithDdrawPlanted)
 {
     // A load by the bare name takes the copy beside the program.
-    HMODULE bare = LoadLibraryA("ddraw.dll");
-    ASSERT_NE(nullptr, bare);
-    ASSERT_EQ(kx::bin_dir() + "ddraw.dll", planted_ddraw_loaded()) << "Wine does not prefer the native ddraw.dll";
-    FreeLibrary(bare);
+    {
+        const UniqueModule bare(LoadLibraryA("ddraw.dll"));
+        ASSERT_TRUE(bare);
+        ASSERT_EQ(kx::bin_dir() + "ddraw.dll", planted_ddraw_loaded()) << "Wine does not prefer the native ddraw.dll";
+    }
     SetEnvironmentVariableA("KX_PLANTED_DDRAW", nullptr);
 
     kx::Dll dll;

@@ -1,4 +1,5 @@
 // IsFileAvailable on real files in a temporary current folder.
+#include "base/unique.h"
 #include "harness/harness.h"
 #include "harness/ledger.h"
 
@@ -67,7 +68,7 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
     for (const Row &row : kRows) {
         SCOPED_TRACE(row.name);
         kx::TempCwd cwd;
-        HANDLE other = INVALID_HANDLE_VALUE;
+        UniqueFile other;
         if (row.setup == kFolder)
             ASSERT_TRUE(CreateDirectoryA("target", nullptr));
         if (row.setup == kFile || row.setup == kHeldForReading || row.setup == kHeldForWriting)
@@ -80,8 +81,8 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
         }
         // Another handle on the file that lets everyone read and write it.
         if (row.setup == kHeldForReading || row.setup == kHeldForWriting)
-            other = CreateFileA("target", row.setup == kHeldForReading ? GENERIC_READ : GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            other.reset(CreateFileA("target", row.setup == kHeldForReading ? GENERIC_READ : GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
 
         // The signature sits in a buffer with a guard byte after it; the
         // DLL must neither change nor read past it.
@@ -117,7 +118,5 @@ TEST(IsFileAvailable, AnswersPerFileAndSignature)
             EXPECT_EQ(row.reads, watched.ledger.count("ReadFile"));
         const bool opens = row.setup != kAbsent && row.setup != kFolder && row.setup != kHeldForWriting;
         EXPECT_EQ(opens ? 1 : 0, watched.ledger.count("CloseHandle"));
-        if (other != INVALID_HANDLE_VALUE)
-            CloseHandle(other);
     }
 }

@@ -2,6 +2,7 @@
 // against each import library and the NSIS sample installer ask the DLL
 // every question on one machine and write their answers, which must be the
 // machine's.
+#include "base/unique.h"
 #include "harness/harness.h"
 #include "profile/profile.h"
 #include "tools/kxcapture/resource.h"
@@ -219,6 +220,7 @@ static CaptureShown run_capture(const std::string &folder)
         ADD_FAILURE() << "cannot start " << command << ", error " << GetLastError();
         return shown;
     }
+    const UniqueHandle process_handle(process.hProcess), thread(process.hThread);
     HWND window = nullptr;
     DWORD owner = 0;
     for (int tries = 0; tries < 600 && !window; ++tries, Sleep(100)) {
@@ -252,8 +254,6 @@ static CaptureShown run_capture(const std::string &folder)
         GetExitCodeProcess(process.hProcess, &shown.status);
     else
         TerminateProcess(process.hProcess, 0xdeadbeef);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     return shown;
 }
 
@@ -282,9 +282,8 @@ static bool make_writable(const std::string &folder, bool writable)
         (char *(CDECL *)(const WCHAR *))(void *)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
     WCHAR wide[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH);
-    char *name = unix_name ? unix_name(wide) : nullptr;
-    const std::string quoted = std::string(" '") + (name ? name : "") + "'";
-    HeapFree(GetProcessHeap(), 0, name);
+    const UniqueHeap<char> name(unix_name ? unix_name(wide) : nullptr);
+    const std::string quoted = std::string(" '") + (name ? name.get() : "") + "'";
     std::string command = writable ? "/bin/sh -c \"chattr -i" + quoted + " 2>/dev/null; chmod u+w" + quoted + "\""
                                    : "/bin/sh -c \"chmod a-w" + quoted + " && chattr +i" + quoted + " 2>/dev/null\"";
     STARTUPINFOA startup = {sizeof startup};
@@ -292,12 +291,14 @@ static bool make_writable(const std::string &folder, bool writable)
     if (!name ||
         !CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
+    const UniqueHandle process_handle(process.hProcess), thread(process.hThread);
     const std::string probe = folder + "\\probe";
     for (int tries = 0; tries < 100; ++tries, Sleep(100)) {
-        HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file), DeleteFileA(probe.c_str());
-        if ((file != INVALID_HANDLE_VALUE) == writable)
+        const bool created =
+            (bool)UniqueFile(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        if (created)
+            DeleteFileA(probe.c_str());
+        if (created == writable)
             return true;
     }
     return false;

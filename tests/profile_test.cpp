@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique.h"
 #include "harness/harness.h"
 #include "harness/import_patch.h"
 #include "harness/regedit_string.h"
@@ -829,15 +830,15 @@ TEST_F(Profile, LiveNodesGoByTheirPlaceInTheProfile)
     const char *const own[] = {"C2", "C1"};
     for (unsigned long number = 1; number <= 2; ++number) {
         SCOPED_TRACE(number);
-        HKEY node;
-        ASSERT_EQ(RegOpenKeyExA(HKEY_DYN_DATA, kx::live_node_key(number).c_str(), 0, KEY_READ, &node), ERROR_SUCCESS);
+        UniqueKey node;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_DYN_DATA, kx::live_node_key(number).c_str(), 0, KEY_READ, node.put()),
+                  ERROR_SUCCESS);
         char name[64];
         memset(name, 0xbd, sizeof name);
         DWORD length = sizeof name;
-        EXPECT_EQ(RegQueryInfoKeyA(node, name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr),
+        EXPECT_EQ(RegQueryInfoKeyA(node.get(), name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr),
                   ERROR_SUCCESS);
-        RegCloseKey(node);
         EXPECT_STREQ(name, own[number - 1]);
     }
     EXPECT_FALSE(key_exists(HKEY_DYN_DATA, kx::live_node_key(3)));

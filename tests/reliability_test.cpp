@@ -6,6 +6,7 @@
 // Repeated use loads the DLL, asks every question and frees it round after
 // round in one process, which must not grow.
 #include "harness/fake_ddraw.h"
+#include "base/unique.h"
 #include "harness/harness.h"
 #include "harness/import_patch.h"
 #include "harness/ledger.h"
@@ -243,12 +244,11 @@ static Usage usage()
         while (HeapWalk(heaps[i], &entry))
             now.heap_blocks += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ? 1 : 0;
     }
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+    const UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0));
     MODULEENTRY32 module = {};
     module.dwSize = sizeof(module);
-    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module))
+    for (BOOL more = Module32First(snapshot.get(), &module); more; more = Module32Next(snapshot.get(), &module))
         ++now.modules;
-    CloseHandle(snapshot);
     return now;
 }
 
