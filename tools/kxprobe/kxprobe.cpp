@@ -103,6 +103,11 @@ extern "C" void kxprobe_start()
         out_text(kStderr, "kxprobe: not enough memory for the command line\r\n");
         status = kUsageError;
     }
+    // What memory could not hold was cut: the output is not what it says.
+    if (text_ran_out()) {
+        out_text(kStderr, "kxprobe: not enough memory: the output is not whole\r\n");
+        status = status == kOk ? kUsageError : status;
+    }
     free_arguments(arguments);
     out_to_file(nullptr);
     output.reset();

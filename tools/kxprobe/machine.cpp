@@ -13,9 +13,9 @@
 int windows_error(const char *what, const char *name, unsigned long code, int status, const char *file)
 {
     static Text error;
-    text_clear(error);
+    const TextInUse in_use(error);
     text_windows_error(error, code, file);
-    out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text);
+    out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text());
     return status;
 }
 
