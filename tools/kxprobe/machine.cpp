@@ -100,7 +100,7 @@ static int run_program(const Options &options, const char *program)
 {
     UniqueHeap<char> command(join_command_line(options.run, options.run_count));
     if (!command)
-        return kUsageError;
+        return windows_error("--run", options.run[0], ERROR_NOT_ENOUGH_MEMORY, kUsageError);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
