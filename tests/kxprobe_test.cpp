@@ -235,15 +235,35 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
     for (int line = 0; line < 600; ++line)
         audio += "0 FILLER LINE " + std::to_string(1000 + line) + "\n";
     cwd.write("AudCards.def", audio + "7 WAVE \"Q\"\n");
-    static const char *const rows[] = {"", "--trace", "--file AudCards.def --signature 3720"};
-    for (const char *options : rows) {
-        SCOPED_TRACE(options);
+    // Arguments longer than any fixed line, and the lines holding them,
+    // come out whole: in the text, the JSON and a capture's comments.
+    const std::string dvd(5000, 'd');
+    std::string signature, upper_signature;
+    for (int i = 0; i < 1500; ++i)
+        signature += "4d5a", upper_signature += "4D5A";
+    const struct {
+        std::string options, whole;
+    } rows[] = {
+        {"", ""},
+        {"--trace", ""},
+        {"--file AudCards.def --signature 3720", ""},
+        {"--capture c.reg --force --dvd " + dvd,
+         "IsDVDDrivePresent(\"" + dvd +
+             "\") = 0: no live CD-ROM drive's description begins with it; the text now reads \"" + dvd + "\""},
+        {"--file AudCards.def --signature " + signature, ", " + upper_signature + ") = 0: unreadable"},
+    };
+    for (const auto &row : rows) {
+        const std::string &options = row.options;
+        SCOPED_TRACE(options.substr(0, 60));
         EXPECT_EQ(0u, kxprobe(options));
         const std::string text = g_printed;
         const std::vector<std::string> lines = g_lines;
+        EXPECT_TRUE(kx::contains(text, row.whole)) << text.substr(0, 200);
+        if (kx::contains(options, "--capture"))
+            EXPECT_TRUE(kx::contains(kx::read_file("c.reg"), "; " + row.whole + "\r\n"));
         EXPECT_EQ(options == "--trace"s, text.find("\n    ... trace cut at 8191 characters: the ") != std::string::npos)
             << text;
-        EXPECT_EQ(0u, kxprobe(std::string("--json ") + options));
+        EXPECT_EQ(0u, kxprobe("--json " + options));
         std::string json = g_printed;
         EXPECT_EQ(0u, json.find("{\"answers\": [\n  {\"export\": ")) << json;
         EXPECT_EQ(json.size() - 4, json.rfind("\n]}\n")) << json;
@@ -273,10 +293,13 @@ TEST(Json, CarriesEveryAnswerAndDetailOfTheText)
 TEST(CommandLine, ErrorsNameTheProblem)
 {
     const std::string decoder = kSamples + "/machines/win98-decoder-pc.reg";
+    // An argument whose trailing backslashes the program's command line
+    // doubles before its closing quote: past what Wine takes.
+    const std::string program = kx::bin_dir() + "kxprobe.exe", doubled = " x\" \"y" + std::string(20000, '\\');
     const struct {
         std::string tail;
         DWORD status;
-        const char *printed; // how the output begins; with --output, that of out.log
+        std::string printed; // how the output begins; with --output, that of out.log
     } rows[] = {
         {"--bogus", 2, "kxprobe: --bogus: no such option\nkxprobe --help lists the options\n"},
         {"--dvd x stray", 2, "kxprobe: stray: not an option\nkxprobe --help lists the options\n"},
@@ -306,6 +329,9 @@ TEST(CommandLine, ErrorsNameTheProblem)
         {"-h --bogus", 0, "usage: kxprobe "},
         {"--folder no\\such\\folder", 2, "kxprobe: --folder no\\such\\folder: "},
         {"--run no-such-program.exe", 2, "kxprobe: cannot start no-such-program.exe: "},
+        {"--profile " + decoder + " --capture c.reg --run " + program + doubled, 2,
+         "kxprobe: --run " + program + ": the command line is " + std::to_string(program.size() + 40006) +
+             " characters; Windows takes at most 32766\n"},
         {"--profile .", 2, "kxprobe: cannot read .: a folder, not a file\n"},
         {"--capture .", 2, "kxprobe: cannot write .: a folder, not a file\n"},
         {"--version", 0, "kxprobe " KX_VERSION "\n"},
@@ -316,7 +342,7 @@ TEST(CommandLine, ErrorsNameTheProblem)
     cwd.write("exists.reg", "REGEDIT4\r\n");
     const std::string before = kx::capture_profile();
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.tail);
+        SCOPED_TRACE(row.tail.substr(0, 100));
         EXPECT_EQ(row.status, kxprobe(row.tail));
         if (kx::contains(row.tail, "--output out.log")) {
             EXPECT_EQ("", g_printed);
@@ -461,24 +487,28 @@ TEST(Library, ComparesEachFieldAndRefusesAnUnreadableBaseline)
 // like the text included.
 TEST(Library, TheTableAndTheJsonSayTheSame)
 {
-    static const struct {
+    const std::string longer(9000, 'L'); // than any fixed line
+    const struct {
         const char *dvd;
         const char *found; // the DVD answer of each machine, in name order
     } rows[] = {
         {nullptr, "01111"},
         {"Generic DVD-ROM DX-50", "01000"},
         {"generic dvd-rom dx-8", "10000"},
+        {longer.c_str(), "00000"},
     };
     static const char *const kMachines[] = {"win98-decoder-pc.reg", "win98-dvd-prefix-pc.reg", "win98-pc.reg",
                                             "win98-two-displays-pc.reg", "win98-unlisted-audio-pc.reg"};
     kx::TempCwd cwd;
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.dvd ? row.dvd : "default");
+        SCOPED_TRACE(row.dvd ? std::string(row.dvd).substr(0, 60) : "default");
         std::string options = "--library " + kSamples + "/machines --folder " + kSamples;
         if (row.dvd)
             options += std::string(" --dvd \"") + row.dvd + "\"";
         EXPECT_EQ(0u, kxprobe(options));
         const std::string table = g_printed;
+        EXPECT_TRUE(kx::contains(table, std::string("IsDVDDrivePresent(\"") +
+                                            (row.dvd ? row.dvd : "Generic DVD-ROM DX-5") + "\")\n"));
         EXPECT_EQ(0u, kxprobe(options + " --json"));
         const std::string json = g_printed;
         size_t at = 0, line = 0;

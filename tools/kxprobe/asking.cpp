@@ -16,16 +16,16 @@ AskOptions ask_options(const Options &options)
 int check_trace(const Options &options)
 {
     static Text why;
+    const TextInUse in_use(why);
     if (!options.trace || can_trace(why))
         return kOk;
-    out_format(kStderr, "kxprobe: --trace: %s\r\n", why.text);
+    out_format(kStderr, "kxprobe: --trace: %s\r\n", why.text());
     return kUsageError;
 }
 
 // With --profile, the replay's report comes before the answers, which are
-// kept until it is written; they fit here many times over.
-static char g_held_bytes[1 << 20];
-static Captured g_held = {g_held_bytes, sizeof(g_held_bytes), 0};
+// kept until it is written.
+static Text g_held;
 
 int ask_dll(const Options &options)
 {
@@ -59,7 +59,8 @@ int ask_dll(const Options &options)
     if (replaying) {
         out_capture(nullptr);
         replay_report(options.profile, options.dvd_text);
-        out_write(kStdout, g_held.bytes, g_held.length);
+        out_write(kStdout, g_held.text(), g_held.length);
+        text_clear(g_held);
     }
     if (!complete)
         out_text(kStderr, "kxprobe: KXVozaDa.dll lacks an export; see the first lines\r\n");

@@ -464,14 +464,14 @@ static bool is_card_folder(const char *option, const char *dir)
         return true;
     DWORD error = GetLastError();
     static Text problem;
-    text_clear(problem);
+    const TextInUse in_use(problem);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         text_add(problem, "a file, not a folder");
     else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         text_add(problem, "no such folder");
     else
         text_windows_error(problem, error);
-    out_format(kStderr, "kxprobe: %s %s: %s\r\n", option, dir, problem.text);
+    out_format(kStderr, "kxprobe: %s %s: %s\r\n", option, dir, problem.text());
     return false;
 }
 

@@ -38,15 +38,9 @@ static bool is_low_surrogate(WCHAR c)
     return c >= 0xdc00 && c < 0xe000;
 }
 
-void json_string(OutStream stream, const char *ansi)
+// A piece of a text, converted whole: what its ANSI characters give.
+static void json_piece(OutStream stream, const WCHAR *wide, int length)
 {
-    // Texts here are lines of at most a few kilobytes: answers, trace lines.
-    static WCHAR wide[8192];
-    int bytes = 0;
-    while (bytes < (int)(sizeof(wide) / sizeof(wide[0])) && ansi[bytes])
-        ++bytes;
-    int length = MultiByteToWideChar(CP_ACP, 0, ansi, bytes, wide, sizeof(wide) / sizeof(wide[0]));
-    out_text(stream, "\"");
     for (int i = 0; i < length; ++i) {
         WCHAR c = wide[i];
         if (c == L'"' || c == L'\\') {
@@ -60,6 +54,23 @@ void json_string(OutStream stream, const char *ansi)
         } else {
             out_utf8(stream, c);
         }
+    }
+}
+
+// A text of any length goes in pieces of whole characters: a lead byte of a
+// double-byte code page stays with the byte after it, so that no piece ends
+// in half a character.
+void json_string(OutStream stream, const char *ansi)
+{
+    enum { kPiece = 1024 };
+    static WCHAR wide[kPiece];
+    out_text(stream, "\"");
+    while (*ansi) {
+        int bytes = 0;
+        while (bytes < kPiece - 1 && ansi[bytes])
+            bytes += IsDBCSLeadByte((BYTE)ansi[bytes]) && ansi[bytes + 1] ? 2 : 1;
+        json_piece(stream, wide, MultiByteToWideChar(CP_ACP, 0, ansi, bytes, wide, kPiece));
+        ansi += bytes;
     }
     out_text(stream, "\"");
 }

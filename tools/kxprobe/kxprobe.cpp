@@ -112,7 +112,12 @@ static int run_command_line()
 // main() and no exit() to flush its streams.
 extern "C" void kxprobe_start()
 {
-    const int status = run_command_line();
+    int status = run_command_line();
+    // What memory could not hold was cut: the output is not what it says.
+    if (text_ran_out()) {
+        out_text(kStderr, "kxprobe: not enough memory: the output is not whole\r\n");
+        status = status == kOk ? kUsageError : status;
+    }
     out_flush();
     ExitProcess(status);
 }

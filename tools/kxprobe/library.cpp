@@ -19,9 +19,6 @@
 #include <cstring>
 
 enum { kNoDll = 1 };
-// A fixed table in .bss: its text holds both card questions' descriptions
-// and deciding lines.
-enum { kRowSize = 32768 };
 
 // The card questions, whose answers come with the live device and the line
 // that decided.
@@ -60,8 +57,7 @@ static char *g_sorted[kMaxMachines];
 static char *g_rows[kMaxMachines];
 static int g_machines;
 
-static char g_row_bytes[kRowSize];
-static Captured g_row = {g_row_bytes, sizeof(g_row_bytes), 0};
+static Text g_row;
 
 static int compare_names(const void *a, const void *b)
 {
@@ -149,9 +145,8 @@ static void ask(const Exports &exports, const char *dvd_text)
         }
     }
     g_answers.broadlogic = exports.broadlogic();
-    static char text[kTextMax];
-    lstrcpynA(text, dvd_text, sizeof(text));
-    g_answers.dvd = exports.dvd(text);
+    UniqueHeap<char> text(heap_copy(dvd_text));
+    g_answers.dvd = text ? exports.dvd(text.get()) : -1;
     g_answers.order_count = 0;
     replay_read_registry();
     replay_order_notes(dvd_text, keep_order_note, nullptr);
@@ -173,14 +168,14 @@ static void write_row(const char *machine, const char *refused)
             const Card &card = g_answers.cards[i];
             out_format(kStdout, ", \"%s\": {\"answer\": %d, \"device\": ", export_row(kCards[i]).name, card.answer);
             json_string(kStdout, card.device);
-            json_field(kStdout, "line", card.line.text);
+            json_field(kStdout, "line", card.line.text());
             out_text(kStdout, "}");
         }
         json_number(kStdout, export_row(Export::IsBroadLogicPresent).name, g_answers.broadlogic);
         json_number(kStdout, export_row(Export::IsDVDDrivePresent).name, g_answers.dvd);
         for (int i = 0; i < g_answers.order_count; ++i) {
             out_text(kStdout, i ? ", " : ", \"order\": [");
-            json_string(kStdout, g_answers.order[i].text);
+            json_string(kStdout, g_answers.order[i].text());
         }
         if (g_answers.order_count)
             out_text(kStdout, "]");
@@ -221,9 +216,18 @@ static void print_table_row(const char *machine, const char *refused)
     for (int i = 0; i < 2; ++i)
         if (a.cards[i].device[0])
             out_format(kStdout, "    %s: \"%s\", %s\r\n", export_row(kCards[i]).name, a.cards[i].device,
-                       a.cards[i].line.text);
+                       a.cards[i].line.text());
     for (int i = 0; i < a.order_count; ++i)
-        out_format(kStdout, "    order: %s\r\n", a.order[i].text);
+        out_format(kStdout, "    order: %s\r\n", a.order[i].text());
+}
+
+static void forget_answers()
+{
+    for (Card &card : g_answers.cards)
+        text_clear(card.line);
+    for (Text &note : g_answers.order)
+        text_clear(note);
+    text_clear(g_row);
 }
 
 // Replays one machine and asks it; its row is printed and kept. False when
@@ -242,15 +246,13 @@ static bool ask_machine(const Library &library, const Exports &exports, int inde
     write_row(g_sorted[index], refused);
     if (library.json) {
         out_text(kStdout, "  ");
-        out_write(kStdout, g_row.bytes, g_row.length);
+        out_write(kStdout, g_row.text(), g_row.length);
         out_text(kStdout, index + 1 < g_machines ? ",\r\n" : "\r\n");
     } else
         print_table_row(g_sorted[index], refused);
-    if (library.baseline) {
-        g_rows[index] = (char *)HeapAlloc(GetProcessHeap(), 0, g_row.length + 1);
-        if (g_rows[index])
-            memcpy(g_rows[index], g_row.bytes, g_row.length + 1);
-    }
+    if (library.baseline)
+        g_rows[index] = heap_copy(g_row.text());
+    forget_answers();
     return loaded;
 }
 
@@ -317,5 +319,8 @@ int run_library(const Library &library)
     int compared = library.baseline ? compare_with_baseline(library.baseline, g_rows, g_sorted, g_machines,
                                                             library.json ? kStderr : kStdout)
                                     : kSame;
+    for (int i = 0; i < g_machines; ++i)
+        if (g_rows[i])
+            HeapFree(GetProcessHeap(), 0, g_rows[i]);
     return status == kFailed ? kFailed : compared;
 }

@@ -13,9 +13,9 @@
 int windows_error(const char *what, const char *name, unsigned long code, int status, const char *file)
 {
     static Text error;
-    text_clear(error);
+    const TextInUse in_use(error);
     text_windows_error(error, code, file);
-    out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text);
+    out_format(kStderr, "kxprobe: %s %s: %s\r\n", what, name, error.text());
     return status;
 }
 
@@ -100,7 +100,7 @@ static int run_program(const Options &options, const char *program)
 {
     UniqueHeap<char> command(join_command_line(options.run, options.run_count));
     if (!command)
-        return kUsageError;
+        return windows_error("--run", options.run[0], ERROR_NOT_ENOUGH_MEMORY, kUsageError);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;

@@ -170,7 +170,7 @@ bool capture_machine(const MachineCapture &capture, bool &complete, char error[k
         TextBuilder(line).format("KXVozaDa.dll does not load: %s", words);
         keep(kept, "", line);
     }
-    if (kept.failed) {
+    if (kept.failed || text_ran_out()) {
         char words[kProfileErrorSize];
         windows_error_text(ERROR_NOT_ENOUGH_MEMORY, words, sizeof words);
         TextBuilder(error, kProfileErrorSize).format("cannot write %s: %s", capture.path, words);

@@ -15,7 +15,8 @@ struct Buffer {
 };
 
 static Buffer g_buffers[2];
-static Captured *g_captured;
+static Text *g_captured;
+static bool g_ran_out;
 static HANDLE g_file;
 static const DWORD kHandles[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
 
@@ -35,25 +36,10 @@ static void flush_buffer(OutStream stream)
     buffer.used = 0;
 }
 
-// The C runtime's _vsnprintf neither terminates a text that fills the
-// buffer nor says how long it would have been.
-static size_t format_into(char *to, size_t size, const char *pattern, va_list args)
-{
-    int length = _vsnprintf(to, size - 1, pattern, args);
-    if (length < 0 || (size_t)length >= size - 1)
-        length = (int)(size - 1);
-    to[length] = 0;
-    return (size_t)length;
-}
-
 void out_write(OutStream stream, const char *bytes, size_t length)
 {
     if (g_captured && stream == kStdout) {
-        Captured &into = *g_captured;
-        size_t room = into.size - 1 - into.length;
-        memcpy(into.bytes + into.length, bytes, length < room ? length : room);
-        into.length += length < room ? length : room;
-        into.bytes[into.length] = 0;
+        text_format(*g_captured, "%.*s", (int)length, bytes);
         return;
     }
     Buffer &buffer = g_buffers[stream];
@@ -78,23 +64,62 @@ void out_text(OutStream stream, const char *text)
     out_write(stream, text, strlen(text));
 }
 
-void out_format(OutStream stream, const char *pattern, ...)
+// Moves the text into a heap block of `size` bytes; false, with the text
+// as it was, when memory ran out.
+static bool text_grow(Text &text, size_t size)
 {
-    static char line[8192];
-    va_list args;
-    va_start(args, pattern);
-    size_t length = format_into(line, sizeof(line), pattern, args);
-    va_end(args);
-    out_write(stream, line, length);
+    HANDLE heap = GetProcessHeap();
+    char *block = (char *)(text.heap ? HeapReAlloc(heap, 0, text.heap, size) : HeapAlloc(heap, 0, size));
+    if (!block) {
+        text_out_of_memory();
+        return false;
+    }
+    if (!text.heap)
+        memcpy(block, text.fixed, text.length + 1);
+    text.heap = block;
+    text.size = size;
+    return true;
 }
 
-void out_capture(Captured *into)
+// The C runtime's _vsnprintf neither terminates a text that fills the
+// room it is given nor says how long the text would have been: the room
+// doubles until it holds the text whole, with the terminating NUL.
+static void text_format_list(Text &text, const char *pattern, va_list args)
+{
+    for (;;) {
+        size_t room = (text.heap ? text.size : sizeof(text.fixed)) - text.length;
+        char *end = (text.heap ? text.heap : text.fixed) + text.length;
+        va_list copy;
+        va_copy(copy, args);
+        int length = _vsnprintf(end, room - 1, pattern, copy);
+        va_end(copy);
+        if (length >= 0 && (size_t)length < room - 1) {
+            text.length += length;
+            end[length] = 0;
+            return;
+        }
+        *end = 0;
+        if (!text_grow(text, 2 * (text.length + room)))
+            return;
+    }
+}
+
+void out_format(OutStream stream, const char *pattern, ...)
+{
+    static Text line;
+    const TextInUse in_use(line);
+    va_list args;
+    va_start(args, pattern);
+    text_format_list(line, pattern, args);
+    va_end(args);
+    out_write(stream, line.text(), line.length);
+}
+
+void out_capture(Text *into)
 {
     g_captured = into;
-    if (into) {
-        into->length = 0;
-        into->bytes[0] = 0;
-    }
+    if (into)
+        text_clear(*into);
 }
 
 void out_flush()
@@ -117,33 +142,50 @@ bool out_is_console(OutStream stream)
 
 void text_clear(Text &text)
 {
-    text.text[0] = 0;
-    text.length = 0;
+    if (text.heap)
+        HeapFree(GetProcessHeap(), 0, text.heap);
+    text.heap = nullptr;
+    text.length = text.size = 0;
+    text.fixed[0] = 0;
 }
 
 void text_add(Text &text, const char *more)
 {
-    size_t room = sizeof(text.text) - 1 - text.length;
-    size_t length = strlen(more);
-    if (length > room)
-        length = room;
-    memcpy(text.text + text.length, more, length);
-    text.length += length;
-    text.text[text.length] = 0;
+    text_format(text, "%s", more);
 }
 
 void text_format(Text &text, const char *pattern, ...)
 {
     va_list args;
     va_start(args, pattern);
-    text.length += format_into(text.text + text.length, sizeof(text.text) - text.length, pattern, args);
+    text_format_list(text, pattern, args);
     va_end(args);
 }
 
 void text_windows_error(Text &text, unsigned long code, const char *file)
 {
-    windows_error_text(code, text.text + text.length, (unsigned long)(sizeof(text.text) - text.length), file);
-    text.length += strlen(text.text + text.length);
+    // Windows' words, with a file's name in them, fit here.
+    static char words[1024];
+    windows_error_text(code, words, sizeof(words), file);
+    text_add(text, words);
+}
+
+void text_out_of_memory()
+{
+    g_ran_out = true;
+}
+
+bool text_ran_out()
+{
+    return g_ran_out;
+}
+
+char *heap_copy(const char *text)
+{
+    char *copy = (char *)HeapAlloc(GetProcessHeap(), 0, strlen(text) + 1);
+    if (!copy)
+        text_out_of_memory();
+    return copy ? strcpy(copy, text) : nullptr;
 }
 
 // SearchPathA looks where LoadLibraryA looks, but in the order of Windows

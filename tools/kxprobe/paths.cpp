@@ -1,9 +1,12 @@
 #include "paths.h"
 
+#include "command_line.h"
 #include "machine.h"
 #include "output.h"
 
 #include "profile/profile.h"
+
+#include <cstring>
 
 // `path` from the current folder, in `full`; null when it does not fit.
 static const char *full_path(const char *path, char (&full)[MAX_PATH])
@@ -66,6 +69,24 @@ static int check_capture(const Options &options)
     return kOk;
 }
 
+// CreateProcessA refuses a longer command line under Wine and Windows NT,
+// which keep it with its terminating NUL in 32,767 characters, with only
+// "The parameter is incorrect".
+enum { kMostCommandLine = 32766 };
+
+static int check_command_line(const Options &options)
+{
+    UniqueHeap<char> command(join_command_line(options.run, options.run_count));
+    if (!command)
+        return windows_error("--run", options.run[0], ERROR_NOT_ENOUGH_MEMORY, kUsageError);
+    const size_t length = strlen(command.get());
+    if (length <= kMostCommandLine)
+        return kOk;
+    out_format(kStderr, "kxprobe: --run %s: the command line is %lu characters; Windows takes at most %d\r\n",
+               options.run[0], (unsigned long)length, kMostCommandLine);
+    return kUsageError;
+}
+
 int check_machine_paths(Options &options, char (&program)[MAX_PATH])
 {
     if (options.folder && !is_folder(options.folder)) {
@@ -78,7 +99,9 @@ int check_machine_paths(Options &options, char (&program)[MAX_PATH])
     if (!length || length >= MAX_PATH)
         return windows_error("cannot start", options.run[0], length ? ERROR_FILENAME_EXCED_RANGE : GetLastError(),
                              kUsageError);
-    int status = options.capture ? check_capture(options) : kOk;
+    int status = options.run ? check_command_line(options) : kOk;
+    if (status == kOk && options.capture)
+        status = check_capture(options);
     if (status != kOk)
         return status;
     static char file[MAX_PATH], captured[MAX_PATH];

@@ -66,10 +66,10 @@ static void say_lines(void *context, const AnswerSink &answers)
     const int length = GetWindowTextA(window.handle, text, sizeof(text));
     if (length > 0 && window.traced > (unsigned long)length) {
         static Text cut;
-        text_clear(cut);
+        const TextInUse in_use(cut);
         text_format(cut, "... trace cut at %d characters: the %lu traced before these lines are not shown",
                     kTraceWindowSize - 1, window.traced - length);
-        answers.detail(answers.context, cut.text);
+        answers.detail(answers.context, cut.text());
     }
     if (length > 0) {
         for (char *line = text;; ++line) {

@@ -24,17 +24,16 @@ static void say_answer(const AnswerSink &sink, const char *question, const char 
                        int count, int value, const char *meaning, const char *rest)
 {
     static Text line;
-    text_clear(line);
+    const TextInUse in_use(line);
     text_format(line, "%s = %d%s", question, value, rest);
-    sink.answer(sink.context, Answer{line.text, question, name, arguments, count, value, meaning});
+    sink.answer(sink.context, Answer{line.text(), question, name, arguments, count, value, meaning});
 }
 
 // A run of device questions under AskOptions::trace, if any, ended when
 // it goes out of scope.
 class TraceRun {
 public:
-    explicit TraceRun(const QuestionTrace *trace) : trace_(trace && trace->open(trace->context) ? trace : nullptr)
-    { }
+    explicit TraceRun(const QuestionTrace *trace) : trace_(trace && trace->open(trace->context) ? trace : nullptr) { }
     ~TraceRun()
     {
         if (trace_)
@@ -75,15 +74,15 @@ static void ask_cards(HMODULE dll, const TraceRun &trace, const AnswerSink &sink
         const int dll_answer = ask();
         const int answer = trace ? routine : dll_answer;
         static Text rest;
-        text_clear(rest);
+        const TextInUse in_use(rest);
         text_format(rest, ": %s", q.meaning(answer, 0));
         trace.differs(rest, answer, dll_answer);
-        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text);
+        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text());
         if (*description) {
             text_clear(rest);
             text_format(rest, "live device \"%s\"; %s ", description, card_file_name(q.card));
             deciding_line(q.card, description, rest);
-            sink.detail(sink.context, rest.text);
+            sink.detail(sink.context, rest.text());
         }
         trace.lines(sink);
     }
@@ -98,11 +97,11 @@ static void say_live_device(const AnswerSink &sink, WalkParams &params, const ch
     if (result.matched < 0)
         return;
     static Text line;
-    text_clear(line);
+    const TextInUse in_use(line);
     text_format(line, "%s \"%s\"", what, result.candidates.slot[result.matched].description);
     if (with_key)
         text_format(line, " (%s)", result.live_hardware_key);
-    sink.detail(sink.context, line.text);
+    sink.detail(sink.context, line.text());
 }
 
 // GetPCIInfo for each selector that names a field, with the live display
@@ -117,16 +116,15 @@ static void ask_pci_info(HMODULE dll, const TraceRun &trace, const AnswerSink &s
         int dll_answer = ask(selector);
         int answer = trace ? query_pci_identifier(selector, trace.sink()) : dll_answer;
         const char *meaning = row.meaning(answer, selector);
-        Text question, rest;
-        text_clear(question);
-        text_clear(rest);
+        static Text question, rest;
+        const TextInUse question_in_use(question), rest_in_use(rest);
         text_format(question, "%s(%d)", row.name, selector);
         if (answer >= 0)
             text_format(rest, " (%04X)", answer);
         text_format(rest, ": %s", meaning);
         trace.differs(rest, answer, dll_answer);
         Argument argument = {Argument::number, selector, nullptr};
-        say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
+        say_answer(sink, question.text(), row.name, &argument, 1, answer, meaning, rest.text());
         WalkParams params;
         params.bus_key = "Enum\\PCI";
         params.class_name = "DISPLAY";
@@ -134,14 +132,6 @@ static void ask_pci_info(HMODULE dll, const TraceRun &trace, const AnswerSink &s
         say_live_device(sink, params, "live device", true);
         trace.lines(sink);
     }
-}
-
-static char *heap_copy(const char *text)
-{
-    char *copy = (char *)HeapAlloc(GetProcessHeap(), 0, strlen(text) + 1);
-    if (copy)
-        strcpy(copy, text);
-    return copy;
 }
 
 // The drive test of the DLL, on a copy of the description so that the line
@@ -167,13 +157,12 @@ static void ask_dvd_drive(HMODULE dll, const char *text, const TraceRun &trace, 
     int answer = trace ? detect_dvd_drive(traced.get(), trace.sink()) : dll_answer;
     const char *meaning = row.meaning(answer, 0);
     static Text question, rest;
-    text_clear(question);
-    text_clear(rest);
+    const TextInUse question_in_use(question), rest_in_use(rest);
     text_format(question, "%s(\"%s\")", row.name, text);
     text_format(rest, ": %s; the text now reads \"%s\"", meaning, trace ? traced.get() : buffer.get());
     trace.differs(rest, answer, dll_answer);
     Argument argument = {Argument::text, 0, text};
-    say_answer(sink, question.text, row.name, &argument, 1, answer, meaning, rest.text);
+    say_answer(sink, question.text(), row.name, &argument, 1, answer, meaning, rest.text());
     WalkParams params;
     params.bus_key = "Enum\\SCSI";
     params.class_name = "CDROM";
@@ -193,29 +182,24 @@ static void ask_file(HMODULE dll, const AskOptions &options, const AnswerSink &s
     const char *hex = options.signature;
     int length = hex ? (int)strlen(hex) / 2 : 0;
     UniqueHeap<unsigned char> signature(hex ? (unsigned char *)HeapAlloc(GetProcessHeap(), 0, length + 1) : nullptr);
-    if (hex && !signature)
-        return;
+    UniqueHeap<char> upper(hex ? heap_copy(hex) : nullptr);
+    if (hex && (!signature || !upper))
+        return text_out_of_memory();
     for (int i = 0; i < length; ++i)
         signature.get()[i] = (unsigned char)(hex_digit_value(hex[2 * i]) << 4 | hex_digit_value(hex[2 * i + 1]));
     int answer = ask(options.file, signature.get(), length);
     const char *meaning = row.meaning(answer, hex != nullptr);
     static Text question, rest;
-    text_clear(question);
-    text_clear(rest);
+    const TextInUse question_in_use(question), rest_in_use(rest);
     text_format(question, "%s(%s", row.name, options.file);
-    static char upper[kTextMax];
-    upper[0] = 0;
-    if (hex) {
-        lstrcpynA(upper, hex, sizeof(upper));
-        CharUpperA(upper);
-        text_format(question, ", %s", upper);
-    }
+    if (hex)
+        text_format(question, ", %s", CharUpperA(upper.get()));
     text_add(question, ")");
     text_format(rest, ": %s", meaning);
     Argument arguments[] = {{Argument::text, 0, options.file},
-                            {hex ? Argument::text : Argument::null, 0, upper},
+                            {hex ? Argument::text : Argument::null, 0, upper.get()},
                             {Argument::number, length, nullptr}};
-    say_answer(sink, question.text, row.name, arguments, 3, answer, meaning, rest.text);
+    say_answer(sink, question.text(), row.name, arguments, 3, answer, meaning, rest.text());
 }
 
 // VERSION.DLL's functions would read it too, but nothing here imports
@@ -253,16 +237,16 @@ static bool say_dll(HMODULE dll, const AnswerSink &sink)
     length = GetCurrentDirectoryA(sizeof(folder), folder);
     folder[length < sizeof(folder) ? length : 0] = 0;
     static Text line;
-    text_clear(line);
+    const TextInUse in_use(line);
     text_format(line, "KXVozaDa.dll: %s, file version %s; card files and helpers from %s", path, version, folder);
-    sink.dll(sink.context, line.text, path, version, folder);
+    sink.dll(sink.context, line.text(), path, version, folder);
     bool complete = true;
     for (const ExportRow &row : kExportTable) {
         if (has_export(dll, row))
             continue;
         text_clear(line);
         text_format(line, "does not export %s: not asked", row.name);
-        sink.detail(sink.context, line.text);
+        sink.detail(sink.context, line.text());
         complete = false;
     }
     return complete;
@@ -282,11 +266,11 @@ static void ask_untraced(HMODULE dll, const AnswerSink &sink)
         int answer = ask();
         DWORD took = GetTickCount() - start;
         static Text rest;
-        text_clear(rest);
+        const TextInUse in_use(rest);
         text_format(rest, ": %s", q.meaning(answer, 0));
         if (q.waits)
             text_format(rest, " (took %lu ms)", took);
-        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text);
+        say_answer(sink, q.name, q.name, kNoArguments, 0, answer, q.meaning(answer, 0), rest.text());
     }
 }
 

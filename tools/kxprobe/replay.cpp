@@ -150,10 +150,8 @@ static void say(const char *kind, const char *question, const int *then, const i
     answers_replay(ReplayRecord{kind, question, then, now, why, line});
 }
 
-static const char *cause_text(const NoteComparison &comparison)
+static const char *cause_text(const NoteComparison &comparison, Text &why)
 {
-    static Text why;
-    text_clear(why);
     switch (comparison.cause) {
     case cause_card_files:
         text_add(why, "the card files changed");
@@ -167,7 +165,7 @@ static const char *cause_text(const NoteComparison &comparison)
         else
             text_format(why, "KXVozaDa.dll changed, file version %s then, %s now", g_notes.dll_version, g_dll_version);
     }
-    return why.text;
+    return why.text();
 }
 
 static const char *device_or_none(const char *device)
@@ -177,53 +175,51 @@ static const char *device_or_none(const char *device)
 
 static void say_comparison(const Asked &now, const NoteComparison &comparison)
 {
-    static Text line, detail;
-    text_clear(line);
-    const char *question = now.question.text;
+    static Text line, detail, why_text;
+    const TextInUse line_in_use(line), detail_in_use(detail), why_in_use(why_text);
+    const char *question = now.question.text();
     if (comparison.verdict == note_elsewhere) {
         text_format(line, "%s = %d on the captured machine, from %s, which no replay has; %d here", question,
                     comparison.then_value, comparison.source, now.value);
-        say("elsewhere", question, &comparison.then_value, &now.value, comparison.source, line.text);
-        text_clear(detail);
+        say("elsewhere", question, &comparison.then_value, &now.value, comparison.source, line.text());
         text_format(detail, "then: %s", comparison.then->line);
-        answers_detail(detail.text);
+        answers_detail(detail.text());
         return;
     }
-    const char *why = cause_text(comparison);
+    const char *why = cause_text(comparison, why_text);
     text_format(line, "%s %d -> %d (likely cause: %s)", question, comparison.then_value, now.value, why);
-    say("differs", question, &comparison.then_value, &now.value, why, line.text);
-    text_clear(detail);
+    say("differs", question, &comparison.then_value, &now.value, why, line.text());
     text_format(detail, "then: %s", device_or_none(comparison.then->device));
-    answers_detail(detail.text);
+    answers_detail(detail.text());
     text_clear(detail);
-    text_format(detail, "now: %s", device_or_none(now.device.text));
-    answers_detail(detail.text);
+    text_format(detail, "now: %s", device_or_none(now.device.text()));
+    answers_detail(detail.text());
 }
 
 // The capture's own line, and how the replay compares with it.
 static void compare(const char *profile)
 {
     static Text line;
-    text_clear(line);
+    const TextInUse in_use(line);
     text_format(line, "%s: captured by %s on %s under %s", profile, g_notes.program, g_notes.date, g_notes.windows);
     text_format(line, *g_notes.dll_version ? ", asking KXVozaDa.dll %s" : ", %s",
                 *g_notes.dll_version ? g_notes.dll_version : "without KXVozaDa.dll's answers");
-    say("captured", nullptr, nullptr, nullptr, nullptr, line.text);
+    say("captured", nullptr, nullptr, nullptr, nullptr, line.text());
     if (g_notes.cut)
         answers_detail("the capture holds more than kxprobe reads: the rest of its answers are not compared");
     static NoteComparison comparisons[kMaxAsked];
     int compared = 0, differing = 0;
     for (int i = 0; i < g_asked_count; ++i) {
         const Asked &asked = g_asked[i];
-        const ReplayAnswer now = {asked.question.text, asked.line.text, asked.value, asked.device.text};
-        notes_compare(g_notes, now, order_noted(asked.question.text), comparisons[i]);
+        const ReplayAnswer now = {asked.question.text(), asked.line.text(), asked.value, asked.device.text()};
+        notes_compare(g_notes, now, order_noted(asked.question.text()), comparisons[i]);
         compared += comparisons[i].verdict == note_same || comparisons[i].verdict == note_differs;
         differing += comparisons[i].verdict == note_differs;
     }
     text_clear(line);
     if (!differing) {
         text_format(line, "the replay answers as the captured machine did: %d answers compared", compared);
-        say("same", nullptr, nullptr, nullptr, nullptr, line.text);
+        say("same", nullptr, nullptr, nullptr, nullptr, line.text());
     }
     static const NoteVerdict kShown[] = {note_differs, note_elsewhere};
     for (NoteVerdict verdict : kShown)
@@ -235,7 +231,7 @@ static void compare(const char *profile)
             continue;
         text_clear(line);
         text_format(line, "asked on the captured machine, not in this replay: %s", g_notes.answers[i].line);
-        say("not asked", nullptr, nullptr, nullptr, nullptr, line.text);
+        say("not asked", nullptr, nullptr, nullptr, nullptr, line.text());
     }
 }
 
@@ -257,12 +253,20 @@ void replay_report(const char *path, const char *dvd_text)
         compare(profile);
     } else {
         static Text line;
-        text_clear(line);
+        const TextInUse in_use(line);
         text_format(line, "%s holds no answers of the captured machine: nothing to compare this replay with", profile);
-        say("none", nullptr, nullptr, nullptr, nullptr, line.text);
+        say("none", nullptr, nullptr, nullptr, nullptr, line.text());
     }
     for (int i = 0; i < g_order_count; ++i)
         say("order", *g_order_exports[i] ? g_order_exports[i] : nullptr, nullptr, nullptr, nullptr,
-            g_order_notes[i].text);
+            g_order_notes[i].text());
     answers_end_replay();
+    for (int i = 0; i < g_order_count; ++i)
+        text_clear(g_order_notes[i]);
+    for (int i = 0; i < g_asked_count; ++i) {
+        Asked &asked = g_asked[i];
+        text_clear(asked.question);
+        text_clear(asked.line);
+        text_clear(asked.device);
+    }
 }
