@@ -308,14 +308,9 @@ static bool make_writable(const std::string &folder, bool writable)
 static std::set<std::string> captures_in(const std::string &folder)
 {
     std::set<std::string> found;
-    WIN32_FIND_DATAA data;
-    for (const char *pattern : {"\\*.reg", "\\kxp*.tmp"}) {
-        HANDLE find = FindFirstFileA((folder + pattern).c_str(), &data);
-        for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &data))
-            found.insert(folder + "\\" + data.cFileName);
-        if (find != INVALID_HANDLE_VALUE)
-            FindClose(find);
-    }
+    for (const char *pattern : {"\\*.reg", "\\kxp*.tmp"})
+        for (const std::string &name : kx::files_matching(folder + pattern))
+            found.insert(folder + "\\" + name);
     return found;
 }
 

@@ -37,14 +37,8 @@ static std::vector<std::string> machines()
 {
     const std::string folder = kSamples + "/machines/";
     std::vector<std::string> paths = {""};
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((folder + "*.reg").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            paths.push_back(folder + found.cFileName);
-        while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
+    for (const std::string &name : kx::files_matching(folder + "*.reg"))
+        paths.push_back(folder + name);
     return paths;
 }
 

@@ -445,6 +445,17 @@ std::string read_file(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<std::string> files_matching(const std::string &pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    const UniqueFind find(FindFirstFileA(pattern.c_str(), &found));
+    for (bool more = (bool)find; more; more = FindNextFileA(find.get(), &found))
+        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
+            names.push_back(found.cFileName);
+    return names;
+}
+
 bool install(const std::string &built, std::string to)
 {
     if (to.empty())
@@ -474,20 +485,12 @@ CrtdllLocale::~CrtdllLocale()
 
 static void remove_tree(const std::string &dir)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = dir + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                remove_tree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
+    for (const std::string &name : files_matching(dir + "\\*")) {
+        const std::string path = dir + "\\" + name;
+        if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+            remove_tree(path);
+        else
+            DeleteFileA(path.c_str());
     }
     RemoveDirectoryA(dir.c_str());
 }

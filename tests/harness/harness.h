@@ -262,6 +262,10 @@ std::string quoted(const std::string &text);
 // The whole contents of a file; empty when it does not open.
 std::string read_file(const std::string &path);
 
+// The names of the files and folders that `pattern` ("dir\\*.reg")
+// matches, "." and ".." left out, in the order that Windows finds them.
+std::vector<std::string> files_matching(const std::string &pattern);
+
 // Writes `bytes` to the file `path`, failing the test when it cannot.
 void write_file(const std::string &path, const std::string &bytes);
 
