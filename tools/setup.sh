@@ -20,6 +20,19 @@ installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
 }
 
+# A mirror in the middle of a sync, or a proxy that cached it then, serves
+# a Packages file that does not match its Release file ("File has
+# unexpected size"). The update is tried again; if it still fails, the
+# install goes on with the lists that did come, and fails by itself if a
+# package it needs was in the one that did not.
+apt_update() {
+    for try in 1 2 3; do
+        $sudo apt-get update -qq && return 0
+        [ "$try" -eq 3 ] || { echo "setup: apt-get update failed; trying again in 20 seconds" >&2; sleep 20; }
+    done
+    echo "setup: apt-get update failed three times; installing from the package lists that did come" >&2
+}
+
 packages="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest wine wine32:i386 wine64 nsis lld clang libclang-rt-dev $KX_EXTRA_PACKAGES"
 missing=
 for p in $packages; do
@@ -28,7 +41,7 @@ done
 if [ -n "$missing" ]; then
     echo "setup: installing$missing"
     dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq
+    apt_update
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi
 
@@ -65,7 +78,7 @@ if ! installed qemu-user-static || ! qemu-i386-static --version | grep -q "versi
         [ -n "$mirror" ] || { echo "setup: no apt source for bookworm found in /etc/apt; add one, then run again" >&2; exit 1; }
         echo "deb $mirror bookworm-backports main" | $sudo tee "$backports" >/dev/null
     fi
-    $sudo apt-get update -qq
+    apt_update
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         -t bookworm-backports qemu-user-static >/dev/null
 fi
