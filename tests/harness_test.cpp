@@ -98,3 +98,23 @@ TEST(Hook, ServesCdeclImports)
     EXPECT_EQ(2, compared);
     EXPECT_EQ(matching, ask());
 }
+
+// A folder that cannot be made is reported; nothing is made current or
+// removed in its place.
+TEST(TempCwd, NamesAFolderItCannotMake)
+{
+    char before[MAX_PATH], after[MAX_PATH];
+    GetCurrentDirectoryA(sizeof before, before);
+    {
+        kx::Environment environment;
+        environment.set("TMP", "C:\\kx-no-such-folder\\").set("TEMP", "C:\\kx-no-such-folder\\");
+        EXPECT_NONFATAL_FAILURE(
+            {
+                kx::TempCwd cwd;
+                EXPECT_EQ("", cwd.path());
+            },
+            "cannot make C:\\kx-no-such-folder\\kxtest-");
+    }
+    GetCurrentDirectoryA(sizeof after, after);
+    EXPECT_STREQ(before, after);
+}

@@ -5,7 +5,7 @@
 // device questions are asked on the synthetic machine of bench_machine.cpp.
 #include "bench.h"
 
-#include "harness/harness.h"
+#include "harness/programs.h"
 #include "inventory/card_lookup.h"
 #include "profile/profile.h"
 #include "tools/exports/export_table.h"
@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +23,6 @@
 static const char kDvdAsked[] = "bench dvd";
 
 struct Bench {
-    std::string temp; // scratch folder of this run, with a trailing backslash
     UniqueModule dll;
     // The export that the current row asks, by its pointer type.
     KXVOZADA_ASK_FN ask = nullptr;
@@ -31,7 +31,18 @@ struct Bench {
     bool machine = false; // the hardware tree has been replaced
     bool built = false;   // and holds the synthetic machine
     std::string skip;     // why the current row cannot be measured
+    // The current row's own folder, made current, and the stand-ins it
+    // starts from there.
+    std::optional<kx::TempCwd> folder;
+    std::optional<kx::StandIns> stand_ins;
 };
+
+namespace kx {
+void harness_failure(const std::string &message)
+{
+    fprintf(stderr, "kxbench: %s\n", message.c_str());
+}
+} // namespace kx
 
 static double now_ms()
 {
@@ -66,20 +77,21 @@ static bool prepare_machine(Bench &bench, const std::string &hardware_key)
     return false;
 }
 
-// A folder of the scratch folder, made current.
-static bool enter(Bench &bench, const char *folder)
+// A fresh folder for the row, made current; the last row's, and the
+// stand-ins it started, are gone.
+static bool enter(Bench &bench)
 {
-    std::string path = bench.temp + folder;
-    CreateDirectoryA(path.c_str(), nullptr);
-    if (SetCurrentDirectoryA(path.c_str()))
+    bench.stand_ins.reset();
+    bench.folder.reset();
+    if (!bench.folder.emplace().path().empty())
         return true;
-    bench.skip = "cannot enter " + path;
+    bench.skip = "cannot make a folder for the row";
     return false;
 }
 
-static bool prepare_card_files(Bench &bench, const char *folder, bool (*write)())
+static bool prepare_card_files(Bench &bench, bool (*write)())
 {
-    if (!enter(bench, folder))
+    if (!enter(bench))
         return false;
     if (write())
         return true;
@@ -113,21 +125,17 @@ template <class Fn> static bool prepare_live(Bench &bench, Export which, Fn &ask
 static bool prepare_card(Bench &bench, Export which, const char *device)
 {
     return prepare_live(bench, which, bench.ask, kPciBus, device) &&
-           prepare_card_files(bench, "cards", write_card_files);
+           prepare_card_files(bench, write_card_files);
 }
 
 static bool prepare_helper(Bench &bench)
 {
-    if (!use_export(bench, Export::GetSystemID, bench.ask) || !enter(bench, "helper"))
+    if (!use_export(bench, Export::GetSystemID, bench.ask) || !enter(bench))
         return false;
-    std::string helper = kx::bin_dir() + "sysid\\Kxdodaze.exe";
-    if (!CopyFileA(helper.c_str(), "Kxdodaze.exe", FALSE)) {
-        bench.skip = "cannot copy " + helper;
-        return false;
-    }
-    SetEnvironmentVariableA("KX_DODAZE_EXIT", "12");
-    SetEnvironmentVariableA("KX_DODAZE_RUN_MS", "0");
-    return true;
+    if (bench.stand_ins.emplace().kxdodaze(12))
+        return true;
+    bench.skip = "cannot copy Kxdodaze.exe";
+    return false;
 }
 
 // ---- the rows ----
@@ -196,18 +204,18 @@ static const Row kRows[] = {
      },
      [](Bench &b) { return b.ask(); }, 1, [](Bench &) { return broadlogic_floor(); }},
     {"card lookup, AudCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio, 1.3,
-     [](Bench &b) { return prepare_card_files(b, "long", write_long_card_files); },
+     [](Bench &b) { return prepare_card_files(b, write_long_card_files); },
      [](Bench &) { return look_up(CardFile::audio, kAudioDesc); }, kAudioCard,
      [](Bench &) { return read_lines("AudCards.def"); }},
     {"card lookup, VidCards.def of 100,000 lines", "fopen, fgets to the end, fclose", Measure::timed, Goal::ratio, 1.3,
-     [](Bench &b) { return prepare_card_files(b, "long", write_long_card_files); },
+     [](Bench &b) { return prepare_card_files(b, write_long_card_files); },
      [](Bench &) { return look_up(CardFile::video, kDisplayDesc); }, kGraphicsCard,
      [](Bench &) { return read_lines("VidCards.def"); }},
     {"GetSystemID, helper exits at once", "start Kxdodaze.exe, wait for its exit code", Measure::timed, Goal::added_ms,
      20, prepare_helper, [](Bench &b) { return b.ask(); }, 12,
      [](Bench &) { return (int)(kx::run_as_version("sysid\\Kxdodaze.exe", nullptr, "") == 12); }},
     {"GetSystemID, both helpers absent", nullptr, Measure::timed, Goal::total_ms, 20,
-     [](Bench &b) { return use_export(b, Export::GetSystemID, b.ask) && enter(b, "empty"); },
+     [](Bench &b) { return use_export(b, Export::GetSystemID, b.ask) && enter(b); },
      [](Bench &b) { return b.ask(); }, 0, nullptr},
 };
 
@@ -317,7 +325,6 @@ static int run_rows(int runs)
 {
     kx::TempCwd scratch;
     Bench bench;
-    bench.temp = scratch.path() + "\\";
 
     printf(
         "KXVozaDa.dll against its floors: medians of %d runs, after one that is not counted;\n"

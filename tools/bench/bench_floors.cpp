@@ -4,7 +4,7 @@
 #include "bench.h"
 
 #include "base/unique.h"
-#include "harness/harness.h"
+#include "harness/programs.h"
 
 #include <windows.h>
 
