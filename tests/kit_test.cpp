@@ -9,12 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <algorithm>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <string>
 
 static const kx::Machine kMachine =
@@ -58,12 +56,8 @@ static const std::map<std::string, std::string> kAnswers = {
 // wrote, by question; a question asked twice is a failure.
 static std::map<std::string, std::string> answers_in(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << path;
     std::map<std::string, std::string> answers;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    for (const std::string &line : kx::lines(kx::read_file(path))) {
         size_t equals = line.find('=');
         EXPECT_NE(std::string::npos, equals) << path << ": " << line;
         if (equals != std::string::npos && !answers.emplace(line.substr(0, equals), line.substr(equals + 1)).second)
@@ -170,26 +164,23 @@ TEST_F(Exports, EveryExportIsAskedEverywhere)
 // at the column of its heading, however long the longest name.
 TEST(Calling, ListsEveryExportOfTheDefInItsColumns)
 {
-    std::istringstream def(kx::read_file(kx::source_path("exports/KXVozaDa.def")));
-    std::istringstream calling(kx::read_file(kx::bin_dir() + "..\\kit-lib\\CALLING.txt"));
-    std::string heading;
-    while (std::getline(calling, heading) && heading.compare(0, 9, "  Export "))
-        ;
-    const size_t columns[] = {2, heading.find("Ordinal"), heading.find("Argument bytes"), heading.find("Decorated")};
-    ASSERT_NE(std::string::npos, columns[3]) << "no table of exports";
+    const std::vector<std::string> calling = kx::lines(kx::read_file(kx::bin_dir() + "..\\kit-lib\\CALLING.txt"));
+    auto row = std::find_if(calling.begin(), calling.end(),
+                            [](const std::string &line) { return !line.compare(0, 9, "  Export "); });
+    ASSERT_NE(calling.end(), row) << "no table of exports";
+    const size_t columns[] = {2, row->find("Ordinal"), row->find("Argument bytes"), row->find("Decorated")};
+    ASSERT_NE(std::string::npos, columns[3]) << *row;
     int exports = 0;
-    for (std::string line, name, equals, target, ordinal; std::getline(def, line);) {
-        if (!(std::istringstream(line) >> name >> equals >> target >> ordinal) || equals != "=")
-            continue;
-        SCOPED_TRACE(line);
+    for (const kx::DefExport &listed : kx::def_exports()) {
+        SCOPED_TRACE(listed.name);
         ++exports;
-        const std::string bytes = target.substr(target.find('@') + 1);
-        const std::string fields[] = {name, ordinal.substr(1), bytes, "_" + name + "@" + bytes};
-        std::string row;
-        ASSERT_TRUE(std::getline(calling, row));
+        const std::string bytes = listed.target.substr(listed.target.find('@') + 1);
+        const std::string fields[] = {listed.name, std::to_string(listed.ordinal), bytes,
+                                      "_" + listed.name + "@" + bytes};
+        ASSERT_NE(calling.end(), ++row);
         for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(fields[i], row.substr(columns[i], fields[i].size())) << row;
-            EXPECT_TRUE(columns[i] == 2 || row[columns[i] - 1] == ' ') << row;
+            EXPECT_EQ(fields[i], row->substr(columns[i], fields[i].size())) << *row;
+            EXPECT_TRUE(columns[i] == 2 || (*row)[columns[i] - 1] == ' ') << *row;
         }
     }
     EXPECT_GT(exports, 1);

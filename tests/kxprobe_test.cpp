@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,12 +45,9 @@ static std::vector<std::string> machines()
 static std::string registry_text(const std::string &capture)
 {
     std::string text;
-    for (size_t start = 0, end; start < capture.size(); start = end + 1) {
-        end = capture.find('\n', start);
-        end = end == std::string::npos ? capture.size() : end;
-        if (capture[start] != ';')
-            text += capture.substr(start, end + 1 - start);
-    }
+    for (const std::string &line : kx::lines(capture))
+        if (line.compare(0, 1, ";"))
+            text += line + "\n";
     return text;
 }
 
@@ -620,17 +616,6 @@ TEST(CommandLine, IsSplitTheWindowsWay)
     EXPECT_EQ("kxprobe " KX_VERSION "\r\n", version.text);
 }
 
-// The export names of exports/KXVozaDa.def, in the order of its lines.
-static std::vector<std::string> def_names()
-{
-    std::istringstream def(kx::read_file(kx::source_path("exports/KXVozaDa.def")));
-    std::vector<std::string> names;
-    for (std::string line, name, equals; std::getline(def, line);)
-        if (std::istringstream(line) >> name >> equals && equals == "=")
-            names.push_back(name);
-    return names;
-}
-
 // A wrong KXVozaDa.dll beside kxprobe: it says which file answered, names
 // each export that the file lacks, asks the rest and fails. One without
 // exports is told each of the .def's, in its order.
@@ -672,8 +657,8 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
         for (const std::string &line : row.asked)
             EXPECT_TRUE(kx::contains(printed, line));
         std::string lacking;
-        for (const std::string &name : def_names())
-            lacking += "    does not export " + name + ": not asked\r\n";
+        for (const kx::DefExport &listed : kx::def_exports())
+            lacking += "    does not export " + listed.name + ": not asked\r\n";
         EXPECT_EQ(row.asked.empty(), printed.find(lacking) != std::string::npos) << printed;
         const kx::Ran traced = kx::run(probe + " --trace");
         EXPECT_EQ(1u, traced.status);
@@ -690,10 +675,11 @@ TEST(WrongDll, IsNamedWithWhatItLacks)
     std::string bad_format = kx::windows_error(ERROR_BAD_EXE_FORMAT);
     bad_format.replace(bad_format.find("%1"), 2, cwd.path() + "\\KXVozaDa.dll");
     cwd.write("KXVozaDa.dll", "not a DLL");
-    EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\"", "out.txt"));
-    EXPECT_EQ("kxprobe: cannot load KXVozaDa.dll: " + bad_format + "\r\n", kx::read_file("out.txt"));
-    EXPECT_EQ(1u, kx::run_with_output("\"" + cwd.path() + "\\kxprobe.exe\" --library .", "out.txt"));
-    EXPECT_EQ("kxprobe: KXVozaDa.dll: " + bad_format + "\r\n", kx::read_file("out.txt"));
+    const kx::Ran asked = kx::run(probe), library = kx::run(probe + " --library .");
+    EXPECT_EQ(1u, asked.status);
+    EXPECT_EQ("kxprobe: cannot load KXVozaDa.dll: " + bad_format + "\r\n", asked.text);
+    EXPECT_EQ(1u, library.status);
+    EXPECT_EQ("kxprobe: KXVozaDa.dll: " + bad_format + "\r\n", library.text);
 }
 
 // kxprobe --check-defs and --explain: what it says of card definition

@@ -173,22 +173,12 @@ TEST(Image, DllImportsNothingOfUser32)
         EXPECT_NE("USER32.DLL", upper(dll.first));
 }
 
-// Each export of exports/KXVozaDa.def with its ordinal, from lines such as
-// "    IsWin95 = IsWin95@0 @10".
+// Each export of exports/KXVozaDa.def with its ordinal.
 static std::map<std::string, WORD> def_ordinals()
 {
-    std::ifstream in(kx::source_path("exports/KXVozaDa.def"));
-    EXPECT_TRUE(in.good()) << "exports/KXVozaDa.def";
     std::map<std::string, WORD> ordinals;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string name, word;
-        if (!(fields >> name) || name == "LIBRARY" || name == "EXPORTS" || name[0] == ';')
-            continue;
-        while (fields >> word)
-            if (word.size() > 1 && word[0] == '@')
-                ordinals[name] = (WORD)std::stoi(word.substr(1));
-    }
+    for (const kx::DefExport &listed : kx::def_exports())
+        ordinals[listed.name] = (WORD)listed.ordinal;
     return ordinals;
 }
 

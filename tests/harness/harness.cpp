@@ -8,6 +8,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
 extern "C" int32_t kx_call_stdcall(const void *fn, const uint32_t *args, int count, int32_t *delta);
@@ -146,6 +147,20 @@ bool load_profile(const std::string &profile, std::string &error, unsigned long 
         error.erase(0, path.size() + 2);
     DeleteFileA(path.c_str());
     return ok;
+}
+
+std::vector<DefExport> def_exports()
+{
+    std::vector<DefExport> exports;
+    for (const std::string &line : lines(read_file(source_path("exports/KXVozaDa.def")))) {
+        std::istringstream fields(line);
+        std::string name, equals, target, ordinal;
+        if (fields >> name >> equals >> target >> ordinal && equals == "=" && ordinal[0] == '@')
+            exports.push_back({name, target, atoi(ordinal.c_str() + 1)});
+    }
+    if (exports.empty())
+        ADD_FAILURE() << "no exports read from exports/KXVozaDa.def";
+    return exports;
 }
 
 std::string windows_error(DWORD code)

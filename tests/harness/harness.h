@@ -99,6 +99,17 @@ bool load_profile_file(const std::string &path, std::string &error, unsigned lon
 // that file's name ("line 7: ...").
 bool load_profile(const std::string &profile, std::string &error, unsigned long *skipped = nullptr);
 
+// An export as exports/KXVozaDa.def lists it: "    IsWin95 = IsWin95@0 @10".
+struct DefExport {
+    std::string name;   // IsWin95
+    std::string target; // IsWin95@0
+    int ordinal;        // 10
+};
+
+// The exports of exports/KXVozaDa.def, in the order of its lines; a test
+// failure when it lists none.
+std::vector<DefExport> def_exports();
+
 // Windows' own words for an error code and the code, as the profile and
 // kxprobe report it: "Access is denied. (error 5)".
 std::string windows_error(DWORD code);

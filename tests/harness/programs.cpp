@@ -233,12 +233,19 @@ Ran run(const std::string &command)
     ran.status = run_with_output(command, printed.c_str());
     ran.text = read_file(printed);
     DeleteFileA(printed.c_str());
-    for (size_t start = 0, end; start < ran.text.size(); start = end + 1) {
-        end = std::min(ran.text.find('\n', start), ran.text.size());
-        const size_t cut = end > start && ran.text[end - 1] == '\r' ? end - 1 : end;
-        ran.lines.push_back(ran.text.substr(start, cut - start));
-    }
+    ran.lines = lines(ran.text);
     return ran;
+}
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        const size_t cut = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        lines.push_back(text.substr(start, cut - start));
+    }
+    return lines;
 }
 
 Ran run_kxprobe(const std::string &args, const char *version)

@@ -152,10 +152,13 @@ struct Ran {
     DWORD status = 0xdeadbeef;
     // Its standard output and error, as written.
     std::string text;
-    // The text cut at each LF, without that LF or a CR before it; a last
-    // line without an LF counts.
+    // lines(text).
     std::vector<std::string> lines;
 };
+
+// `text` cut at each LF, without that LF or a CR before it; a last line
+// without an LF counts.
+std::vector<std::string> lines(const std::string &text);
 
 // Runs the command line `command` in the current folder.
 Ran run(const std::string &command);
