@@ -40,10 +40,7 @@ static void trace_closing_lines(const TraceSink *trace, const char *description)
 
 static int identify_card(const CardQuestion &question, char *output, const TraceSink *trace)
 {
-    WalkParams params;
-    params.bus_key = "Enum\\PCI";
-    params.class_name = question.class_name;
-    params.key_prefix = "PCI\\";
+    WalkParams params = bus_walk(Bus::pci, question.class_name);
     params.stored = question.stored;
     params.accept = trace_hardware_key;
     params.context = trace;

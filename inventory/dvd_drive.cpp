@@ -34,10 +34,7 @@ bool detect_dvd_drive(char *text, const TraceSink *trace)
         return false;
 
     const DriveQuery query = {text, trace};
-    WalkParams params;
-    params.bus_key = "Enum\\SCSI";
-    params.class_name = "CDROM";
-    params.key_prefix = "SCSI\\";
+    WalkParams params = bus_walk(Bus::scsi, "CDROM");
     params.accept = description_begins_with_text;
     params.context = &query;
 

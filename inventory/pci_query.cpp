@@ -5,13 +5,8 @@
 
 int query_pci_identifier(int selector, const TraceSink *trace)
 {
-    WalkParams params;
-    params.bus_key = "Enum\\PCI";
-    params.class_name = "DISPLAY";
-    params.key_prefix = "PCI\\";
-
     WalkResult result;
-    walk_devices(params, result);
+    walk_devices(bus_walk(Bus::pci, "DISPLAY"), result);
     if (result.outcome != WalkOutcome::completed || result.matched < 0)
         return -1;
 

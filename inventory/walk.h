@@ -46,6 +46,18 @@ struct WalkParams {
     const void *context = nullptr; // handed to both
 };
 
+// The walk of the devices of `class_name` on one of the two buses that the
+// questions look at; the rest of the walk left as it is.
+enum class Bus { pci, scsi };
+inline WalkParams bus_walk(Bus bus, const char *class_name)
+{
+    WalkParams params;
+    params.bus_key = bus == Bus::pci ? "Enum\\PCI" : "Enum\\SCSI";
+    params.key_prefix = bus == Bus::pci ? "PCI\\" : "SCSI\\";
+    params.class_name = class_name;
+    return params;
+}
+
 enum class WalkOutcome { completed, live_table_unavailable };
 
 struct WalkResult {

@@ -302,16 +302,6 @@ static bool accept_match(Candidate &candidate, const char *hardware_key, const v
 
 // The walk's own result, for what the PCI question does not show: the
 // candidate table, the matched slot and the walk's trace lines.
-// The walk's parameters for display adapters, as GetPCIInfo sets them.
-static WalkParams display_walk()
-{
-    WalkParams params;
-    params.bus_key = "Enum\\PCI";
-    params.class_name = "DISPLAY";
-    params.key_prefix = "PCI\\";
-    return params;
-}
-
 TEST(Walk, CandidatesMatchAndTrace)
 {
     static const struct {
@@ -393,7 +383,7 @@ TEST(Walk, CandidatesMatchAndTrace)
         TraceWindow window;
         int asked = 0;
         const WalkTrace trace = {&window.sink, row.match_trace, row.refuse_b, &asked};
-        WalkParams params = display_walk();
+        WalkParams params = bus_walk(Bus::pci, "DISPLAY");
         params.stored = row.trace_candidates ? trace_stored : nullptr;
         params.accept = accept_match;
         params.context = &trace;
@@ -422,7 +412,7 @@ TEST(Walk, LongDescriptionIsCut)
     kx::load_machine(machine({{"VEN_1", "0", "DISPLAY", description.c_str()}}, {}, false));
     static WalkResult result;
     memset(&result, 0xbd, sizeof(result));
-    walk_devices(display_walk(), result);
+    walk_devices(bus_walk(Bus::pci, "DISPLAY"), result);
     EXPECT_EQ(WalkOutcome::live_table_unavailable, result.outcome);
     EXPECT_EQ(-1, result.matched);
     ASSERT_EQ(1, result.candidates.count);

@@ -90,7 +90,7 @@ static void ask_cards(HMODULE dll, const TraceRun &trace, const AnswerSink &sink
 
 // The live device of a walk, as the DLL's questions find it, as a line
 // under the answer; nothing when none matched.
-static void say_live_device(const AnswerSink &sink, WalkParams &params, const char *what, bool with_key)
+static void say_live_device(const AnswerSink &sink, const WalkParams &params, const char *what, bool with_key)
 {
     static WalkResult result;
     walk_devices(params, result);
@@ -125,11 +125,7 @@ static void ask_pci_info(HMODULE dll, const TraceRun &trace, const AnswerSink &s
         trace.differs(rest, answer, dll_answer);
         Argument argument = {Argument::number, selector, nullptr};
         say_answer(sink, question.text(), row.name, &argument, 1, answer, meaning, rest.text());
-        WalkParams params;
-        params.bus_key = "Enum\\PCI";
-        params.class_name = "DISPLAY";
-        params.key_prefix = "PCI\\";
-        say_live_device(sink, params, "live device", true);
+        say_live_device(sink, bus_walk(Bus::pci, "DISPLAY"), "live device", true);
         trace.lines(sink);
     }
 }
@@ -163,10 +159,7 @@ static void ask_dvd_drive(HMODULE dll, const char *text, const TraceRun &trace, 
     trace.differs(rest, answer, dll_answer);
     Argument argument = {Argument::text, 0, text};
     say_answer(sink, question.text(), row.name, &argument, 1, answer, meaning, rest.text());
-    WalkParams params;
-    params.bus_key = "Enum\\SCSI";
-    params.class_name = "CDROM";
-    params.key_prefix = "SCSI\\";
+    WalkParams params = bus_walk(Bus::scsi, "CDROM");
     params.accept = drive_begins_with;
     params.context = _strupr(upper.get());
     say_live_device(sink, params, "live drive", false);
