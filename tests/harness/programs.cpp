@@ -47,8 +47,9 @@ StoredValue stored_value(HKEY root, const std::string &path, const std::string &
 void set_value(HKEY root, const std::string &path, const char *name, DWORD type, const std::string &data, bool existing)
 {
     UniqueKey key;
-    LONG status = existing ? RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, key.put())
-                           : RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    LONG status = existing
+                      ? RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, key.put())
+                      : RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS)
         status = RegSetValueExA(key.get(), name, 0, type, (const BYTE *)data.data(), (DWORD)data.size());
     if (status != ERROR_SUCCESS)
@@ -263,7 +264,8 @@ std::string temp_path(const char *name)
 
 void write_file(const std::string &path, const std::string &bytes)
 {
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (!file || !WriteFile(file.get(), bytes.data(), (DWORD)bytes.size(), &written, nullptr) ||
         written != bytes.size() || !file.close())

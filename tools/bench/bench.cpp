@@ -124,8 +124,7 @@ template <class Fn> static bool prepare_live(Bench &bench, Export which, Fn &ask
 
 static bool prepare_card(Bench &bench, Export which, const char *device)
 {
-    return prepare_live(bench, which, bench.ask, kPciBus, device) &&
-           prepare_card_files(bench, write_card_files);
+    return prepare_live(bench, which, bench.ask, kPciBus, device) && prepare_card_files(bench, write_card_files);
 }
 
 static bool prepare_helper(Bench &bench)
@@ -215,8 +214,8 @@ static const Row kRows[] = {
      20, prepare_helper, [](Bench &b) { return b.ask(); }, 12,
      [](Bench &) { return (int)(kx::run_as_version("sysid\\Kxdodaze.exe", nullptr, "") == 12); }},
     {"GetSystemID, both helpers absent", nullptr, Measure::timed, Goal::total_ms, 20,
-     [](Bench &b) { return use_export(b, Export::GetSystemID, b.ask) && enter(b); },
-     [](Bench &b) { return b.ask(); }, 0, nullptr},
+     [](Bench &b) { return use_export(b, Export::GetSystemID, b.ask) && enter(b); }, [](Bench &b) { return b.ask(); },
+     0, nullptr},
 };
 
 // ---- running and printing ----
