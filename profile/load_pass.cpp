@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+namespace {
+
 // What a load holds, kept by the call that runs it (the load itself lives
 // on the heap, raw and zeroed): a key, a value's data, and the live nodes'
 // own names, one after another, where each begins, and a hash table of
@@ -14,6 +16,8 @@ struct Held {
     ValueData data;
     ValueData names, starts, slots;
 };
+
+} // namespace
 
 // Room for `more` bytes after what the block holds, up to the cap.
 static bool reserve_more(ValueData &data, size_t more)
@@ -46,6 +50,8 @@ static bool fail_line(char *error, const char *file, unsigned long line, const c
 
 // ---- reading a file line by line ----
 
+namespace {
+
 struct LineFile {
     HANDLE file;
     char chunk[kFileChunkSize];
@@ -58,6 +64,8 @@ struct LineFile {
 };
 
 enum LineRead { line_read, line_end, line_too_long, line_failed };
+
+} // namespace
 
 // Lines end at LF; the last line is whatever follows the last LF, even
 // nothing, as the parser expects.
@@ -91,6 +99,8 @@ static LineRead read_line(LineFile &in)
     }
 }
 
+namespace {
+
 struct Loader {
     const char *path;
     char *error;
@@ -110,6 +120,8 @@ struct Loader {
     char key_path[kRegeditLineSize]; // a live node's path, by the replay's name
     LineFile in;
 };
+
+} // namespace
 
 // ---- the live nodes' names ----
 

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+namespace {
+
 struct Capture {
     const char *file_name;
     const char *notes;
@@ -21,6 +23,8 @@ struct Capture {
     char own_name[kKeyNameBuffer];
     char buffer[kFileChunkSize];
 };
+
+} // namespace
 
 static bool write_out(RegeditOutput &out)
 {
