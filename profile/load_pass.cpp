@@ -5,6 +5,18 @@
 
 #include <cstring>
 
+using profile_parts::count_key;
+using profile_parts::error_text;
+using profile_parts::fail_file;
+using profile_parts::fail_status;
+using profile_parts::heap_alloc;
+using profile_parts::kFileChunkSize;
+using profile_parts::put_failure;
+using profile_parts::reserve;
+using profile_parts::root_key;
+using profile_parts::told_to_stop;
+using profile_parts::ValueData;
+
 namespace {
 
 // What a load holds, kept by the call that runs it (the load itself lives
@@ -32,7 +44,7 @@ void profile_stop_when(const volatile long *stop)
     g_stop = stop;
 }
 
-bool told_to_stop()
+bool profile_parts::told_to_stop()
 {
     return g_stop && *g_stop;
 }
@@ -386,7 +398,8 @@ static bool load_pass(Loader &load)
     }
 }
 
-bool run_pass(const char *path, char *error, Pass pass, unsigned long *skipped, const ProfileReader *reader)
+bool profile_parts::run_pass(const char *path, char *error, Pass pass, unsigned long *skipped,
+                             const ProfileReader *reader)
 {
     const UniqueHeap<Loader> work((Loader *)heap_alloc(sizeof(Loader)));
     Loader *load = work.get();
