@@ -15,6 +15,8 @@
 #include "sysid/sysid.h"
 #include "winver/win_version.h"
 
+namespace {
+
 // The Windows calls of a routine leave last errors of their own, failing or
 // not; each export gives the caller's back, which an installer may read
 // after any call (NSIS's System plug-in does).
@@ -22,6 +24,8 @@ struct LastErrorKept {
     DWORD value = GetLastError();
     ~LastErrorKept() { SetLastError(value); }
 };
+
+} // namespace
 
 // The device questions run their routines with no description buffer and
 // no trace sink.

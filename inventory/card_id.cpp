@@ -19,12 +19,16 @@ static bool trace_hardware_key(Candidate &, const char *hardware_key, const void
     return true;
 }
 
+namespace {
+
 struct CardQuestion {
     const char *class_name;
     StoredCandidate stored;
     CardFile file;
     int no_live_table, no_device, no_file;
 };
+
+} // namespace
 
 static const CardQuestion kAudioCard = {"MEDIA", nullptr, CardFile::audio, -2, 0, -1};
 static const CardQuestion kGraphicsCard = {"DISPLAY", trace_candidate, CardFile::video, -1, -1, -2};

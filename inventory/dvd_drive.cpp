@@ -8,10 +8,14 @@
 
 #include <cstring>
 
+namespace {
+
 struct DriveQuery {
     char *text;
     const TraceSink *trace;
 };
+
+} // namespace
 
 // Both texts are upper-cased in place, so the caller sees its text in upper
 // case once any live drive has been compared with it. The text is traced

@@ -4,10 +4,14 @@
 
 #include <cstring>
 
+namespace {
+
 struct PciField {
     const char *tag;
     const char *label;
 };
+
+} // namespace
 
 static const PciField kPciFields[] = {
     {"VEN", "Vendor ID: "},

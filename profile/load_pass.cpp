@@ -5,6 +5,20 @@
 
 #include <cstring>
 
+using profile_parts::count_key;
+using profile_parts::error_text;
+using profile_parts::fail_file;
+using profile_parts::fail_status;
+using profile_parts::heap_alloc;
+using profile_parts::kFileChunkSize;
+using profile_parts::put_failure;
+using profile_parts::reserve;
+using profile_parts::root_key;
+using profile_parts::told_to_stop;
+using profile_parts::ValueData;
+
+namespace {
+
 // What a load holds, kept by the call that runs it (the load itself lives
 // on the heap, raw and zeroed): a key, a value's data, and the live nodes'
 // own names, one after another, where each begins, and a hash table of
@@ -14,6 +28,8 @@ struct Held {
     ValueData data;
     ValueData names, starts, slots;
 };
+
+} // namespace
 
 // Room for `more` bytes after what the block holds, up to the cap.
 static bool reserve_more(ValueData &data, size_t more)
@@ -28,7 +44,7 @@ void profile_stop_when(const volatile long *stop)
     g_stop = stop;
 }
 
-bool told_to_stop()
+bool profile_parts::told_to_stop()
 {
     return g_stop && *g_stop;
 }
@@ -46,6 +62,8 @@ static bool fail_line(char *error, const char *file, unsigned long line, const c
 
 // ---- reading a file line by line ----
 
+namespace {
+
 struct LineFile {
     HANDLE file;
     char chunk[kFileChunkSize];
@@ -58,6 +76,8 @@ struct LineFile {
 };
 
 enum LineRead { line_read, line_end, line_too_long, line_failed };
+
+} // namespace
 
 // Lines end at LF; the last line is whatever follows the last LF, even
 // nothing, as the parser expects.
@@ -91,6 +111,8 @@ static LineRead read_line(LineFile &in)
     }
 }
 
+namespace {
+
 struct Loader {
     const char *path;
     char *error;
@@ -110,6 +132,8 @@ struct Loader {
     char key_path[kRegeditLineSize]; // a live node's path, by the replay's name
     LineFile in;
 };
+
+} // namespace
 
 // ---- the live nodes' names ----
 
@@ -374,7 +398,8 @@ static bool load_pass(Loader &load)
     }
 }
 
-bool run_pass(const char *path, char *error, Pass pass, unsigned long *skipped, const ProfileReader *reader)
+bool profile_parts::run_pass(const char *path, char *error, Pass pass, unsigned long *skipped,
+                             const ProfileReader *reader)
 {
     const UniqueHeap<Loader> work((Loader *)heap_alloc(sizeof(Loader)));
     Loader *load = work.get();

@@ -5,6 +5,8 @@
 #include "profile/profile.h"
 #include "profile/profile_common.h"
 
+namespace profile_parts {
+
 // A pass over a profile file: checking it; writing it; or writing back
 // the capture of the tree as it was, which nothing stops.
 enum Pass { check_pass, write_pass, restore_pass };
@@ -17,3 +19,5 @@ bool told_to_stop();
 // profile_load hands them on.
 KX_REGPARM bool run_pass(const char *path, char *error, Pass pass, unsigned long *skipped = nullptr,
                          const ProfileReader *reader = nullptr);
+
+} // namespace profile_parts

@@ -2,12 +2,12 @@
 
 #include "base/windows_error.h"
 
-void *heap_alloc(size_t size)
+void *profile_parts::heap_alloc(size_t size)
 {
     return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
 }
 
-bool reserve(ValueData &data, size_t needed)
+bool profile_parts::reserve(ValueData &data, size_t needed)
 {
     if (needed <= data.capacity)
         return true;
@@ -26,7 +26,7 @@ bool reserve(ValueData &data, size_t needed)
     return true;
 }
 
-bool put_failure(RegeditOutput &out, const char *what, DWORD status, const char *file)
+bool profile_parts::put_failure(RegeditOutput &out, const char *what, DWORD status, const char *file)
 {
     regedit_put_text(out, what);
     if (status) {
@@ -38,27 +38,27 @@ bool put_failure(RegeditOutput &out, const char *what, DWORD status, const char 
     return false;
 }
 
-ProfileProgress g_progress;
+ProfileProgress profile_parts::g_progress;
 
 void profile_report_progress(ProfileProgress report)
 {
-    g_progress = report;
+    profile_parts::g_progress = report;
 }
 
-void count_key(unsigned long &keys, const char *doing, const char *path)
+void profile_parts::count_key(unsigned long &keys, const char *doing, const char *path)
 {
     if (++keys % 256 == 0 && g_progress)
         g_progress(doing, path, keys);
 }
 
-bool fail_status(char *error, const char *what, const char *name, DWORD status, const char *file)
+bool profile_parts::fail_status(char *error, const char *what, const char *name, DWORD status, const char *file)
 {
     RegeditOutput out = error_text(error);
     regedit_put_text(out, what);
     return put_failure(out, name, status, file);
 }
 
-bool no_file(char *error)
+bool profile_parts::no_file(char *error)
 {
     RegeditOutput out = error_text(error);
     regedit_put_text(out, "no profile file named");

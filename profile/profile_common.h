@@ -16,6 +16,10 @@
 // kxprobe, at its size limit, has no room for the longer calls.
 #define KX_REGPARM __attribute__((regparm(3)))
 
+// The profile library's own parts, named apart from those of the programs
+// that link it.
+namespace profile_parts {
+
 // Value names of up to 16383 characters and key names of up to 255; the
 // buffers allow for the ANSI functions needing two bytes a character on a
 // double-byte code page.
@@ -72,3 +76,5 @@ KX_REGPARM inline bool fail_file(char *error, const char *what, const char *path
 
 // "no profile file named"
 KX_REGPARM bool no_file(char *error);
+
+} // namespace profile_parts

@@ -12,11 +12,15 @@
 static const size_t kMaxKeyNameChars = 255;
 static const size_t kMaxValueNameChars = 16383;
 
+namespace {
+
 // Part of a line: `length` bytes at `text`, not terminated.
 struct Span {
     char *text;
     size_t length;
 };
+
+} // namespace
 
 static Span trim(Span s)
 {
@@ -123,9 +127,13 @@ static bool read_quoted(RegeditLine &out, Span &s, char *dest, size_t &length)
     return false;
 }
 
+namespace {
+
 // The roots that a profile may name; keys below the others that regedit
 // exports are passed over, as are keys outside the three subtrees.
 enum RootKind { root_unknown, root_replayed, root_other };
+
+} // namespace
 
 static RootKind parse_root(Span name, RegeditRoot &root)
 {
@@ -419,4 +427,3 @@ void regedit_end(RegeditParser &parser, RegeditLine &out)
     else if (parser.hex_line)
         fail(out, parser.hex_line, "hex list ends with a backslash but no line continues it");
 }
-

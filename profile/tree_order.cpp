@@ -19,8 +19,12 @@ static const struct {
 static const char *const kBusKeys[] = {"Enum\\PCI\\", "Enum\\SCSI\\"};
 static const char *const kKeyPrefixes[] = {"PCI\\", "SCSI\\"};
 
+namespace {
+
 // What of the walk's result a question answers from.
 enum Answer { answer_description, answer_live_key, answer_found };
+
+} // namespace
 
 static const struct {
     const char *export_name;
@@ -229,10 +233,14 @@ void order_end_lines(OrderTree &tree)
 
 // ---- the walk in either order ----
 
+namespace {
+
 struct Table {
     const OrderInstance *slot[kMaxCandidates];
     int count;
 };
+
+} // namespace
 
 // The candidates of a class: each device key with an instance of it, with
 // the description of its first such instance, the first 20 listed.
@@ -267,11 +275,15 @@ static bool begins_with_text(const char *description, const char *text)
     return true;
 }
 
+namespace {
+
 struct Decision {
     Table table;
     const OrderInstance *chosen; // null when no live node matched
     int live;
 };
+
+} // namespace
 
 // The first live node that begins with a candidate's key decides, and of
 // its candidates the last in the table.

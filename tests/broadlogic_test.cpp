@@ -91,6 +91,8 @@ TEST(IsBroadLogicPresent, VisitsAndClosesEveryKeyAfterAMatch)
     }
 }
 
+namespace {
+
 // Over two_devices: RegEnumKeyExA calls 0 DEV_A, 1 its INST_0, 2 its end,
 // 3 DEV_B, 4 its INST_0 (BroadLogic), 5 its end, 6 the bus's end. RegOpenKeyExA
 // calls 0 the bus, 1 DEV_A, 2 its INST_0, 3 DEV_B, 4 its INST_0.
@@ -98,6 +100,8 @@ struct EnumFault {
     int from, to; // calls from..to fail
     LONG status;
 };
+
+} // namespace
 
 TEST(IsBroadLogicPresent, FailingEnumerationSkipsAnIndexAndEndsARunOfFailures)
 {

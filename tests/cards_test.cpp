@@ -35,11 +35,18 @@ static std::string machine(const std::string &audio, const std::string &video)
         .text();
 }
 
+namespace {
+
 struct Question {
     const char *export_name, *file;
 };
+
+} // namespace
+
 static const Question kAudio = {"GetAudioCardID", "AudCards.def"};
 static const Question kVideo = {"GetGraphicsCardID", "VidCards.def"};
+
+namespace {
 
 struct LookupRow {
     const char *what;
@@ -47,6 +54,8 @@ struct LookupRow {
     std::string description, file;
     int32_t expected;
 };
+
+} // namespace
 
 static void check_lookups(const std::vector<LookupRow> &rows)
 {

@@ -24,6 +24,8 @@
 #define CAPS QUERY "dd2.GetCaps(caps,null) "
 #define FREE "FreeLibrary(ddraw) "
 
+namespace {
+
 // A row makes the first call of `failing` fail as `mode` says (none when
 // null); GetCaps writes `caps2`.
 struct Row {
@@ -32,6 +34,8 @@ struct Row {
     int32_t expected;
     const char *calls;
 };
+
+} // namespace
 
 static void run(const char *name, const Row *rows, size_t count)
 {

@@ -11,12 +11,16 @@
 #include <string>
 #include <vector>
 
+namespace {
+
 // One instance key below HKLM\Enum\SCSI\<device>; a live drive also has a
 // node in Config Manager\Enum whose hardware key is `live`, nodes in the
 // order of the drives.
 struct Drive {
     const char *device, *cls, *description, *live;
 };
+
+} // namespace
 
 // The drive that most rows ask about.
 static const Drive kExample = {"EXAMPLE_DVD", "CDROM", "Example DVD-ROM DX-5", "SCSI\\EXAMPLE_DVD\\0"};
@@ -36,6 +40,8 @@ static std::string scsi_machine(const std::vector<Drive> &drives, bool live_tabl
     return machine.text();
 }
 
+namespace {
+
 // The caller's buffer: the text, its NUL, then a 0xbd fill that no call
 // may touch.
 struct TextBuffer {
@@ -47,6 +53,8 @@ struct TextBuffer {
     }
     bool operator==(const TextBuffer &other) const { return !memcmp(bytes, other.bytes, sizeof(bytes)); }
 };
+
+} // namespace
 
 static const char kNotLocated[] = "DVD Drive not located\n ";
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
 // kDevice: `path` names a device; kPipe: a pipe that the test holds open.
 enum Setup { kAbsent, kFile, kFolder, kHeldForReading, kHeldForWriting, kDevice, kPipe };
 
@@ -25,6 +27,8 @@ struct Row {
     int reads; // -1: not looked at
     const char *path = "target";
 };
+
+} // namespace
 
 const std::string kMz("MZ\x90\0\x03\0", 6);
 

@@ -19,11 +19,15 @@ TEST(IsWin95, AnswersPerWindowsVersion)
     }
 }
 
+namespace {
+
 // What the patched GetVersionExA reports.
 struct FakeVersion {
     BOOL result;
     DWORD platform, major, minor;
 };
+
+} // namespace
 
 TEST(IsWin95, AnswersFromPlatformAndMinorVersionOnly)
 {

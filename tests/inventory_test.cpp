@@ -14,11 +14,15 @@
 #include <string>
 #include <vector>
 
+namespace {
+
 // One instance key below HKLM\Enum\PCI. `cls` and `description` are
 // value data as kx::Machine writes it; null leaves the value out.
 struct Instance {
     const char *device, *instance, *cls, *description;
 };
+
+} // namespace
 
 // The live table holds one node per hardware key, named so that Wine
 // enumerates them in the given order; a null key gives a node without a
@@ -201,6 +205,8 @@ TEST(GetPCIInfo, UnterminatedHardwareKeys)
     }
 }
 
+namespace {
+
 // Enumeration and open failures that Wine does not produce, by subkey name.
 struct Failures {
     const char *enum_name; // enumerating the index of this name fails
@@ -208,6 +214,8 @@ struct Failures {
     bool enum_always;      // every enumeration fails
     const char *open_name; // opening this subkey fails
 };
+
+} // namespace
 
 TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
 {
@@ -268,6 +276,8 @@ TEST(GetPCIInfo, SkipsWhatFailsAndGoesOn)
     }
 }
 
+namespace {
+
 // What a question traces through the walk, as the test's callbacks do it:
 // each stored candidate, and for each accepted match nothing, the live
 // hardware key or a text of the caller's; candidates described "B" may be
@@ -279,6 +289,8 @@ struct WalkTrace {
     bool refuse_b;
     int *asked;
 };
+
+} // namespace
 
 static void trace_stored(const Candidate &candidate, const char *device_name, const void *context)
 {

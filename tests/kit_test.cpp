@@ -66,6 +66,8 @@ static std::map<std::string, std::string> answers_in(const std::string &path)
     return answers;
 }
 
+namespace {
+
 class Kit : public ::testing::Test {
 protected:
     void SetUp() override
@@ -80,6 +82,8 @@ protected:
     kx::TempCwd cwd_;
     kx::StandIns stand_ins_;
 };
+
+} // namespace
 
 TEST_F(Kit, ProgramsLinkedAgainstEachImportLibraryAnswer)
 {
@@ -124,10 +128,14 @@ static std::set<std::string> sweep_rows()
     return rows;
 }
 
+namespace {
+
 // An export added to the DLL is asked everywhere that asks every question:
 // the reliability sweep, kxprobe's text and JSON, the programs linked with
 // the kit and the NSIS sample; and the README's table of exports names it.
 class Exports : public Kit { };
+
+} // namespace
 
 TEST_F(Exports, EveryExportIsAskedEverywhere)
 {
@@ -186,6 +194,8 @@ TEST(Calling, ListsEveryExportOfTheDefInItsColumns)
     EXPECT_GT(exports, 1);
 }
 
+namespace {
+
 // What kxcapture's window showed, read as another program reads it:
 // GetWindowText gives a static control's text, but of an edit control only
 // its caption, so the edit controls are asked with WM_GETTEXT.
@@ -196,6 +206,8 @@ struct CaptureShown {
     bool answers_read_only = false, open_enabled = false;
     const std::string &operator[](int control) const { return texts[control - IDC_HEADING]; }
 };
+
+} // namespace
 
 // Runs folder\kxcapture.exe as Explorer runs a program that is
 // double-clicked: its folder current, no console. Its window is read once
@@ -305,6 +317,8 @@ static std::set<std::string> captures_in(const std::string &folder)
     return found;
 }
 
+namespace {
+
 // A key of HKLM whose access list refuses everyone from now on, as Wine
 // enforces, and grants all again as the guard goes; null for none.
 class RefusedKey {
@@ -328,6 +342,8 @@ private:
     }
     HKEY key_ = nullptr;
 };
+
+} // namespace
 
 // A capture without who captured it when, and how long GetSystemID took,
 // which no two runs share.

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace {
+
 class Image {
 public:
     explicit Image(const std::string &path)
@@ -43,6 +45,8 @@ private:
     template <class T> const T *at(size_t offset) const { return reinterpret_cast<const T *>(bytes_.data() + offset); }
     std::string bytes_;
 };
+
+} // namespace
 
 static const std::string kDll = kx::bin_dir() + "KXVozaDa.dll";
 

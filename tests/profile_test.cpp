@@ -31,12 +31,17 @@ static void make_key(HKEY root, const std::string &path, const std::string &valu
     set_value(root, path, "KxMark", REG_SZ, value + '\0');
 }
 
+namespace {
+
 // Keys that lie just outside the subtrees, to show that nothing beyond them
 // is touched.
 struct Place {
     HKEY root;
     const char *path;
 };
+
+} // namespace
+
 const Place kOutside[] = {
     {HKEY_LOCAL_MACHINE, "Enum\\KXOUTSIDE"},
     {HKEY_DYN_DATA, "Config Manager\\KXOUTSIDE"},
@@ -46,6 +51,8 @@ const Place kSentinels[] = {
     {HKEY_LOCAL_MACHINE, "Enum\\PCI\\KXSENTINEL"},
     {HKEY_DYN_DATA, "Config Manager\\Enum\\KXSENTINEL"},
 };
+
+namespace {
 
 class Profile : public ::testing::Test {
 protected:
@@ -76,6 +83,9 @@ struct Target {
     const char *key_line;
     const char *path;
 };
+
+} // namespace
+
 const Target kTargets[] = {
     {"PCI", HKEY_LOCAL_MACHINE, "[HKEY_LOCAL_MACHINE\\Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00]",
      "Enum\\PCI\\VEN_1234&DEV_5678\\BUS_00&DEV_01&FUNC_00"},
@@ -86,6 +96,8 @@ const Target kTargets[] = {
      "Config Manager\\Enum\\KX replay 00000001"},
 };
 
+namespace {
+
 struct ValueCase {
     const char *label;
     std::string lines;
@@ -93,6 +105,8 @@ struct ValueCase {
     DWORD type;
     std::string data;
 };
+
+} // namespace
 
 TEST_F(Profile, EveryValueKindReachesTheRegistry)
 {
@@ -143,11 +157,15 @@ TEST_F(Profile, EveryValueKindReachesTheRegistry)
     }
 }
 
+namespace {
+
 struct KeyCase {
     const char *label;
     const char *text;
     std::vector<Place> keys;
 };
+
+} // namespace
 
 TEST_F(Profile, KeysAreCreatedAsWritten)
 {
@@ -274,6 +292,8 @@ TEST_F(Profile, MalformedLineIsNamedAndNothingIsWritten)
     }
 }
 
+namespace {
+
 // Calls numbered from `from` to `to` (counted from 1) of `function`, one
 // of the registry writes of this program, fail as a full or read-only
 // registry does.
@@ -304,6 +324,8 @@ struct RefusedCase {
     int from, to;
     const char *says;
 };
+
+} // namespace
 
 // The profile's own code is linked into this program, so its registry
 // calls go through this program's imports.
@@ -374,12 +396,16 @@ static BOOL WINAPI let_pass(DWORD)
     return TRUE;
 }
 
+namespace {
+
 struct InterruptCase {
     const char *label;
     bool ended; // the process ended outright, where no handler runs
     DWORD exit_code;
     const char *says;
 };
+
+} // namespace
 
 TEST_F(Profile, AnInterruptedLoadPutsTheTreeBack)
 {
@@ -437,6 +463,8 @@ TEST_F(Profile, AnInterruptedLoadPutsTheTreeBack)
     DeleteFileA(next_file.c_str());
 }
 
+namespace {
+
 struct PlaceCase {
     const char *label;
     const char *key;
@@ -444,6 +472,8 @@ struct PlaceCase {
     const char *path;
     bool allowed;
 };
+
+} // namespace
 
 // Keys outside the three subtrees, as a regedit export of all of
 // HKLM\Enum has them, are passed over with their values and counted.
@@ -556,10 +586,14 @@ TEST_F(Profile, LoadReplacesTheWholeTree)
         EXPECT_TRUE(key_exists(place.root, place.path)) << place.path;
 }
 
+namespace {
+
 struct CaptureCase {
     const char *label;
     std::string text;
 };
+
+} // namespace
 
 // Canonical profiles, in the order the registry enumerates them: loading one
 // and capturing it gives it back unchanged.
@@ -850,12 +884,16 @@ TEST_F(Profile, LiveNodesGoByTheirPlaceInTheProfile)
 )"));
 }
 
+namespace {
+
 struct FileCase {
     const char *label;
     std::string content;
     bool ok;
     const char *error_start;
 };
+
+} // namespace
 
 TEST_F(Profile, LoadFileReadsInBinary)
 {

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+namespace {
+
 // What an export runs on. Files and helper programs go to a fresh current
 // folder: the card files of samples/, a file that begins with kSignature,
 // and the two helper programs of GetSystemID, of which Kxdodaze.exe knows
@@ -35,6 +37,8 @@ enum Setup {
     kSignedFile = 16,
     kHelpers = 32,
 };
+
+} // namespace
 
 // A display adapter whose device key also holds a multimedia instance,
 // and a live node of a device that is not installed before the adapter's.
@@ -56,6 +60,8 @@ static char g_dvd_text[] = "generic dvd";
 // whole second before each look for the file; here a pause ends as soon as
 // the file is there, which leaves the order of the DLL's calls as it was.
 static HANDLE g_biosid_ready;
+
+namespace {
 
 class Fixture {
 public:
@@ -108,6 +114,8 @@ static void PrintTo(const Row &row, std::ostream *out)
 {
     *out << row.name;
 }
+
+} // namespace
 
 static std::string export_of(const Row &row)
 {
@@ -176,7 +184,11 @@ static bool allowed(const Row &row, int32_t answer)
     return std::find(row.allowed.begin(), row.allowed.end(), answer) != row.allowed.end();
 }
 
+namespace {
+
 class Sweep : public ::testing::TestWithParam<Row> { };
+
+} // namespace
 
 TEST_P(Sweep, EveryFailureOfEveryCallSite)
 {
@@ -211,10 +223,14 @@ TEST_P(Sweep, EveryFailureOfEveryCallSite)
 INSTANTIATE_TEST_SUITE_P(Reliability, Sweep, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
 
+namespace {
+
 struct Usage {
     int handles, modules, heap_blocks;
     SIZE_T private_bytes;
 };
+
+} // namespace
 
 // Wine 8 answers GetProcessHandleCount with 0 and PrivateUsage with 0, so
 // both are counted here: every handle value that names an open handle (a

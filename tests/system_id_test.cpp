@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace {
+
 // A temporary current folder for one call, with the stand-ins that are
 // told to run in it; they are stopped before the folder is removed.
 struct HelperFolder : kx::TempCwd, kx::StandIns { };
@@ -41,6 +43,8 @@ struct FastClock {
     { }
 };
 
+} // namespace
+
 // A quoted command line whose program lies in the current folder, in
 // whatever form it names that folder, with the folder shown as
 // <current folder>.
@@ -55,6 +59,8 @@ static std::string shown(std::string command)
         command.replace(1, slash - 1, "<current folder>");
     return command;
 }
+
+namespace {
 
 // What the DLL passed to CreateProcessA and WinExec, and what they
 // answered; each call is passed on.
@@ -88,6 +94,8 @@ struct Starts {
           })
     { }
 };
+
+} // namespace
 
 const char kStartFirst[] =
     "CreateProcessA Kxdodaze.exe command=null security=null/null inherit=0 flags=0x20 "
@@ -189,11 +197,15 @@ static std::string system_folder()
     return std::string(folder, GetSystemDirectoryA(folder, sizeof(folder))) + "\\";
 }
 
+namespace {
+
 // The current folder: the temporary one, or a folder made in it whose path
 // holds spaces, also one so long that BIOSID.EXE's whole path in it is
 // MAX_PATH - 1 characters, the longest that a program's can be (Wine starts
 // none from a longer one, even by its short form).
 enum CurrentFolder { kTemporary, kWithSpaces, kLongest };
+
+} // namespace
 
 // BIOSID.EXE is taken from the current folder and nowhere else, whatever
 // its path, and whatever kind of program it is: a program of that name

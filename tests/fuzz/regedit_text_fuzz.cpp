@@ -10,12 +10,16 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
 struct Value {
     std::string name;
     unsigned long type = 0;
     std::string data;
     bool done = false;
 };
+
+} // namespace
 
 // Adds what one line said to `value`.
 static bool take(const RegeditLine &line, Value &value)

@@ -9,6 +9,8 @@
 
 namespace kx {
 
+namespace {
+
 // A COM object as the caller sees it: the vtable pointer comes first.
 struct FakeObject {
     void *const *vtable;
@@ -16,11 +18,15 @@ struct FakeObject {
     LONG refs;
 };
 
+} // namespace
+
 const HRESULT DD_OK = S_OK, kErrorCode = E_FAIL, kSuccessCode = S_FALSE;
 const HMODULE kFakeDdraw = (HMODULE)0x7d5a0000;
 const BYTE kIidDirectDraw2[16] = {0xe0, 0xf3, 0xa6, 0xb3, 0x43, 0x2b, 0xcf, 0x11,
                                   0xa2, 0xde, 0x00, 0xaa, 0x00, 0xb9, 0x33, 0x56};
 const DWORD kCaps2Offset = 8;
+
+namespace {
 
 struct State {
     std::string calls;
@@ -31,6 +37,9 @@ struct State {
     DWORD caps_size;
     std::string system_folder; // as GetSystemDirectoryA last answered it
 };
+
+} // namespace
+
 static State g;
 
 static void record(const char *format, ...)

@@ -209,11 +209,15 @@ TEST(RegeditText, MalformedLineIsNamed)
     }
 }
 
+namespace {
+
 struct FormatCase {
     const char *label;
     std::string value_in;
     std::string value_out;
 };
+
+} // namespace
 
 TEST(RegeditText, ValuesAreWrittenAsRegeditWould)
 {
@@ -566,12 +570,16 @@ TEST(ReplayText, AReplaySetsItsAnswersBesideTheCapturedOnes)
     }
 }
 
+namespace {
+
 // One instance key of the hardware tree.
 struct Instance {
     OrderBus bus;
     std::string device, instance;
     const char *cls, *description;
 };
+
+} // namespace
 
 static std::string lower(std::string text)
 {
@@ -580,9 +588,13 @@ static std::string lower(std::string text)
     return text;
 }
 
+namespace {
+
 struct Note {
     std::string export_name, line;
 };
+
+} // namespace
 
 // The instances in the profile's order as its text, and in the order that
 // Wine lists keys, their names compared folded; the live nodes in the

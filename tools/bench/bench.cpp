@@ -22,6 +22,8 @@
 
 static const char kDvdAsked[] = "bench dvd";
 
+namespace {
+
 struct Bench {
     UniqueModule dll;
     // The export that the current row asks, by its pointer type.
@@ -36,6 +38,8 @@ struct Bench {
     std::optional<kx::TempCwd> folder;
     std::optional<kx::StandIns> stand_ins;
 };
+
+} // namespace
 
 namespace kx {
 void harness_failure(const std::string &message)
@@ -139,6 +143,8 @@ static bool prepare_helper(Bench &bench)
 
 // ---- the rows ----
 
+namespace {
+
 enum class Measure {
     timed,       // this program times subject and floor, which answer
     reported_us, // subject and floor report microseconds, -1 when they fail
@@ -163,6 +169,8 @@ struct Row {
     int answer;               // what a timed subject must answer
     int (*floor)(Bench &);    // one run; a timed floor returns 0 when it missed its reads
 };
+
+} // namespace
 
 // The load rows come first: the export rows keep the DLL loaded.
 static const Row kRows[] = {
@@ -227,6 +235,8 @@ static double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+namespace {
+
 // Medians over the runs. The result is taken run by run, each subject run
 // against the floor run beside it, so that a burst of load from elsewhere
 // on the machine weighs on one pair, which the median leaves out.
@@ -235,6 +245,8 @@ struct Outcome {
     double ratio = 0, added = 0;   // subject / floor, subject - floor
     std::string fault;             // a wrong answer, or a floor that missed its reads
 };
+
+} // namespace
 
 // One run of subject or floor: its time or what it reports, in ms or bytes.
 static double run_once(Bench &bench, const Row &row, int (*run)(Bench &), bool is_floor, std::string &fault)

@@ -20,6 +20,8 @@ static const char kDvdDesc[] = "Bench DVD-ROM Drive";
 static const int kPciTargets = 3;           // display, audio and BroadLogic devices
 static const char kLastNode[] = "FFFFFFFF"; // after every filler node, "C0000000" on
 
+namespace {
+
 // The machine's keys are volatile: wineserver never writes them to the
 // prefix's registry files. It writes a changed tree out some 30 seconds
 // after the change, and a tree this large would hold up every registry
@@ -46,6 +48,8 @@ struct VolatileKey {
 struct Instance {
     const char *klass, *description, *maker;
 };
+
+} // namespace
 
 static bool add_device(const char *bus, const std::string &device, const Instance &values)
 {

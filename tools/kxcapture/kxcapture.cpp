@@ -20,6 +20,8 @@
 
 #include <cstring>
 
+namespace {
+
 enum { kCaptured = WM_APP }; // posted by the capture's thread as it ends
 
 enum { kNoteSize = 1024 };
@@ -27,6 +29,8 @@ enum { kNoteSize = 1024 };
 // The exit status: as kxprobe's, 1 when KXVozaDa.dll did not load or lacks
 // an export, the machine being captured all the same.
 enum Status { kSaved, kSavedWithoutAnswers, kNotSaved };
+
+} // namespace
 
 static struct {
     HWND dialog;

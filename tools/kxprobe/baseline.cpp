@@ -34,6 +34,8 @@ int library_windows_problem(const char *what, unsigned long code, const char *fi
     return library_problem("%s: %s", what, words);
 }
 
+namespace {
+
 // The rows as the JSON writer left them: "key": value pairs, a value being a
 // number, a string or an object of the same. Nothing is decoded: values
 // are compared as written.
@@ -46,6 +48,8 @@ struct Fields {
     Field field[kMaxFields];
     int count;
 };
+
+} // namespace
 
 // The end of the JSON value that begins at `at`; null when none does.
 static const char *skip_value(const char *at)
@@ -122,6 +126,8 @@ static void print_value(OutStream stream, const char *value, size_t length)
     }
 }
 
+namespace {
+
 // The baseline: the whole file, its rows and whether the library still
 // has each.
 struct Baseline {
@@ -130,6 +136,8 @@ struct Baseline {
     bool matched[kMaxMachines];
     int count;
 };
+
+} // namespace
 
 static Baseline g_baseline;
 static OutStream g_report;

@@ -13,11 +13,15 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
 struct FileFacts {
     CardFile file;
     const char *question;
     int no_file; // the answer for a live device when the file does not open
 };
+
+} // namespace
 
 static const FileFacts kFiles[] = {{CardFile::audio, "GetAudioCardID", -1}, {CardFile::video, "GetGraphicsCardID", -2}};
 
@@ -47,12 +51,16 @@ static void *heap_alloc(size_t size)
     return HeapAlloc(GetProcessHeap(), 0, size);
 }
 
+namespace {
+
 // What a block's tables are made of, released with it.
 struct BlockMemory {
     UniqueHeap<BlockPiece> pieces;
     UniqueHeap<char> arena;
     UniqueHeap<int> slots, order, next_free;
 };
+
+} // namespace
 
 static bool make_block(Block &block, BlockMemory &memory)
 {
@@ -96,6 +104,8 @@ static bool block_full(const Block &block)
     return block.count == kBlockPieces || kBlockBytes - block.used < kCardLineSize;
 }
 
+namespace {
+
 // One file being checked: what its bytes showed, what it holds and how
 // many warnings it got.
 struct Checked {
@@ -105,6 +115,8 @@ struct Checked {
     bool opened;
     int card_lines, warnings;
 };
+
+} // namespace
 
 // Opens a warning line about `piece`, or the whole file; the caller ends it.
 static void warning(Checked &checked, const BlockPiece *piece = nullptr)
@@ -217,6 +229,8 @@ static void check_piece(Checked &checked, const Block &block, int index)
     }
 }
 
+namespace {
+
 // Text mode hides what only the bytes read as binary show: how the file
 // begins, which tells UTF-16 and a byte-order mark, and whether anything
 // follows the first Ctrl-Z, which ends the data.
@@ -224,6 +238,8 @@ struct FileBytes {
     TextKind kind;
     long ctrl_z; // the offset of a Ctrl-Z that hides data, or -1
 };
+
+} // namespace
 
 static FileBytes read_bytes(const char *path)
 {

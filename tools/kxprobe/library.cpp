@@ -24,6 +24,8 @@ enum { kNoDll = 1 };
 // that decided.
 static const Export kCards[2] = {Export::GetAudioCardID, Export::GetGraphicsCardID};
 
+namespace {
+
 struct Exports {
     KXVOZADA_GETPCIINFO_FN pci_info;
     KXVOZADA_ASK_FN cards[2];
@@ -48,6 +50,8 @@ struct Answers {
     Text order[kMaxOrderNotes];
     int order_count;
 };
+
+} // namespace
 
 static Answers g_answers;
 
@@ -256,10 +260,14 @@ static bool ask_machine(const Library &library, const Exports &exports, int inde
     return loaded;
 }
 
+namespace {
+
 // The tree that was loaded before, kept in the temporary folder.
 struct SavedTree {
     char path[kProfilePathSize];
 };
+
+} // namespace
 
 static bool save_tree(SavedTree &tree)
 {

@@ -9,10 +9,14 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
 struct Buffer {
     char bytes[4096];
     size_t used;
 };
+
+} // namespace
 
 static Buffer g_buffers[2];
 static Text *g_captured;

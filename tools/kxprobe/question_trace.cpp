@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+namespace {
+
 // Message-only windows would do, but Windows before 2000 has none; a
 // top-level window receives broadcasts, which go unanswered while it
 // lives, so it does not live through GetSystemID, whose helpers may
@@ -21,6 +23,8 @@ struct TraceWindow {
     HWND handle;
     unsigned long traced; // characters traced since the window was last read, line feeds included
 };
+
+} // namespace
 
 static TraceWindow g_window;
 

@@ -29,6 +29,8 @@ static void say_answer(const AnswerSink &sink, const char *question, const char 
     sink.answer(sink.context, Answer{line.text(), question, name, arguments, count, value, meaning});
 }
 
+namespace {
+
 // A run of device questions under AskOptions::trace, if any, ended when
 // it goes out of scope.
 class TraceRun {
@@ -58,6 +60,8 @@ public:
 private:
     const QuestionTrace *trace_;
 };
+
+} // namespace
 
 // The card questions, each with the live device's description and the line
 // of its card file that decided; with a trace window the routine itself

@@ -62,12 +62,16 @@ void replay_order_notes(const char *dvd_text, OrderNote note, void *context)
 
 // ---- the replay's own answers ----
 
+namespace {
+
 enum { kMaxAsked = 32 };
 
 struct Asked {
     Text question, line, device;
     int value;
 };
+
+} // namespace
 
 static Asked g_asked[kMaxAsked];
 static int g_asked_count;
