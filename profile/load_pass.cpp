@@ -5,17 +5,7 @@
 
 #include <cstring>
 
-using profile_parts::count_key;
-using profile_parts::error_text;
-using profile_parts::fail_file;
-using profile_parts::fail_status;
-using profile_parts::heap_alloc;
-using profile_parts::kFileChunkSize;
-using profile_parts::put_failure;
-using profile_parts::reserve;
-using profile_parts::root_key;
-using profile_parts::told_to_stop;
-using profile_parts::ValueData;
+using namespace profile_parts;
 
 namespace {
 

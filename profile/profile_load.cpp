@@ -7,19 +7,7 @@
 
 #include <cstring>
 
-using profile_parts::check_pass;
-using profile_parts::error_text;
-using profile_parts::fail_status;
-using profile_parts::g_progress;
-using profile_parts::kKeyNameBuffer;
-using profile_parts::no_file;
-using profile_parts::Pass;
-using profile_parts::put_failure;
-using profile_parts::restore_pass;
-using profile_parts::root_key;
-using profile_parts::run_pass;
-using profile_parts::told_to_stop;
-using profile_parts::write_pass;
+using namespace profile_parts;
 
 // RegDeleteKey takes the subkeys with it on Windows 9x but refuses a key
 // that has any on NT and Wine, and RegDeleteTree only came with Vista, so
