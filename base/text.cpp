@@ -49,19 +49,20 @@ void TextBuilder::put(const char *bytes, size_t length)
     buffer_[length_] = 0;
 }
 
-void TextBuilder::format(const char *pattern, ...)
+bool TextBuilder::format(const char *pattern, ...)
 {
     va_list args;
     va_start(args, pattern);
-    format_list(pattern, args);
+    const bool whole = format_list(pattern, args);
     va_end(args);
+    return whole;
 }
 
 // Windows' C runtimes write at most `room` characters and answer -1 when
 // the text is longer, C99's write room - 1 and the terminator and answer
 // the whole length: either way the text is cut to `room` and terminated
 // here.
-void TextBuilder::format_list(const char *pattern, va_list args)
+bool TextBuilder::format_list(const char *pattern, va_list args)
 {
     const size_t room = size_ - 1 - length_;
 #ifdef _WIN32
@@ -69,6 +70,8 @@ void TextBuilder::format_list(const char *pattern, va_list args)
 #else
     int length = vsnprintf(buffer_ + length_, room + 1, pattern, args);
 #endif
-    length_ += length < 0 || (size_t)length > room ? room : (size_t)length;
+    const bool whole = length >= 0 && (size_t)length <= room;
+    length_ += whole ? (size_t)length : room;
     buffer_[length_] = 0;
+    return whole;
 }

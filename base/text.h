@@ -41,9 +41,9 @@ public:
     void put(const char *text);
     // `length` bytes of `bytes`, zeros included.
     void put(const char *bytes, size_t length);
-    // printf-style.
-    void format(const char *pattern, ...) __attribute__((format(printf, 2, 3)));
-    void format_list(const char *pattern, va_list args);
+    // printf-style; false when the text was cut.
+    bool format(const char *pattern, ...) __attribute__((format(printf, 2, 3)));
+    bool format_list(const char *pattern, va_list args);
 
     const char *text() const { return buffer_; }
     size_t length() const { return length_; }

@@ -57,6 +57,11 @@ TEST(TextBuilder, TerminatesAndCuts)
         EXPECT_EQ(strlen(row.expected), text.length());
         EXPECT_EQ('\xbd', buffer[row.size]) << "written past the buffer";
     }
+    // A text that fills the buffer exactly came whole; one more character
+    // is cut, which is what a growing text goes by.
+    char buffer[4];
+    EXPECT_TRUE(TextBuilder(buffer).format("%d", 123));
+    EXPECT_FALSE(TextBuilder(buffer).format("%d", 1234));
 }
 
 // Folding and hexadecimal digits: a to z, A to F only.

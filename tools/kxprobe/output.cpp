@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include "base/text.h"
 #include "base/unique.h"
 #include "base/windows_error.h"
 
@@ -85,21 +86,20 @@ static bool text_grow(Text &text, size_t size)
     return true;
 }
 
-// The C runtime's _vsnprintf neither terminates a text that fills the
-// room it is given nor says how long the text would have been: the room
-// doubles until it holds the text whole, with the terminating NUL.
+// The C runtime's _vsnprintf does not say how long a text that it cut
+// would have been: the room doubles until it holds the text whole.
 static void text_format_list(Text &text, const char *pattern, va_list args)
 {
     for (;;) {
-        size_t room = (text.heap ? text.size : sizeof(text.fixed)) - text.length;
+        const size_t room = (text.heap ? text.size : sizeof(text.fixed)) - text.length;
         char *end = (text.heap ? text.heap : text.fixed) + text.length;
+        TextBuilder added(end, room);
         va_list copy;
         va_copy(copy, args);
-        int length = _vsnprintf(end, room - 1, pattern, copy);
+        const bool whole = added.format_list(pattern, copy);
         va_end(copy);
-        if (length >= 0 && (size_t)length < room - 1) {
-            text.length += length;
-            end[length] = 0;
+        if (whole) {
+            text.length += added.length();
             return;
         }
         *end = 0;
